@@ -1,0 +1,49 @@
+// The control window: port, Start and Stop, status line, Open in Browser, menus.
+#pragma once
+
+// Xlib declares a global type "Display", and Qt's <QGuiApplication> brings it in on X11
+// systems. Qt's header is read here under another name for Xlib's type, so that the control
+// window keeps its own name. This header therefore comes before any other Qt GUI header.
+#define Display XlibDisplay
+#include <QGuiApplication>
+#undef Display
+
+#include <QMainWindow>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+
+class Display : public QMainWindow {
+    Q_OBJECT
+public:
+    Display();
+
+    QMenuBar *menuBarMain;
+    QMenu *menuMenu;
+    QAction *actionMenuExit;
+    QMenu *menuAbout;
+    QAction *actionAboutVersion;
+    QAction *actionAboutAuthor;
+    QWidget *widgetCentral;
+    QGroupBox *groupSettings;
+    QLineEdit *editSettingsPort;
+    QLabel *labelSettingsPort;
+    QPushButton *buttonSettingsStart;
+    QPushButton *buttonSettingsStop;
+    QGroupBox *groupStatus;
+    QLineEdit *editStatus;
+    QPushButton *buttonStatusOpen;
+
+public slots:
+    void clickedMenuExit();
+    void clickedAboutVersion();
+    void clickedAboutAuthor();
+    void clickedSettingsStart();
+    void clickedSettingsStop();
+    void clickedStatusOpen();
+};

@@ -1,0 +1,3 @@
+#include "DisplayAboutAuthor.h"
+
+DisplayAboutAuthor::DisplayAboutAuthor() {}

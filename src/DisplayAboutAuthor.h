@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QDialog>
+
+class DisplayAboutAuthor : public QDialog {
+    Q_OBJECT
+public:
+    DisplayAboutAuthor();
+};

@@ -1,0 +1,3 @@
+#include "DisplayAboutVersion.h"
+
+DisplayAboutVersion::DisplayAboutVersion() {}

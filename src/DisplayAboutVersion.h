@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QDialog>
+
+class DisplayAboutVersion : public QDialog {
+    Q_OBJECT
+public:
+    DisplayAboutVersion();
+};

@@ -1,0 +1,5 @@
+#include "HeartbeatThread.h"
+
+HeartbeatThread::HeartbeatThread() {}
+void HeartbeatThread::requestStop() {}
+void HeartbeatThread::run() {}

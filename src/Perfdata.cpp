@@ -1,0 +1,8 @@
+#include "Perfdata.h"
+
+Perfdata::Perfdata() {}
+
+Perfdata *perfdata() {
+    static Perfdata *object = new Perfdata();
+    return object;
+}

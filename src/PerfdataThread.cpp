@@ -1,0 +1,5 @@
+#include "PerfdataThread.h"
+
+PerfdataThread::PerfdataThread() {}
+void PerfdataThread::requestStop() {}
+void PerfdataThread::run() {}

@@ -1,0 +1,16 @@
+// The XML status document served at /menu.xml: request words in, document text out.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class StatusDocument {
+public:
+    // The request words of a decoded request path: the value after "strRequest=", up to the
+    // next "&", split at ":" with empty parts kept. Empty when there is no "strRequest=".
+    static QStringList requestWords(const QString &requestPath);
+
+    // Carries out the words ("requestInit" rebuilds the four tables first) and returns the
+    // document: prolog, <xml>, the records of every table when "requestRead" is asked, </xml>.
+    static QString build(const QString &requestPath);
+};

@@ -1,0 +1,101 @@
+// The operating-system layer: every call Tarnivo makes into the system goes through here.
+//
+// Qt-free C++17 with UTF-8 text at the boundary, so that it cross-compiles for Windows and its
+// tests run there without Qt. It only reads the system and returns plain values; what a value
+// means (clamps, rates, instance names, counter paths) is decided above it, once, for both
+// systems. Windows makes the Win32/PDH calls; Linux reads /proc, /sys and getifaddrs below a
+// root directory, so that its parsers can be run on fixture trees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Linux: the directory below which /proc, /sys, /run and /etc are read ("/" for the live
+// system). Windows: unused. Set it once, before the first call of the functions below.
+void setRootDirectory(const std::string &root);
+std::string rootDirectory();
+
+// Enables the debug privilege of the own process; nothing on Linux. Failures are silent.
+void enableDebugPrivilege();
+
+// The local computer name (GetComputerNameW; the host name on Linux). Empty on failure.
+std::string computerName();
+
+// Memory status in bytes (GlobalMemoryStatusEx). Linux: physical = MemTotal/MemAvailable,
+// page file = RAM plus swap, as Windows reports it. All zero on failure.
+struct MemoryStatus {
+    uint64_t totalPhys = 0;
+    uint64_t availPhys = 0;
+    uint64_t totalPageFile = 0;
+    uint64_t availPageFile = 0;
+};
+MemoryStatus memoryStatus();
+
+// The English counter-name list in the registry's format (Perflib\009 "Counter"):
+// "index" NUL "name" NUL ... NUL NUL, converted to UTF-8 with its NULs kept. Empty on failure.
+std::string counterNameList();
+
+// The local name of a counter or object index (PdhLookupPerfNameByIndexW). Empty on failure.
+std::string lookupPerfNameByIndex(const std::string &computer, uint32_t index);
+
+// One performance-counter query. All functions are safe to call from several threads on one
+// query. A formatted value is the rate or percentage between the last two collections, so a
+// new counter reads 0 until the query has collected it twice.
+using QueryHandle = void *;
+using CounterHandle = void *;
+constexpr uint32_t FMT_LARGE = 0x00000400;
+constexpr uint32_t FMT_1000 = 0x00002000;
+constexpr uint32_t FMT_NOCAP100 = 0x00008000;
+
+QueryHandle openQuery();                                        // null on failure
+CounterHandle addCounter(QueryHandle query, const std::string &path); // null on failure
+void collectQuery(QueryHandle query);
+int64_t formattedCounterValue(CounterHandle counter, uint32_t flags); // 0 on failure
+void removeCounter(CounterHandle counter);
+
+// One network adapter as the adapter list (GetAdaptersInfo) and its interface row
+// (GetIfEntry) describe it. Texts are untrimmed; speed is bits per second, 0 when unknown.
+struct Adapter {
+    std::string description;
+    std::string address;
+    std::string mask;
+    std::string gateway;
+    uint32_t index = 0;
+    uint64_t speed = 0;
+    uint32_t inOctets = 0;
+    uint32_t outOctets = 0;
+};
+// The adapters in the system's order; empty when the list cannot be read.
+std::vector<Adapter> adapters();
+
+// Logical processors (GetSystemInfo) and their descriptions (CentralProcessor\N registry key:
+// "ProcessorNameString" and "Identifier"). Texts are untrimmed; empty when unreadable.
+uint32_t processorCount();
+struct ProcessorDescription {
+    std::string name;
+    std::string identifier;
+};
+ProcessorDescription processorDescription(uint32_t index);
+
+// Physical disk n (\\.\PhysicalDriveN): false when it cannot be opened, which ends a scan.
+// The texts come from the device description, untrimmed; empty when absent.
+struct DiskIdentity {
+    std::string model;
+    std::string serial;
+    std::string firmware;
+};
+bool physicalDisk(uint32_t n, DiskIdentity &identity);
+
+// Root paths of the volumes on disk n, ascending: "C:\" and so on on Windows (letters C to Z),
+// mount points on Linux. The disk's counter instance begins with its number.
+std::vector<std::string> volumesOfDisk(uint32_t n);
+
+// The peer's IPv4 address of a connected socket descriptor, dotted; empty on failure.
+std::string peerAddress(intptr_t descriptor);
+// Closes a socket descriptor that no Qt object has adopted.
+void closeSocket(intptr_t descriptor);
+
+} // namespace platform

@@ -1,0 +1,2 @@
+// Placeholder Windows backend; replaced by the real one.
+#include "platform/Platform.h"

@@ -1,5 +1,3 @@
-#include "Display.h" // first: it keeps Xlib's "Display" out of the way
-
 #include "Main.h"
 
 #include "HeartbeatThread.h"

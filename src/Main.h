@@ -1,10 +1,11 @@
 // The application object: installs style and icon, then runs start-up and the nested loop.
 #pragma once
 
+#include "Display.h" // first: a forward declaration would meet Xlib's "Display" later
+
 #include <QObject>
 
 class QApplication;
-class Display;
 class DisplayAboutAuthor;
 class DisplayAboutVersion;
 class HeartbeatThread;

@@ -46,4 +46,15 @@ public slots:
     void clickedSettingsStart();
     void clickedSettingsStop();
     void clickedStatusOpen();
+
+private:
+    // The three visible states: stopped, busy (inside Start or Stop) and running.
+    void showStopped(const QString &status);
+    void showBusy(const QString &status);
+    void showRunning();
+    // Asks our own server for the start page; returns the body that arrived (empty on failure).
+    QString selfTest();
 };
+
+class Webserver;
+extern Webserver *webserver;

@@ -10,6 +10,9 @@
 #include <QEventLoop>
 #include <QIcon>
 #include <QStyleFactory>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <QImage>
@@ -77,4 +80,29 @@ bool Main::shutdown() {
     // A connection may be in the middle of a slow transfer; it is given a few seconds.
     stopped = WebserverThread::waitForAll(3000) && stopped;
     return stopped;
+}
+
+int Main::start() {
+    int argc = 0;
+    char *argv[] = {nullptr};
+    int result;
+    {
+        // No command-line argument reaches Qt.
+        QApplication application(argc, argv);
+        Main *main = new Main(&application);
+        QTimer::singleShot(0, main, SLOT(run()));
+        result = application.exec();
+
+        // The threads are stopped, or given time to finish, while everything they use still
+        // exists. A connection still sending to a slow client after that must not see the
+        // application object go, so the process then ends on the spot.
+        if (!shutdown()) {
+            std::fflush(nullptr);
+            std::_Exit(result);
+        }
+    }
+    // No static destruction either: records, tables and their mutexes simply end with the
+    // process, as every other long-lived object does.
+    std::fflush(nullptr);
+    std::_Exit(result);
 }

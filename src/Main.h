@@ -21,6 +21,10 @@ class Main : public QObject {
 public:
     explicit Main(QApplication *application);
 
+    // Builds the application, queues run(), runs the main loop and ends the process with the
+    // loop's result. Never returns.
+    [[noreturn]] static int start();
+
     // Stops the heartbeat and the sampling thread and waits for the connection threads, so
     // that the process can end without tearing anything down under a running thread.
     // Returns true when every thread had stopped within the time allowed.

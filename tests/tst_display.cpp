@@ -1,0 +1,324 @@
+// The control window: its layout, its three states, Start with its self-test, Stop, Open in
+// Browser, and ending the program while threads are busy.
+#include "Display.h"
+
+#include "Main.h"
+#include "SharedState.h"
+#include "Webserver.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::AnyIPv4, 0);
+    return probe.serverPort();
+}
+
+struct WindowState {
+    QString status;
+    bool port, start, stop, open;
+};
+
+WindowState stateOf(const Display &window) {
+    return {window.editStatus->text(), window.editSettingsPort->isEnabled(),
+            window.buttonSettingsStart->isEnabled(), window.buttonSettingsStop->isEnabled(),
+            window.buttonStatusOpen->isEnabled()};
+}
+
+void verifyStopped(const Display &window, const QString &status) {
+    const WindowState s = stateOf(window);
+    QCOMPARE(s.status, status);
+    QVERIFY(s.port && s.start && !s.stop && !s.open);
+}
+
+void verifyRunning(const Display &window) {
+    const WindowState s = stateOf(window);
+    QCOMPARE(s.status, QStringLiteral("Monitor is running."));
+    QVERIFY(!s.port && !s.start && s.stop && s.open);
+}
+
+// Sends one request and returns everything the server answered.
+QByteArray fetch(quint16 port, const QByteArray &request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.waitForReadyRead(3000) || socket.bytesAvailable())
+        answer += socket.readAll();
+    return answer;
+}
+
+bool accepts(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+
+// Renames the start page out of the way for one test, and back afterwards.
+class StartPageHidden {
+public:
+    StartPageHidden()
+        : path(QCoreApplication::applicationDirPath() + "/content/assets/menu.html") {
+        QFile::rename(path, path + ".hidden");
+    }
+    ~StartPageHidden() { QFile::rename(path + ".hidden", path); }
+
+private:
+    QString path;
+};
+
+} // namespace
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestDisplay : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theWindowIsLaidOutAsDesigned();
+    void thePortFieldTakesOnlyPortNumbers();
+    void startServesTheDashboardAndStopEndsIt();
+    void startAfterStopListensOnTheNewPortOnly();
+    void startOnATakenPortFailsAtOnce();
+    void aFailedSelfTestLeavesNoListenerBehind();
+    void openInBrowserOpensTheLocalRoot();
+    void closingTheWindowWhileThreadsAreBusyEndsCleanly();
+};
+
+void TestDisplay::theWindowIsLaidOutAsDesigned() {
+    Display window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnivo"));
+    QCOMPARE(window.size(), QSize(191, 211));
+    QVERIFY(window.isVisible());
+
+    QCOMPARE(window.menuMenu->title(), QStringLiteral("Menu"));
+    QCOMPARE(window.menuAbout->title(), QStringLiteral("About"));
+    QCOMPARE(window.actionMenuExit->text(), QStringLiteral("Exit  "));
+    QCOMPARE(window.actionAboutVersion->text(), QStringLiteral("Version  "));
+    QCOMPARE(window.actionAboutAuthor->text(), QStringLiteral("Author  "));
+    QCOMPARE(window.menuBarMain->actions().size(), 2);
+    QCOMPARE(window.menuBar(), window.menuBarMain);
+
+    QCOMPARE(window.groupSettings->geometry(), QRect(10, 10, 171, 81));
+    QCOMPARE(window.editSettingsPort->geometry(), QRect(10, 20, 151, 20));
+    QCOMPARE(window.labelSettingsPort->geometry(), QRect(15, 20, 61, 20));
+    QCOMPARE(window.buttonSettingsStart->geometry(), QRect(10, 50, 71, 23));
+    QCOMPARE(window.buttonSettingsStop->geometry(), QRect(90, 50, 71, 23));
+    QCOMPARE(window.groupStatus->geometry(), QRect(10, 100, 171, 81));
+    QCOMPARE(window.editStatus->geometry(), QRect(10, 20, 151, 20));
+    QCOMPARE(window.buttonStatusOpen->geometry(), QRect(10, 50, 151, 23));
+
+    QCOMPARE(window.groupSettings->title(), QStringLiteral("Settings"));
+    QCOMPARE(window.groupStatus->title(), QStringLiteral("Status"));
+    QCOMPARE(window.labelSettingsPort->text(), QStringLiteral("Port:"));
+    QCOMPARE(window.editSettingsPort->text(), QStringLiteral("80"));
+    QCOMPARE(window.editSettingsPort->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    QCOMPARE(window.buttonStatusOpen->text(), QStringLiteral("Open in Browser"));
+    QVERIFY(window.editStatus->isReadOnly());
+
+    for (QWidget *w : {static_cast<QWidget *>(window.editSettingsPort),
+                       static_cast<QWidget *>(window.buttonSettingsStart),
+                       static_cast<QWidget *>(window.buttonSettingsStop),
+                       static_cast<QWidget *>(window.editStatus),
+                       static_cast<QWidget *>(window.buttonStatusOpen)})
+        QCOMPARE(w->focusPolicy(), Qt::ClickFocus);
+
+    verifyStopped(window, QStringLiteral("Monitor is not running."));
+}
+
+void TestDisplay::thePortFieldTakesOnlyPortNumbers() {
+    Display window;
+    const QValidator *validator = window.editSettingsPort->validator();
+    QVERIFY(validator);
+    auto check = [&](QString text) {
+        int pos = 0;
+        return validator->validate(text, pos);
+    };
+    QCOMPARE(check("65535"), QValidator::Acceptable);
+    QCOMPARE(check("1"), QValidator::Acceptable);
+    QCOMPARE(check("65536"), QValidator::Invalid);
+    QCOMPARE(check("99999"), QValidator::Invalid);
+    QCOMPARE(check("-1"), QValidator::Invalid);
+    // Both are left standing while the user edits; Start then stores 0.
+    QCOMPARE(check(""), QValidator::Intermediate);
+    QCOMPARE(check("0"), QValidator::Intermediate);
+}
+
+void TestDisplay::startServesTheDashboardAndStopEndsIt() {
+    Display window;
+    const quint16 port = freePort();
+    window.editSettingsPort->setText(QString::number(port));
+
+    // The busy state is visible while the self-test waits.
+    WindowState busy{};
+    QTimer::singleShot(0, &window, [&] { busy = stateOf(window); });
+    window.clickedSettingsStart();
+    QCOMPARE(busy.status, QStringLiteral("Starting up ..."));
+    QVERIFY(!busy.port && !busy.start && !busy.stop && !busy.open);
+
+    verifyRunning(window);
+    QCOMPARE(intPort.load(), quint32(port));
+    QVERIFY(webserver);
+    QVERIFY(fetch(port, "GET / HTTP/1.0\r\n\r\n")
+                .startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
+
+    window.clickedSettingsStop();
+    verifyStopped(window, QStringLiteral("Monitor is not running."));
+    QVERIFY(!webserver);
+    QVERIFY(!accepts(port));
+}
+
+void TestDisplay::startAfterStopListensOnTheNewPortOnly() {
+    Display window;
+    const quint16 first = freePort();
+    window.editSettingsPort->setText(QString::number(first));
+    window.clickedSettingsStart();
+    verifyRunning(window);
+    window.clickedSettingsStop();
+
+    const quint16 second = freePort();
+    window.editSettingsPort->setText(QString::number(second));
+    window.clickedSettingsStart();
+    verifyRunning(window);
+    QVERIFY(accepts(second));
+    QVERIFY(!accepts(first));
+    window.clickedSettingsStop();
+}
+
+void TestDisplay::startOnATakenPortFailsAtOnce() {
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
+    Display window;
+    window.editSettingsPort->setText(QString::number(holder.serverPort()));
+
+    QElapsedTimer clock;
+    clock.start();
+    window.clickedSettingsStart();
+    QVERIFY2(clock.elapsed() < 1000, "a failed listen must not wait for the self-test");
+    verifyStopped(window, QStringLiteral("An error occured."));
+    QVERIFY(!webserver);
+}
+
+void TestDisplay::aFailedSelfTestLeavesNoListenerBehind() {
+    const quint16 port = freePort();
+    {
+        StartPageHidden hidden;
+        Display window;
+        window.editSettingsPort->setText(QString::number(port));
+        window.clickedSettingsStart();
+        verifyStopped(window, QStringLiteral("An error occured."));
+    }
+    QVERIFY(!webserver);
+    QVERIFY(!accepts(port));
+}
+
+void TestDisplay::openInBrowserOpensTheLocalRoot() {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "open");
+    Display window;
+    intPort = 8181;
+    window.clickedStatusOpen();
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl("http://localhost:8181/")});
+}
+
+void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {
+    // The whole program runs in a child process (this test program, in child mode), starts the
+    // server, leaves connections and a device scan in progress, and closes its window.
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNIVO_EXIT_CHILD", "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(output.contains("child: closing the window while busy"), output.constData());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(child.exitCode() == 0, output.constData());
+}
+
+// Child mode: drives the real program from inside once its application object exists.
+static bool childMode = false;
+static QList<QTcpSocket *> *busyClients = nullptr;
+
+static void driveChild() {
+    if (!display) {
+        QTimer::singleShot(20, driveChild);
+        return;
+    }
+    const quint16 port = freePort();
+    display->editSettingsPort->setText(QString::number(port));
+    display->clickedSettingsStart();
+    if (display->editStatus->text() != QStringLiteral("Monitor is running.")) {
+        std::printf("child: start failed\n");
+        std::fflush(stdout);
+        QCoreApplication::exit(3);
+        return;
+    }
+    busyClients = new QList<QTcpSocket *>();
+    // One client trickles a request head and never finishes it; others ask for a device scan
+    // and for the start page and never read the answers.
+    const QList<QByteArray> requests = {
+        "GET /assets/menu.html HTTP/1.0\r\nX-Slow: ",
+        "GET /menu.xml?strRequest=requestInit:requestRead HTTP/1.0\r\n\r\n",
+        "GET /assets/menu.html HTTP/1.0\r\n\r\n",
+    };
+    for (const QByteArray &request : requests) {
+        auto *client = new QTcpSocket();
+        client->connectToHost(QHostAddress::LocalHost, port);
+        client->waitForConnected(1000);
+        client->write(request);
+        client->flush();
+        *busyClients << client;
+    }
+    QTimer::singleShot(300, [] {
+        std::printf("child: closing the window while busy\n");
+        std::fflush(stdout);
+        display->close();
+    });
+}
+
+static void armChild() {
+    if (childMode)
+        QTimer::singleShot(0, driveChild);
+}
+Q_COREAPP_STARTUP_FUNCTION(armChild)
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {
+        childMode = true;
+        return Main::start();
+    }
+    QApplication application(argc, argv);
+    TestDisplay test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_display.moc"

@@ -1,2 +1,86 @@
-// Placeholder Windows backend; replaced by the real one.
+// Windows backend: process token, computer name, memory status and processors.
 #include "platform/Platform.h"
+#include "platform/windows/WindowsText.h"
+
+#include <cwchar>
+
+namespace platform {
+
+namespace {
+constexpr DWORD NAME_CAPACITY = 256;
+
+// Text up to the first NUL of a buffer whose terminator the call does not promise on failure.
+std::string bufferToUtf8(const wchar_t *buffer, std::size_t capacity) {
+    std::size_t length = 0;
+    while (length < capacity && buffer[length] != L'\0')
+        ++length;
+    return wideToUtf8(buffer, length);
+}
+
+// REG_SZ data may or may not carry its terminator; the text is what precedes the first NUL.
+std::string registryText(HKEY key, const wchar_t *name) {
+    std::wstring value;
+    if (!readRegistryValue(key, name, value))
+        return {};
+    return bufferToUtf8(value.data(), value.size());
+}
+} // namespace
+
+void enableDebugPrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) || token == nullptr)
+        return;
+    LUID luid{};
+    LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &luid);
+    TOKEN_PRIVILEGES privileges{};
+    static_assert(sizeof(privileges) == 16, "one privilege entry: the record is 16 bytes");
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid = luid;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
+    CloseHandle(token);
+}
+
+std::string computerName() {
+    wchar_t buffer[NAME_CAPACITY] = {};
+    DWORD capacity = NAME_CAPACITY;
+    if (!GetComputerNameW(buffer, &capacity))
+        return {};
+    return bufferToUtf8(buffer, NAME_CAPACITY);
+}
+
+MemoryStatus memoryStatus() {
+    MEMORYSTATUSEX status{};
+    static_assert(sizeof(status) == 64, "the memory status record is 64 bytes");
+    status.dwLength = sizeof(status);
+    MemoryStatus result;
+    if (!GlobalMemoryStatusEx(&status))
+        return result;
+    result.totalPhys = status.ullTotalPhys;
+    result.availPhys = status.ullAvailPhys;
+    result.totalPageFile = status.ullTotalPageFile;
+    result.availPageFile = status.ullAvailPageFile;
+    return result;
+}
+
+uint32_t processorCount() {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors;
+}
+
+ProcessorDescription processorDescription(uint32_t index) {
+    ProcessorDescription description;
+    const std::wstring path =
+        L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\" + std::to_wstring(index);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS ||
+        key == nullptr)
+        return description;
+    description.name = registryText(key, L"ProcessorNameString");
+    description.identifier = registryText(key, L"Identifier");
+    RegCloseKey(key);
+    return description;
+}
+
+} // namespace platform

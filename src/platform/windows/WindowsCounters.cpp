@@ -1,0 +1,82 @@
+// Windows backend: the English counter-name list and the performance-counter query (PDH).
+// PDH serialises the calls on one query itself, so the query needs no lock of ours.
+#include "platform/Platform.h"
+#include "platform/windows/WindowsText.h"
+
+#include <pdh.h>
+#include <pdhmsg.h>
+
+namespace platform {
+
+namespace {
+constexpr DWORD NAME_CAPACITY = 256;
+} // namespace
+
+std::string counterNameList() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS ||
+        key == nullptr)
+        return {};
+    std::wstring list;
+    const bool read = readRegistryValue(key, L"Counter", list);
+    RegCloseKey(key);
+    if (!read)
+        return {};
+    return wideToUtf8(list.data(), list.size());
+}
+
+std::string lookupPerfNameByIndex(const std::string &computer, uint32_t index) {
+    const std::wstring machine = utf8ToWide(computer);
+    wchar_t buffer[NAME_CAPACITY] = {};
+    DWORD capacity = NAME_CAPACITY;
+    if (PdhLookupPerfNameByIndexW(machine.c_str(), index, buffer, &capacity) != ERROR_SUCCESS)
+        return {};
+    std::size_t length = 0;
+    while (length < NAME_CAPACITY && buffer[length] != L'\0')
+        ++length;
+    return wideToUtf8(buffer, length);
+}
+
+QueryHandle openQuery() {
+    PDH_HQUERY query = nullptr;
+    if (PdhOpenQueryW(nullptr, 0, &query) != ERROR_SUCCESS)
+        return nullptr;
+    return query;
+}
+
+CounterHandle addCounter(QueryHandle query, const std::string &path) {
+    if (query == nullptr)
+        return nullptr;
+    const std::wstring widePath = utf8ToWide(path);
+    PDH_HCOUNTER counter = nullptr;
+    if (PdhAddCounterW(query, widePath.c_str(), 0, &counter) != ERROR_SUCCESS)
+        return nullptr;
+    return counter;
+}
+
+void collectQuery(QueryHandle query) {
+    if (query != nullptr)
+        PdhCollectQueryData(query);
+}
+
+int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
+    if (counter == nullptr)
+        return 0;
+    PDH_FMT_COUNTERVALUE value{};
+    // A counter that has not been collected twice yet, or whose instance has gone, reports a
+    // failure here and may leave its own figure in the record; that figure is not a reading.
+    if (PdhGetFormattedCounterValue(counter, flags, nullptr, &value) != ERROR_SUCCESS)
+        return 0;
+    if (value.CStatus != PDH_CSTATUS_VALID_DATA && value.CStatus != PDH_CSTATUS_NEW_DATA)
+        return 0;
+    return value.largeValue;
+}
+
+void removeCounter(CounterHandle counter) {
+    if (counter != nullptr)
+        PdhRemoveCounter(counter);
+}
+
+} // namespace platform

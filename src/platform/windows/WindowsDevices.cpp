@@ -1,0 +1,108 @@
+// Windows backend: network adapters (IP Helper) and physical disks and their volumes
+// (device I/O control).
+#include <winsock2.h>
+
+#include "platform/Platform.h"
+#include "platform/StorageDescriptor.h"
+#include "platform/windows/WindowsText.h"
+
+#include <iphlpapi.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <vector>
+
+namespace platform {
+
+namespace {
+// Large enough for any descriptor a disk returns with its texts, and for a device number.
+constexpr DWORD REPLY_SIZE = 1024;
+
+HANDLE openDevice(const std::wstring &name) {
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+std::string descriptorTextUtf8(const unsigned char *reply, std::size_t fieldPosition) {
+    const std::string text = descriptorText(reply, REPLY_SIZE, fieldPosition);
+    return localToUtf8(text.data(), text.size());
+}
+} // namespace
+
+std::vector<Adapter> adapters() {
+    std::vector<Adapter> result;
+    ULONG size = 0;
+    GetAdaptersInfo(nullptr, &size);
+    if (size == 0)
+        return result;
+    // Whole entries, so that the list is aligned as its structure needs.
+    std::vector<IP_ADAPTER_INFO> buffer((size + sizeof(IP_ADAPTER_INFO) - 1) /
+                                        sizeof(IP_ADAPTER_INFO));
+    ULONG capacity = size;
+    // The list can grow between the two calls; then the second one fails and no entry list
+    // exists to walk.
+    if (GetAdaptersInfo(buffer.data(), &capacity) != ERROR_SUCCESS)
+        return result;
+    for (const IP_ADAPTER_INFO *entry = buffer.data(); entry != nullptr; entry = entry->Next) {
+        Adapter adapter;
+        adapter.description = fieldToUtf8(entry->Description);
+        adapter.address = fieldToUtf8(entry->IpAddressList.IpAddress.String);
+        adapter.mask = fieldToUtf8(entry->IpAddressList.IpMask.String);
+        adapter.gateway = fieldToUtf8(entry->GatewayList.IpAddress.String);
+        adapter.index = entry->Index;
+        MIB_IFROW row{};
+        row.dwIndex = entry->Index;
+        if (GetIfEntry(&row) == NO_ERROR) {
+            adapter.speed = row.dwSpeed;
+            adapter.inOctets = row.dwInOctets;
+            adapter.outOctets = row.dwOutOctets;
+        }
+        result.push_back(std::move(adapter));
+    }
+    return result;
+}
+
+bool physicalDisk(uint32_t n, DiskIdentity &identity) {
+    identity = DiskIdentity();
+    const HANDLE disk = openDevice(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
+    if (disk == INVALID_HANDLE_VALUE)
+        return false;
+    STORAGE_PROPERTY_QUERY query{};
+    static_assert(sizeof(query) == 12, "the standard property query is 12 bytes");
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    unsigned char reply[REPLY_SIZE] = {};
+    DWORD returned = 0;
+    // A failed request leaves the zeroed reply, whose offsets all read as "no text".
+    DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), reply, REPLY_SIZE,
+                    &returned, nullptr);
+    identity.model = descriptorTextUtf8(reply, DESCRIPTOR_PRODUCT_ID);
+    identity.serial = descriptorTextUtf8(reply, DESCRIPTOR_SERIAL_NUMBER);
+    identity.firmware = descriptorTextUtf8(reply, DESCRIPTOR_PRODUCT_REVISION);
+    CloseHandle(disk);
+    return true;
+}
+
+std::vector<std::string> volumesOfDisk(uint32_t n) {
+    std::vector<std::string> volumes;
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        const HANDLE volume = openDevice(std::wstring(L"\\\\.\\") + wchar_t(letter) + L":");
+        if (volume == INVALID_HANDLE_VALUE)
+            continue;
+        unsigned char reply[REPLY_SIZE] = {};
+        DWORD returned = 0;
+        DeviceIoControl(volume, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, reply, REPLY_SIZE,
+                        &returned, nullptr);
+        CloseHandle(volume);
+        // STORAGE_DEVICE_NUMBER: DeviceType at byte 0, DeviceNumber at byte 4.
+        uint32_t deviceType = 0;
+        uint32_t deviceNumber = 0;
+        std::memcpy(&deviceType, reply, sizeof(deviceType));
+        std::memcpy(&deviceNumber, reply + 4, sizeof(deviceNumber));
+        if (deviceType == FILE_DEVICE_DISK && deviceNumber == n)
+            volumes.push_back(std::string(1, letter) + ":\\");
+    }
+    return volumes;
+}
+
+} // namespace platform

@@ -1,0 +1,148 @@
+#include "LinuxDisks.h"
+
+#include "ProcParsers.h"
+#include "SystemFiles.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace platform::linux_disks {
+
+using linux_files::directoryEntries;
+using linux_files::exists;
+using linux_files::readLine;
+using linux_files::underRoot;
+
+namespace {
+
+bool startsWith(const std::string &text, const char *prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string lastComponent(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The kernel name of the block device a mount names. On the live system /dev/mapper/vg-root
+// and /dev/disk/by-uuid/... are links to be followed, and a name with no node of its own
+// (/dev/root) is found through the mounted file system's device number. Mounts of single files
+// (a container's /etc/hosts) are no volumes.
+std::string kernelName(const std::string &root, const linux_proc::Mount &mount) {
+    if (!startsWith(mount.device, "/dev/"))
+        return {};
+    if (!(root.empty() || root == "/"))
+        return lastComponent(mount.device);
+    struct stat mounted {};
+    if (stat(mount.mountPoint.c_str(), &mounted) != 0 || !S_ISDIR(mounted.st_mode))
+        return {};
+    char resolved[PATH_MAX];
+    if (realpath(mount.device.c_str(), resolved))
+        return lastComponent(resolved);
+    const std::string node = "/sys/dev/block/" + std::to_string(major(mounted.st_dev)) + ":" +
+                             std::to_string(minor(mounted.st_dev));
+    return lastComponent(linux_files::linkTarget(node));
+}
+
+// True when the block device is the disk, one of its partitions, or built on either (a mapped
+// or RAID device, followed through its "slaves" down to the disks beneath it).
+bool liesOn(const std::string &root, const std::string &device, const std::string &disk,
+            const std::set<std::string> &partitions, int depth) {
+    if (device == disk || partitions.count(device))
+        return true;
+    if (depth > 8)
+        return false;
+    const std::string slaves = underRoot(root, "/sys/class/block/" + device + "/slaves");
+    for (const std::string &slave : directoryEntries(slaves)) {
+        if (liesOn(root, slave, disk, partitions, depth + 1))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> physicalDiskNames(const std::string &root) {
+    std::vector<std::string> disks;
+    const std::string block = underRoot(root, "/sys/block");
+    for (const std::string &name : directoryEntries(block)) {
+        bool virtualKind = false;
+        for (const char *prefix : {"loop", "ram", "zram", "dm-", "md", "sr", "nbd", "fd"})
+            virtualKind |= startsWith(name, prefix);
+        if (virtualKind)
+            continue;
+        if (linux_files::linkTarget(block + "/" + name).find("/devices/virtual/") !=
+            std::string::npos)
+            continue;
+        if (!exists(block + "/" + name + "/device"))
+            continue;
+        disks.push_back(name);
+    }
+    return disks;
+}
+
+DiskIdentity diskIdentity(const std::string &root, const std::string &disk) {
+    const std::string base = underRoot(root, "/sys/block/" + disk);
+    const std::string vendor = readLine(base + "/device/vendor");
+    const std::string model = readLine(base + "/device/model");
+    DiskIdentity identity;
+    // libata puts the placeholder "ATA" where a SCSI disk names its maker; Windows shows no
+    // vendor for those disks. A model-less device (virtio) has a bus id in "vendor", no name.
+    if (!model.empty())
+        identity.model = vendor.empty() || vendor == "ATA" ? model : vendor + " " + model;
+    identity.serial = readLine(base + "/device/serial");
+    if (identity.serial.empty())
+        identity.serial = readLine(base + "/serial");
+    identity.firmware = readLine(base + "/device/rev");
+    if (identity.firmware.empty())
+        identity.firmware = readLine(base + "/device/firmware_rev");
+
+    if (!identity.model.empty() && !identity.serial.empty() && !identity.firmware.empty())
+        return identity;
+    const std::string number = readLine(base + "/dev");
+    if (number.empty())
+        return identity;
+    const auto udev = linux_proc::parseUdevProperties(
+        linux_files::readText(underRoot(root, "/run/udev/data/b" + number)));
+    auto property = [&udev](const char *key) {
+        auto it = udev.find(key);
+        return it == udev.end() ? std::string() : it->second;
+    };
+    if (identity.model.empty()) {
+        std::string udevModel =
+            linux_proc::trim(linux_proc::decodeUdevEscapes(property("ID_MODEL_ENC")));
+        if (udevModel.empty())
+            udevModel = property("ID_MODEL");
+        identity.model = udevModel;
+    }
+    if (identity.serial.empty())
+        identity.serial = property("ID_SERIAL_SHORT");
+    if (identity.firmware.empty())
+        identity.firmware = property("ID_REVISION");
+    return identity;
+}
+
+std::vector<std::string> diskVolumes(const std::string &root, const std::string &disk) {
+    std::set<std::string> partitions;
+    const std::string base = underRoot(root, "/sys/block/" + disk);
+    for (const std::string &entry : directoryEntries(base)) {
+        if (exists(base + "/" + entry + "/partition"))
+            partitions.insert(entry);
+    }
+    std::string table = linux_files::readText(underRoot(root, "/proc/self/mounts"));
+    if (table.empty())
+        table = linux_files::readText(underRoot(root, "/proc/mounts"));
+    std::set<std::string> volumes;
+    for (const linux_proc::Mount &mount : linux_proc::parseMounts(table)) {
+        const std::string device = kernelName(root, mount);
+        if (!device.empty() && liesOn(root, device, disk, partitions, 0))
+            volumes.insert(mount.mountPoint);
+    }
+    return {volumes.begin(), volumes.end()};
+}
+
+} // namespace platform::linux_disks

@@ -1,0 +1,127 @@
+// Memory, adapters, processors and disks read from a fixture tree.
+#define CHECK_MAIN
+#include "check.h"
+
+#include "platform/Platform.h"
+#include "platform/linux/LinuxAdapters.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+const std::string tree = TARNIVO_FIXTURES "/linux/workstation";
+
+struct FixtureRoot {
+    FixtureRoot() { platform::setRootDirectory(tree); }
+    ~FixtureRoot() { platform::setRootDirectory("/"); }
+};
+} // namespace
+
+TEST_CASE("memory reports RAM, and RAM plus swap as the page file") {
+    FixtureRoot root;
+    const platform::MemoryStatus status = platform::memoryStatus();
+    CHECK_EQ(status.totalPhys, 16303428ull * 1024);
+    CHECK_EQ(status.availPhys, 9873100ull * 1024);
+    CHECK_EQ(status.totalPageFile, (16303428ull + 2097148) * 1024);
+    CHECK_EQ(status.availPageFile, (9873100ull + 1548284) * 1024);
+}
+
+TEST_CASE("adapters skip loopback and come in interface-index order") {
+    const std::vector<platform::linux_adapters::InterfaceAddress> addresses = {
+        {"wlan0", "10.0.0.7", "255.0.0.0"},
+        {"eth0", "192.0.2.10", "255.255.255.0"},
+        {"eth0", "198.51.100.3", "255.255.255.128"},
+        {"lo", "127.0.0.1", "255.0.0.0"},
+    };
+    const auto list = platform::linux_adapters::readAdapters(tree, addresses);
+    CHECK_EQ(list.size(), size_t(3));
+    if (list.size() != 3)
+        return;
+    CHECK_EQ(list[0].description, std::string("eth0"));
+    CHECK_EQ(list[1].description, std::string("wlan0"));
+    CHECK_EQ(list[2].description, std::string("br#1"));
+    CHECK_EQ(list[0].index, 2u);
+    CHECK_EQ(list[2].index, 10u);
+    // The first address with its own mask; the gateway of the default route.
+    CHECK_EQ(list[0].address, std::string("192.0.2.10"));
+    CHECK_EQ(list[0].mask, std::string("255.255.255.0"));
+    CHECK_EQ(list[0].gateway, std::string("192.0.2.1"));
+    CHECK_EQ(list[2].address, std::string());
+    CHECK_EQ(list[2].gateway, std::string());
+    // Megabits become bits; a link that is down, or of unknown speed, reads 0.
+    CHECK_EQ(list[0].speed, 1000000000ull);
+    CHECK_EQ(list[1].speed, 0ull);
+    CHECK_EQ(list[2].speed, 0ull);
+    // The octet counts keep their low 32 bits, as the interface row does.
+    CHECK_EQ(list[0].inOctets, uint32_t(12345678901ull & 0xFFFFFFFFull));
+    CHECK_EQ(list[0].outOctets, 987654321u);
+    CHECK_EQ(list[2].outOctets, 6000u);
+}
+
+TEST_CASE("processors are counted and described from cpuinfo") {
+    FixtureRoot root;
+    CHECK_EQ(platform::processorCount(), 2u);
+    const platform::ProcessorDescription second = platform::processorDescription(1);
+    CHECK_EQ(second.name, std::string("Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz"));
+    CHECK_EQ(second.identifier, std::string("Intel64 Family 6 Model 158 Stepping 10"));
+    const platform::ProcessorDescription missing = platform::processorDescription(2);
+    CHECK(missing.name.empty() && missing.identifier.empty());
+}
+
+TEST_CASE("only whole physical disks are numbered, in name order") {
+    FixtureRoot root;
+    platform::DiskIdentity disk;
+    // nvme0n1, sda and vda; not loop0, sr0, zram0, dm-0, the virtual xvdz or the device-less
+    // mmcblk9.
+    CHECK(platform::physicalDisk(0, disk));
+    CHECK_EQ(disk.model, std::string("WDC PC SN730 SDBQNTY-512G-1001"));
+    CHECK_EQ(disk.serial, std::string("20301E801234"));
+    CHECK_EQ(disk.firmware, std::string("11170101"));
+    CHECK(platform::physicalDisk(1, disk));
+    CHECK(platform::physicalDisk(2, disk));
+    platform::DiskIdentity untouched;
+    CHECK(!platform::physicalDisk(3, untouched));
+    CHECK(untouched.model.empty());
+}
+
+TEST_CASE("disk texts come from sysfs, the virtio serial file and the udev database") {
+    FixtureRoot root;
+    platform::DiskIdentity sata, virtio;
+    CHECK(platform::physicalDisk(1, sata));
+    // libata's "ATA" stands where no maker is named; serial and firmware come from udev.
+    CHECK_EQ(sata.model, std::string("Samsung SSD 860"));
+    CHECK_EQ(sata.serial, std::string("S3Z9NB0K123456A"));
+    CHECK_EQ(sata.firmware, std::string("RVT04B6Q"));
+    CHECK(platform::physicalDisk(2, virtio));
+    CHECK_EQ(virtio.serial, std::string("VIRTIO-SERIAL-42"));
+    // The virtio bus id in "vendor" is not a model name.
+    CHECK_EQ(virtio.model, std::string());
+}
+
+TEST_CASE("a disk's volumes include its partitions and the mapped devices on them") {
+    FixtureRoot root;
+    CHECK(platform::volumesOfDisk(0) == std::vector<std::string>{"/media/My Files"});
+    CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
+    CHECK(platform::volumesOfDisk(2) == std::vector<std::string>{"/srv/data"});
+    CHECK(platform::volumesOfDisk(3).empty());
+}
+
+TEST_CASE("the computer name of a tree is its host name") {
+    FixtureRoot root;
+    CHECK_EQ(platform::computerName(), std::string("ws-0815"));
+}
+
+TEST_CASE("a tree without kernel files reads as empty, not as a failure") {
+    platform::setRootDirectory(TARNIVO_FIXTURES "/linux/missing");
+    const platform::MemoryStatus status = platform::memoryStatus();
+    CHECK_EQ(status.totalPhys + status.availPhys + status.totalPageFile, 0ull);
+    CHECK(platform::adapters().empty());
+    CHECK_EQ(platform::processorCount(), 0u);
+    platform::DiskIdentity disk;
+    CHECK(!platform::physicalDisk(0, disk));
+    CHECK(platform::volumesOfDisk(0).empty());
+    CHECK(platform::computerName().empty());
+    platform::QueryHandle query = platform::openQuery();
+    CHECK(platform::addCounter(query, "\\\\.\\Processor(0)\\% Processor Time") == nullptr);
+    platform::setRootDirectory("/");
+}

@@ -77,8 +77,7 @@ bool accepts(quint16 port) {
 // Renames the start page out of the way for one test, and back afterwards.
 class StartPageHidden {
 public:
-    StartPageHidden()
-        : path(QCoreApplication::applicationDirPath() + "/content/assets/menu.html") {
+    StartPageHidden() : path(QCoreApplication::applicationDirPath() + "/content/assets/menu.html") {
         QFile::rename(path, path + ".hidden");
     }
     ~StartPageHidden() { QFile::rename(path + ".hidden", path); }
@@ -185,8 +184,7 @@ void TestDisplay::startServesTheDashboardAndStopEndsIt() {
     verifyRunning(window);
     QCOMPARE(intPort.load(), quint32(port));
     QVERIFY(webserver);
-    QVERIFY(fetch(port, "GET / HTTP/1.0\r\n\r\n")
-                .startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
+    QVERIFY(fetch(port, "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
 
     window.clickedSettingsStop();
     verifyStopped(window, QStringLiteral("Monitor is not running."));

@@ -114,7 +114,9 @@ Display::Display() : QMainWindow(nullptr) {
     show();
 }
 
-void Display::clickedMenuExit() { QCoreApplication::quit(); }
+void Display::clickedMenuExit() {
+    QCoreApplication::quit();
+}
 
 void Display::clickedAboutVersion() {
     if (!displayAboutVersion)
@@ -182,8 +184,8 @@ void Display::clickedSettingsStart() {
 
 QString Display::selfTest() {
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(
-        QStringLiteral("http://localhost:%1/assets/menu.html").arg(intPort.load()))));
+    QNetworkReply *reply = manager.get(QNetworkRequest(
+        QUrl(QStringLiteral("http://localhost:%1/assets/menu.html").arg(intPort.load()))));
 
     // Ends at the first body bytes, or at once when the reply ends without any (a refused
     // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,

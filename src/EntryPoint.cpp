@@ -3,7 +3,11 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return Main::start(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return Main::start();
+}
 #else
-int main(int, char **) { return Main::start(); }
+int main(int, char **) {
+    return Main::start();
+}
 #endif

@@ -29,9 +29,8 @@ static QIcon windowIcon() {
 #ifdef Q_OS_WIN
     // Icon resource 102 of the executable, at its own size; a missing resource gives an
     // empty icon and no message.
-    HICON handle = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(102), IMAGE_ICON, 0, 0,
-                   LR_DEFAULTCOLOR));
+    HICON handle = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(102),
+                                                 IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
     QIcon icon(QPixmap::fromImage(QImage::fromHICON(handle)));
     DestroyIcon(handle);
     return icon;

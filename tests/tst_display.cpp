@@ -23,6 +23,8 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -55,16 +57,26 @@ void verifyRunning(const Display &window) {
     QVERIFY(!s.port && !s.start && s.stop && s.open);
 }
 
-// Sends one request and returns everything the server answered.
+// Sends one request from another thread, so that the listener on this one keeps accepting,
+// and returns everything the server answered.
 QByteArray fetch(quint16 port, const QByteArray &request) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(2000))
-        return {};
-    socket.write(request);
+    std::atomic<bool> done{false};
     QByteArray answer;
-    while (socket.waitForReadyRead(3000) || socket.bytesAvailable())
-        answer += socket.readAll();
+    std::thread client([&] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(2000)) {
+            socket.write(request);
+            while (socket.waitForReadyRead(3000) || socket.bytesAvailable())
+                answer += socket.readAll();
+        }
+        done = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (!done && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    client.join();
     return answer;
 }
 
@@ -296,6 +308,18 @@ static void driveChild() {
         client->flush();
         *busyClients << client;
     }
+    // And one trickles its head a byte at a time from a thread of its own, so its worker is
+    // still busy when the program ends and the end cannot wait for it.
+    std::thread([port] {
+        QTcpSocket trickler;
+        trickler.connectToHost(QHostAddress::LocalHost, port);
+        trickler.waitForConnected(1000);
+        for (int i = 0; i < 50; ++i) {
+            trickler.write("x");
+            trickler.waitForBytesWritten(100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    }).detach();
     QTimer::singleShot(300, [] {
         std::printf("child: closing the window while busy\n");
         std::fflush(stdout);

@@ -1,1 +1,37 @@
 #include "DeviceTables.h"
+
+#include <QCryptographicHash>
+#include <QUuid>
+#include <cmath>
+#include <limits>
+
+QVector<Memory *> memoryTable;
+QVector<Network *> networkTable;
+QVector<Processor *> processorTable;
+QVector<Storage *> storageTable;
+
+QMutex memoryMutex;
+QMutex networkMutex;
+QMutex processorMutex;
+QMutex storageMutex;
+
+QString makeIdent() {
+    const QByteArray uuidText = QUuid::createUuid().toString().toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(uuidText, QCryptographicHash::Md5).toHex());
+}
+
+quint64 clampUsage(qint64 value) {
+    const quint64 unsignedValue = static_cast<quint64>(value);
+    return unsignedValue > usageFull ? usageFull : unsignedValue;
+}
+
+quint64 usageFromRatio(double ratio) {
+    const double product = ratio * 100000.0;
+    // 2^63 is exactly representable; anything at or above it, or below -2^63, would be undefined
+    // behaviour in the conversion.
+    constexpr double limit = 9223372036854775808.0;
+    qint64 truncated = std::numeric_limits<qint64>::min();
+    if (std::isfinite(product) && product < limit && product >= -limit)
+        truncated = static_cast<qint64>(product);
+    return clampUsage(truncated);
+}

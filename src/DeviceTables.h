@@ -1,1 +1,38 @@
+// The four device tables, their mutexes, record identifiers and the usage unit.
+//
+// Each table owns its records: the collector's fill makes them, its clear deletes them, nothing
+// else does. Every table operation, status-document read and sampling visit holds exactly one
+// table mutex for its whole run and never a second, so there is no lock order to respect.
 #pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+class Memory;
+class Network;
+class Processor;
+class Storage;
+
+// Guarded by memoryMutex, networkMutex, processorMutex and storageMutex respectively.
+extern QVector<Memory *> memoryTable;
+extern QVector<Network *> networkTable;
+extern QVector<Processor *> processorTable;
+extern QVector<Storage *> storageTable;
+
+extern QMutex memoryMutex;
+extern QMutex networkMutex;
+extern QMutex processorMutex;
+extern QMutex storageMutex;
+
+// A new record identifier: the MD5 digest of a fresh UUID's text, as 32 lowercase hex digits.
+QString makeIdent();
+
+// Usage figures are thousandths of a percent, 0..100000. A value is read as unsigned and capped,
+// so a negative one (or the marker of a failed conversion) reads as 100 %.
+constexpr quint64 usageFull = 100000;
+quint64 clampUsage(qint64 value);
+
+// ratio * 100000 truncated toward zero, then clamped. A product that is not finite or does not
+// fit in 64 bits (a zero divisor, for instance) converts to the most negative value first.
+quint64 usageFromRatio(double ratio);

@@ -1,1 +1,51 @@
+// One record per network adapter: addresses, link speed and octet counts taken at fill time;
+// packet and byte rates and the link usage kept current by the sampling thread.
 #pragma once
+
+#include "platform/Platform.h"
+
+#include <QString>
+
+class Network {
+public:
+    Network(const QString &name, const QString &address, const QString &mask,
+            const QString &gateway, quint32 speed, quint32 octetsRead, quint32 octetsWrite);
+    ~Network();
+    Network(const Network &) = delete;
+    Network &operator=(const Network &) = delete;
+
+    // Adds the four counters while any is missing, then reads them. Caller holds networkMutex.
+    void sample();
+
+    // Stores one sample's counter values (as read, 0 for a failed read) and the usage they give.
+    void store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite);
+
+    // Share of the link's capacity (speed bits per second) that the byte rates use.
+    static quint64 usage(quint64 bytesRead, quint64 bytesWrite, quint32 speed);
+    // Links faster than 32 bits can count are reported at the 32-bit maximum, not wrapped.
+    static quint32 speedField(quint64 bitsPerSecond);
+
+    QString strIdent;
+    QString strName;
+    QString strAddress;
+    QString strSubnetmask;
+    QString strGateway;
+    quint32 intSpeed = 0;
+    quint32 intOctetsRead = 0;
+    quint32 intOctetsWrite = 0;
+    platform::CounterHandle counterPacketsRead = nullptr;
+    platform::CounterHandle counterPacketsWrite = nullptr;
+    platform::CounterHandle counterBytesRead = nullptr;
+    platform::CounterHandle counterBytesWrite = nullptr;
+    quint64 intPacketsRead = 0;
+    quint64 intPacketsWrite = 0;
+    quint64 intBytesRead = 0;
+    quint64 intBytesWrite = 0;
+    quint64 intUsage = 0;
+};
+
+// Appends one record per adapter, in the system's order, under networkMutex. An adapter list
+// that cannot be read gives no records.
+void networkTableFill();
+// Deletes every record (removing its counters) and empties the table, under networkMutex.
+void networkTableClear();

@@ -1,8 +1,110 @@
 #include "Perfdata.h"
 
-Perfdata::Perfdata() {}
+#include "PerfdataThread.h"
+
+#include <QMutex>
+#include <atomic>
+
+namespace {
+// Set once by the constructor, before the sampling thread starts; never cleared. Readers that
+// find it empty take creationMutex, so two first callers cannot make two objects.
+std::atomic<Perfdata *> publishedPerfdata{nullptr};
+QMutex creationMutex;
+} // namespace
+
+Perfdata::Perfdata() {
+    counterIndex = parseCounterNames(QString::fromUtf8(platform::counterNameList()));
+    query = platform::openQuery();
+    thread = new PerfdataThread();
+    publishedPerfdata.store(this, std::memory_order_release);
+    thread->start(QThread::InheritPriority);
+}
 
 Perfdata *perfdata() {
-    static Perfdata *object = new Perfdata();
+    Perfdata *object = publishedPerfdata.load(std::memory_order_acquire);
+    if (object)
+        return object;
+    QMutexLocker locker(&creationMutex);
+    object = publishedPerfdata.load(std::memory_order_acquire);
+    if (!object)
+        object = new Perfdata();
     return object;
+}
+
+QMap<QString, QString> Perfdata::parseCounterNames(const QString &multiString) {
+    QMap<QString, QString> index;
+    const QStringList parts = multiString.split(QChar(0), Qt::KeepEmptyParts);
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString &name = parts.at(i + 1);
+        if (!index.contains(name))
+            index.insert(name, parts.at(i));
+    }
+    return index;
+}
+
+QString Perfdata::localName(const QString &computer, const QString &englishName) const {
+    bool ok = false;
+    const uint number = counterIndex.value(englishName).toUInt(&ok, 10);
+    return QString::fromStdString(
+        platform::lookupPerfNameByIndex(computer.toStdString(), ok ? number : 0));
+}
+
+QString Perfdata::instanceName(const QString &text) {
+    QString instance = text;
+    instance.replace(QLatin1Char('('), QLatin1Char('['));
+    instance.replace(QLatin1Char(')'), QLatin1Char(']'));
+    instance.replace(QLatin1Char('#'), QLatin1Char('_'));
+    instance.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return instance;
+}
+
+QString Perfdata::counterPath(const QString &computer, const QString &object,
+                              const QString &instance, const QString &counter) {
+    return QStringLiteral("\\\\") + computer + QLatin1Char('\\') + object + QLatin1Char('(') +
+           instance + QStringLiteral(")\\") + counter;
+}
+
+void Perfdata::addCounter(const QString &path, platform::CounterHandle &handle) {
+    platform::CounterHandle added = platform::addCounter(query, path.toStdString());
+    if (added)
+        handle = added;
+}
+
+qint64 Perfdata::readCounter(platform::CounterHandle handle, quint32 flags) {
+    if (!handle)
+        return 0;
+    return platform::formattedCounterValue(handle, flags);
+}
+
+void Perfdata::removeCounter(platform::CounterHandle &handle) {
+    if (handle)
+        platform::removeCounter(handle);
+    handle = nullptr;
+}
+
+void Perfdata::setUpCounters(const QString &deviceText, const QString &englishObject,
+                             const QStringList &englishCounters,
+                             const QVector<platform::CounterHandle *> &handles) {
+    for (platform::CounterHandle *handle : handles)
+        removeCounter(*handle);
+    const QString instance = instanceName(deviceText);
+    // Asked afresh at every set-up: the name may change while the program runs.
+    const QString computer = computerName();
+    const QString object = localName(computer, englishObject);
+    QStringList paths;
+    for (const QString &counter : englishCounters)
+        paths.append(counterPath(computer, object, instance, localName(computer, counter)));
+    for (qsizetype i = 0; i < paths.size() && i < handles.size(); ++i)
+        addCounter(paths.at(i), *handles.at(i));
+}
+
+bool Perfdata::anyNull(const QVector<platform::CounterHandle *> &handles) {
+    for (const platform::CounterHandle *handle : handles)
+        if (!*handle)
+            return true;
+    return false;
+}
+
+QString Perfdata::computerName() {
+    return QString::fromStdString(platform::computerName());
 }

@@ -1,13 +1,67 @@
-// The one performance-counter object: counter-name index, shared query, sampling thread.
+// The one performance-counter object: the English counter-name index, the shared query that
+// holds every record's counters, and the sampling thread.
+//
+// Counter and object names are localised on non-English systems, so a record never passes an
+// English name to the counter service: it looks the name's index up here and asks the service
+// for the local name of that index.
 #pragma once
+
+#include "platform/Platform.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
 
 class PerfdataThread;
 
+// Format flags of readCounter: rates ("/sec") and percentages ("%") in thousandths of a percent.
+constexpr quint32 rateFlags = platform::FMT_LARGE | platform::FMT_NOCAP100;
+constexpr quint32 percentFlags = platform::FMT_LARGE | platform::FMT_1000 | platform::FMT_NOCAP100;
+
 class Perfdata {
 public:
+    // Builds counterIndex, opens the query, publishes the object where perfdata() finds it and
+    // only then starts the sampling thread.
     Perfdata();
+    Perfdata(const Perfdata &) = delete;
+    Perfdata &operator=(const Perfdata &) = delete;
+
+    // English name -> index as decimal text, from the counter-name multi-string (index NUL name
+    // NUL ... NUL NUL). The first index of a repeated name wins; an odd last part is ignored.
+    static QMap<QString, QString> parseCounterNames(const QString &multiString);
+
+    // The name of englishName in the system's language; empty when unknown.
+    QString localName(const QString &computer, const QString &englishName) const;
+    static QString instanceName(const QString &text);
+    static QString counterPath(const QString &computer, const QString &object,
+                               const QString &instance, const QString &counter);
+    // Adds path to the query; the field stays as it was when the add fails.
+    void addCounter(const QString &path, platform::CounterHandle &handle);
+    // 0 when the read fails or the counter has not yet been collected twice.
+    static qint64 readCounter(platform::CounterHandle handle, quint32 flags);
+    // Removes a non-null handle from the query and nulls the field.
+    static void removeCounter(platform::CounterHandle &handle);
+
+    // The set-up every counter-based record runs while any of its handles is null: builds the
+    // paths of englishCounters for the instance of deviceText and adds them into handles, in
+    // order. Handles a previous, partly failed set-up left behind are removed first, so the query
+    // never keeps counters nobody reads.
+    void setUpCounters(const QString &deviceText, const QString &englishObject,
+                       const QStringList &englishCounters,
+                       const QVector<platform::CounterHandle *> &handles);
+    static bool anyNull(const QVector<platform::CounterHandle *> &handles);
+
+    static QString computerName();
+
+    // Written by the constructor only, then read by the sampling thread only.
+    QMap<QString, QString> counterIndex;
+    // Opened once and never closed; the counter service is safe to call from several threads.
+    platform::QueryHandle query = nullptr;
+    // Made and started by the constructor; never deleted.
     PerfdataThread *thread = nullptr;
 };
 
-// The one Perfdata object; made on first use.
+// The one Perfdata object; made on first use. Safe to call from any thread: the object is
+// published before its sampling thread starts, so exactly one object and one thread ever exist.
 Perfdata *perfdata();

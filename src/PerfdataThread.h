@@ -1,13 +1,49 @@
+// The sampling thread: once a second it collects the shared counter query and lets every
+// network, processor and storage record read its figures from that sample.
 #pragma once
 
+#include <QMutex>
+#include <QString>
 #include <QThread>
+#include <QWaitCondition>
+#include <functional>
 
 class PerfdataThread : public QThread {
     Q_OBJECT
 public:
+    using Clock = std::function<qint64()>; // milliseconds
+
     PerfdataThread();
+    ~PerfdataThread() override;
+
+    // "statusNone" until run() starts, "statusEnabled" while it loops, "statusDisabled" after.
+    QString status() const;
+
     // Ends the loop after the running pass and wakes its sleep; used at exit.
     void requestStop();
+
+    // Wall clock by default; tests inject their own. Set it before start().
+    void setClock(Clock clock);
+
+    // One pass: collect the query once, then visit the network, processor and storage tables,
+    // each under its own mutex, re-reading the length after every record.
+    static void samplePass();
+
+    // Milliseconds to sleep after a pass from t0 to t1: the rest of the second, or a full second
+    // when the pass took longer or the clock was set back meanwhile.
+    static qint64 sleepAfterPass(qint64 t0, qint64 t1);
+
 public slots:
     void run() override;
+
+private:
+    void setStatus(const QString &word);
+
+    Clock clock;
+    // Guards strStatus: the thread writes it, and requestStop() writes it from another thread.
+    // stopCondition is signalled with it held, so a stop cannot slip in between the test of the
+    // word and the start of the sleep.
+    mutable QMutex statusMutex;
+    QWaitCondition stopCondition;
+    QString strStatus;
 };

@@ -1,1 +1,32 @@
+// One record per logical processor: its name and identification text taken at fill time, its
+// usage kept current by the sampling thread from "% Processor Time".
 #pragma once
+
+#include "platform/Platform.h"
+
+#include <QString>
+
+class Processor {
+public:
+    Processor(quint32 core, const QString &name, const QString &family);
+    ~Processor();
+    Processor(const Processor &) = delete;
+    Processor &operator=(const Processor &) = delete;
+
+    // Adds the counter while it is missing, then reads it. Caller holds processorMutex.
+    void sample();
+    // Stores one "% Processor Time" value in thousandths of a percent.
+    void store(qint64 usageValue);
+
+    QString strIdent;
+    quint32 intCore = 0;
+    QString strName;
+    QString strFamily;
+    platform::CounterHandle counterUsage = nullptr;
+    quint64 intUsage = 0;
+};
+
+// Appends one record per logical processor, in index order, under processorMutex.
+void processorTableFill();
+// Deletes every record (removing its counter) and empties the table, under processorMutex.
+void processorTableClear();

@@ -1,8 +1,157 @@
 #include "StatusDocument.h"
 
-// Placeholder until the data core lands: the empty document.
-QStringList StatusDocument::requestWords(const QString &) { return {}; }
+#include "DeviceTables.h"
+#include "Memory.h"
+#include "Network.h"
+#include "Processor.h"
+#include "Storage.h"
 
-QString StatusDocument::build(const QString &) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><xml></xml>");
+namespace {
+const QString requestKey = QStringLiteral("strRequest=");
+const QString requestInit = QStringLiteral("requestInit");
+const QString requestRead = QStringLiteral("requestRead");
+
+// Device texts come from the system (adapter descriptions, disk models) and may hold markup
+// characters; escaped, the document stays well-formed. Other texts pass unchanged.
+QString escaped(const QString &text) {
+    static const QString special = QStringLiteral("&<>\"'");
+    bool plain = true;
+    for (const QChar c : text) {
+        if (special.contains(c)) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain)
+        return text;
+    QString result;
+    result.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '&':
+            result += QLatin1String("&amp;");
+            break;
+        case '<':
+            result += QLatin1String("&lt;");
+            break;
+        case '>':
+            result += QLatin1String("&gt;");
+            break;
+        case '"':
+            result += QLatin1String("&quot;");
+            break;
+        case '\'':
+            result += QLatin1String("&apos;");
+            break;
+        default:
+            result += c;
+        }
+    }
+    return result;
+}
+
+void appendText(QString &out, QLatin1String element, const QString &value) {
+    out += QLatin1Char('<') + element + QLatin1Char('>') + escaped(value) + QLatin1String("</") +
+           element + QLatin1Char('>');
+}
+
+void appendNumber(QString &out, QLatin1String element, quint64 value) {
+    out += QLatin1Char('<') + element + QLatin1Char('>') + QString::number(value) +
+           QLatin1String("</") + element + QLatin1Char('>');
+}
+
+void appendRecord(QString &out, const Memory &record) {
+    out += QLatin1String("<Memory>");
+    appendText(out, QLatin1String("strIdent"), record.strIdent);
+    appendText(out, QLatin1String("strName"), record.strName);
+    appendNumber(out, QLatin1String("intTotal"), record.intTotal);
+    appendNumber(out, QLatin1String("intFree"), record.intFree);
+    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
+    out += QLatin1String("</Memory>");
+}
+
+void appendRecord(QString &out, const Network &record) {
+    out += QLatin1String("<Network>");
+    appendText(out, QLatin1String("strIdent"), record.strIdent);
+    appendText(out, QLatin1String("strName"), record.strName);
+    appendText(out, QLatin1String("strAddress"), record.strAddress);
+    appendText(out, QLatin1String("strSubnetmask"), record.strSubnetmask);
+    appendText(out, QLatin1String("strGateway"), record.strGateway);
+    appendNumber(out, QLatin1String("intSpeed"), record.intSpeed);
+    appendNumber(out, QLatin1String("intOctetsRead"), record.intOctetsRead);
+    appendNumber(out, QLatin1String("intOctetsWrite"), record.intOctetsWrite);
+    appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);
+    appendNumber(out, QLatin1String("intPacketsWrite"), record.intPacketsWrite);
+    appendNumber(out, QLatin1String("intBytesRead"), record.intBytesRead);
+    appendNumber(out, QLatin1String("intBytesWrite"), record.intBytesWrite);
+    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
+    out += QLatin1String("</Network>");
+}
+
+void appendRecord(QString &out, const Processor &record) {
+    out += QLatin1String("<Processor>");
+    appendText(out, QLatin1String("strIdent"), record.strIdent);
+    appendNumber(out, QLatin1String("intCore"), record.intCore);
+    appendText(out, QLatin1String("strName"), record.strName);
+    appendText(out, QLatin1String("strFamily"), record.strFamily);
+    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
+    out += QLatin1String("</Processor>");
+}
+
+void appendRecord(QString &out, const Storage &record) {
+    out += QLatin1String("<Storage>");
+    appendText(out, QLatin1String("strIdent"), record.strIdent);
+    appendText(out, QLatin1String("strModel"), record.strModel);
+    appendText(out, QLatin1String("strSerial"), record.strSerial);
+    appendText(out, QLatin1String("strFirmware"), record.strFirmware);
+    appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);
+    appendNumber(out, QLatin1String("intPacketsWrite"), record.intPacketsWrite);
+    appendNumber(out, QLatin1String("intBytesRead"), record.intBytesRead);
+    appendNumber(out, QLatin1String("intBytesWrite"), record.intBytesWrite);
+    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
+    out += QLatin1String("</Storage>");
+}
+
+// One table at a time, under its own mutex only; the length is read again after every record.
+template <typename Record>
+void appendTable(QString &out, const QVector<Record *> &table, QMutex &mutex) {
+    QMutexLocker locker(&mutex);
+    for (qsizetype i = 0; i < table.size(); ++i)
+        appendRecord(out, *table.at(i));
+}
+} // namespace
+
+QStringList StatusDocument::requestWords(const QString &requestPath) {
+    const qsizetype start = requestPath.indexOf(requestKey);
+    if (start < 0)
+        return {};
+    const qsizetype valueStart = start + requestKey.size();
+    qsizetype valueEnd = requestPath.indexOf(QLatin1Char('&'), valueStart);
+    if (valueEnd < 0)
+        valueEnd = requestPath.size();
+    return requestPath.mid(valueStart, valueEnd - valueStart)
+        .split(QLatin1Char(':'), Qt::KeepEmptyParts);
+}
+
+QString StatusDocument::build(const QString &requestPath) {
+    const QStringList words = requestWords(requestPath);
+    QString document = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><xml>");
+    if (words.contains(requestInit)) {
+        memoryTableClear();
+        memoryTableFill();
+        networkTableClear();
+        networkTableFill();
+        processorTableClear();
+        processorTableFill();
+        storageTableClear();
+        storageTableFill();
+    }
+    if (words.contains(requestRead)) {
+        appendTable(document, memoryTable, memoryMutex);
+        appendTable(document, networkTable, networkMutex);
+        appendTable(document, processorTable, processorMutex);
+        appendTable(document, storageTable, storageMutex);
+    }
+    document += QLatin1String("</xml>");
+    return document;
 }

@@ -1,1 +1,51 @@
+// One record per physical disk: identification texts and the volumes on it taken at fill time;
+// operation and byte rates and the busy share kept current by the sampling thread.
 #pragma once
+
+#include "platform/Platform.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+class Storage {
+public:
+    // Also finds the volumes that lie on disk `drive`.
+    Storage(quint32 drive, const QString &model, const QString &serial, const QString &firmware);
+    ~Storage();
+    Storage(const Storage &) = delete;
+    Storage &operator=(const Storage &) = delete;
+
+    // Adds the five counters while any is missing, then reads them. Caller holds storageMutex.
+    void sample();
+    // Stores one sample's values: the four rates as read, the busy share clamped.
+    void store(qint64 reads, qint64 writes, qint64 bytesRead, qint64 bytesWrite, qint64 busy);
+
+    // Volume roots as the system lists them, trimmed and in ascending order.
+    static QStringList volumeList(const std::vector<std::string> &roots);
+    // The counter instance text of a disk: its number, then " L:" for each volume's letter.
+    static QString instanceText(quint32 drive, const QStringList &volumes);
+
+    QString strIdent;
+    quint32 intDrive = 0;
+    QString strModel;
+    QString strSerial;
+    QString strFirmware;
+    QStringList listVolumes;
+    platform::CounterHandle counterPacketsRead = nullptr;
+    platform::CounterHandle counterPacketsWrite = nullptr;
+    platform::CounterHandle counterBytesRead = nullptr;
+    platform::CounterHandle counterBytesWrite = nullptr;
+    platform::CounterHandle counterUsage = nullptr;
+    quint64 intPacketsRead = 0;
+    quint64 intPacketsWrite = 0;
+    quint64 intBytesRead = 0;
+    quint64 intBytesWrite = 0;
+    quint64 intUsage = 0;
+};
+
+// Appends one record per physical disk, from disk 0 up to the first that cannot be opened,
+// under storageMutex.
+void storageTableFill();
+// Deletes every record (removing its counters) and empties the table, under storageMutex.
+void storageTableClear();

@@ -1,0 +1,198 @@
+// The collectors: what each record makes of the system's raw values, and the sampling passes
+// on the live machine.
+#include "DeviceTables.h"
+#include "Memory.h"
+#include "Network.h"
+#include "Perfdata.h"
+#include "PerfdataThread.h"
+#include "Processor.h"
+#include "StatusDocument.h"
+#include "Storage.h"
+#include "platform/Platform.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+// A /proc/meminfo field in bytes; 0 when absent.
+quint64 meminfoBytes(const QString &field) {
+    QFile file(QStringLiteral("/proc/meminfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QString text = QString::fromLatin1(file.readAll());
+    const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(field) +
+                                      QStringLiteral(":\\s+(\\d+) kB"),
+                                  QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = line.match(text);
+    return match.hasMatch() ? match.captured(1).toULongLong() * 1024 : 0;
+}
+
+bool countersAvailable() {
+    return !platform::counterNameList().empty() && platform::processorCount() > 0;
+}
+
+void burnCpu(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    volatile quint64 sink = 0;
+    while (timer.elapsed() < milliseconds)
+        for (int i = 0; i < 10000; ++i)
+            sink = sink + quint64(i);
+}
+
+QVector<quint64> processorUsages() {
+    QVector<quint64> usages;
+    QMutexLocker locker(&processorMutex);
+    for (const Processor *record : std::as_const(processorTable))
+        usages.append(record->intUsage);
+    return usages;
+}
+} // namespace
+
+class CollectorsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        // The passes below are driven by hand; the background sampler must not interleave.
+        PerfdataThread *sampler = perfdata()->thread;
+        sampler->requestStop();
+        QVERIFY(sampler->wait(5000));
+    }
+
+    void cleanup() {
+        memoryTableClear();
+        networkTableClear();
+        processorTableClear();
+        storageTableClear();
+    }
+
+    void linkUsageIsTheByteRateOverTheLinkCapacity() {
+        QCOMPARE(Network::usage(20000000, 11250000, 1000000000U), quint64(25000));
+        QCOMPARE(Network::usage(12345678, 0, 100000000U), quint64(98765));
+        QCOMPARE(Network::usage(0, 0, 100000000U), quint64(0));
+        QCOMPARE(Network::usage(0, 0, 0), quint64(100000));
+        QCOMPARE(Network::usage(12500001, 0, 100000000U), quint64(100000));
+
+        Network adapter(QStringLiteral("eth"), {}, {}, {}, 100000000U, 1, 2);
+        adapter.store(10, 20, 6000000, 250000);
+        QCOMPARE(adapter.intPacketsRead, quint64(10));
+        QCOMPARE(adapter.intPacketsWrite, quint64(20));
+        QCOMPARE(adapter.intUsage, quint64(50000));
+    }
+
+    void aLinkFasterThanThirtyTwoBitsIsReportedAtTheMaximumInsteadOfWrapping() {
+        QCOMPARE(Network::speedField(100000000ULL), quint32(100000000U));
+        QCOMPARE(Network::speedField(4294967295ULL), quint32(4294967295U));
+        QCOMPARE(Network::speedField(4294967296ULL), quint32(4294967295U));
+        QCOMPARE(Network::speedField(100000000000ULL), quint32(4294967295U));
+    }
+
+    void percentagesAboveOneHundredAreCappedAndRatesAreNot() {
+        Processor core(0, QStringLiteral("cpu"), QStringLiteral("family"));
+        core.store(100500);
+        QCOMPARE(core.intUsage, quint64(100000));
+        core.store(12345);
+        QCOMPARE(core.intUsage, quint64(12345));
+        core.store(-5);
+        QCOMPARE(core.intUsage, quint64(100000));
+        core.store(0);
+        QCOMPARE(core.intUsage, quint64(0));
+
+        Storage disk(0, QStringLiteral("m"), QStringLiteral("s"), QStringLiteral("f"));
+        disk.store(7000000, 8000000, 9000000000LL, 1, 250000);
+        QCOMPARE(disk.intUsage, quint64(100000));
+        QCOMPARE(disk.intPacketsRead, quint64(7000000));
+        QCOMPARE(disk.intPacketsWrite, quint64(8000000));
+        QCOMPARE(disk.intBytesRead, quint64(9000000000ULL));
+        QCOMPARE(disk.intBytesWrite, quint64(1));
+    }
+
+    void aDiskInstanceNamesItsNumberAndTheLettersOfItsVolumesInOrder() {
+        const QStringList volumes = Storage::volumeList({"D:\\", " C:\\ "});
+        QCOMPARE(volumes, QStringList({QStringLiteral("C:\\"), QStringLiteral("D:\\")}));
+        QCOMPARE(Storage::instanceText(0, volumes), QStringLiteral("0 C: D:"));
+        QCOMPARE(Storage::instanceText(1, {}), QStringLiteral("1"));
+        QCOMPARE(Perfdata::instanceName(Storage::instanceText(12, {QStringLiteral("E:\\")})),
+                 QStringLiteral("12 E:"));
+    }
+
+    void memoryFiguresAreThoseTheSystemReports() {
+        const quint64 physical = meminfoBytes(QStringLiteral("MemTotal"));
+        QVERIFY(physical > 0);
+        if (platform::memoryStatus().totalPhys == 0)
+            QSKIP("the memory status of this system layer is not available yet");
+        StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+        QMutexLocker locker(&memoryMutex);
+        QCOMPARE(memoryTable.size(), 2);
+        const Memory *ram = memoryTable.at(0);
+        const Memory *pagefile = memoryTable.at(1);
+        QCOMPARE(ram->strName, QStringLiteral("Physical"));
+        QCOMPARE(pagefile->strName, QStringLiteral("Pagefile"));
+        QCOMPARE(ram->intTotal, physical);
+        QCOMPARE(pagefile->intTotal, physical + meminfoBytes(QStringLiteral("SwapTotal")));
+        const qint64 available = qint64(meminfoBytes(QStringLiteral("MemAvailable")));
+        // Other processes allocate and free memory between the two readings.
+        QVERIFY(qAbs(qint64(ram->intFree) - available) < 256LL * 1024 * 1024);
+        QVERIFY(ram->intUsage > 0 && ram->intUsage < 100000);
+        QCOMPARE(ram->intUsage, Memory::usage(ram->intTotal, ram->intFree));
+    }
+
+    void theFirstTwoPassesAfterAnInitReadZeroAndTheThirdCarriesFigures() {
+        if (!countersAvailable())
+            QSKIP("the counters of this system layer are not available yet");
+        StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+        const qsizetype cores = processorUsages().size();
+        QVERIFY(cores > 0);
+
+        PerfdataThread::samplePass();
+        QCOMPARE(processorUsages(), QVector<quint64>(cores, 0));
+        {
+            QMutexLocker locker(&processorMutex);
+            for (const Processor *record : std::as_const(processorTable))
+                QVERIFY2(record->counterUsage != nullptr, "the first visit adds the counter");
+        }
+        burnCpu(200);
+        PerfdataThread::samplePass();
+        QCOMPARE(processorUsages(), QVector<quint64>(cores, 0));
+
+        // Keep one core busy so that at least one processor shows a figure.
+        burnCpu(400);
+        PerfdataThread::samplePass();
+        const QVector<quint64> usages = processorUsages();
+        quint64 busiest = 0;
+        for (quint64 usage : usages) {
+            QVERIFY(usage <= 100000);
+            busiest = qMax(busiest, usage);
+        }
+        QVERIFY2(busiest > 0, "a busy core shows its usage from the third pass");
+    }
+
+    void aPartlySetUpRecordDropsItsOldCountersBeforeAddingThemAgain() {
+        if (!countersAvailable())
+            QSKIP("the counters of this system layer are not available yet");
+        Perfdata *counters = perfdata();
+        const QString computer = Perfdata::computerName();
+        platform::CounterHandle working = nullptr;
+        counters->addCounter(Perfdata::counterPath(
+                                 computer,
+                                 counters->localName(computer, QStringLiteral("Processor")),
+                                 QStringLiteral("0"),
+                                 counters->localName(computer, QStringLiteral("% Processor Time"))),
+                             working);
+        QVERIFY(working != nullptr);
+
+        // An adapter the counter service does not know: its adds keep failing.
+        Network adapter(QStringLiteral("no such adapter (#1)"), {}, {}, {}, 1000, 0, 0);
+        adapter.counterPacketsRead = working;
+        adapter.sample();
+        QCOMPARE(adapter.counterPacketsRead, platform::CounterHandle(nullptr));
+        QCOMPARE(adapter.counterBytesWrite, platform::CounterHandle(nullptr));
+        QCOMPARE(adapter.intPacketsRead, quint64(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(CollectorsTest)
+#include "CollectorsTest.moc"

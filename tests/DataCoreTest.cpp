@@ -1,0 +1,383 @@
+// Device tables, identifiers, the usage unit, counter naming, the sampling period and the status
+// document.
+#include "DeviceTables.h"
+#include "Memory.h"
+#include "Network.h"
+#include "Perfdata.h"
+#include "PerfdataThread.h"
+#include "Processor.h"
+#include "StatusDocument.h"
+#include "Storage.h"
+
+#include <QAtomicInt>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+#include <QXmlStreamReader>
+#include <QtTest>
+#include <atomic>
+#include <limits>
+
+namespace {
+const QString emptyDocument =
+    QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><xml></xml>");
+
+// Element name -> texts, in document order; fails the test when the document is not well-formed.
+QMultiMap<QString, QString> parseDocument(const QString &document, bool *wellFormed) {
+    QMultiMap<QString, QString> values;
+    QXmlStreamReader reader(document);
+    QString current;
+    QString text;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            current = reader.name().toString();
+            text.clear();
+        } else if (reader.isCharacters()) {
+            text += reader.text();
+        } else if (reader.isEndElement() && reader.name() == current) {
+            values.insert(current, text);
+            current.clear();
+        }
+    }
+    *wellFormed = !reader.hasError();
+    return values;
+}
+
+QStringList identsOf(const QString &document) {
+    QStringList idents;
+    static const QRegularExpression ident(QStringLiteral("<strIdent>([^<]*)</strIdent>"));
+    auto it = ident.globalMatch(document);
+    while (it.hasNext())
+        idents.append(it.next().captured(1));
+    return idents;
+}
+
+void clearAllTables() {
+    memoryTableClear();
+    networkTableClear();
+    processorTableClear();
+    storageTableClear();
+}
+} // namespace
+
+class DataCoreTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { clearAllTables(); }
+
+    void identifiersAreThirtyTwoLowercaseHexDigitsAndNeverRepeat() {
+        static const QRegularExpression shape(QStringLiteral("^[0-9a-f]{32}$"));
+        QSet<QString> seen;
+        for (int i = 0; i < 1000; ++i) {
+            const QString ident = makeIdent();
+            QVERIFY2(shape.match(ident).hasMatch(), qPrintable(ident));
+            seen.insert(ident);
+        }
+        QCOMPARE(seen.size(), 1000);
+    }
+
+    void usageRatiosTruncateAndEverythingOutsideTheRangeReadsFull() {
+        QCOMPARE(usageFromRatio(0.123456), quint64(12345));
+        QCOMPARE(usageFromRatio(0.0), quint64(0));
+        QCOMPARE(usageFromRatio(1.5), quint64(100000));
+        QCOMPARE(usageFromRatio(-0.25), quint64(100000));
+        QCOMPARE(usageFromRatio(1.0 / 0.0), quint64(100000));
+        QCOMPARE(usageFromRatio(std::numeric_limits<double>::quiet_NaN()), quint64(100000));
+        QCOMPARE(usageFromRatio(1e300), quint64(100000));
+        QCOMPARE(clampUsage(std::numeric_limits<qint64>::min()), quint64(100000));
+        QCOMPARE(clampUsage(99999), quint64(99999));
+    }
+
+    void memoryUsageIsTheUsedShareOfTheTotal() {
+        QCOMPARE(Memory::usage(8589934592ULL, 2147483648ULL), quint64(75000));
+        QCOMPARE(Memory::usage(3, 1), quint64(66666));
+        QCOMPARE(Memory::usage(4096, 4096), quint64(0));
+        QCOMPARE(Memory::usage(0, 0), quint64(100000));
+        const Memory record(QStringLiteral("Physical"), 3, 1);
+        QCOMPARE(record.intUsage, quint64(66666));
+    }
+
+    void memoryFillWithoutClearKeepsEveryPairWithItsOwnIdentifiers() {
+        memoryTableFill();
+        memoryTableFill();
+        QMutexLocker locker(&memoryMutex);
+        QCOMPARE(memoryTable.size(), 4);
+        QCOMPARE(memoryTable.at(0)->strName, QStringLiteral("Physical"));
+        QCOMPARE(memoryTable.at(1)->strName, QStringLiteral("Pagefile"));
+        QSet<QString> idents;
+        for (const Memory *record : std::as_const(memoryTable))
+            idents.insert(record->strIdent);
+        QCOMPARE(idents.size(), 4);
+    }
+
+    void counterNameListMapsEachNameToItsFirstIndex() {
+        const QString list = QStringLiteral("2") + QChar(0) + QStringLiteral("System") + QChar(0) +
+                             QStringLiteral("4") + QChar(0) + QStringLiteral("Memory") + QChar(0) +
+                             QStringLiteral("6") + QChar(0) + QStringLiteral("System") + QChar(0) +
+                             QChar(0);
+        const QMap<QString, QString> index = Perfdata::parseCounterNames(list);
+        QCOMPARE(index.value(QStringLiteral("System")), QStringLiteral("2"));
+        QCOMPARE(index.value(QStringLiteral("Memory")), QStringLiteral("4"));
+        QVERIFY(index.contains(QString()));
+        QCOMPARE(index.value(QString()), QString());
+        QCOMPARE(index.size(), 3);
+
+        // An odd last part has no name and is ignored; an empty list gives an empty index.
+        const QMap<QString, QString> odd = Perfdata::parseCounterNames(
+            QStringLiteral("10") + QChar(0) + QStringLiteral("Processor") + QChar(0) +
+            QStringLiteral("12"));
+        QCOMPARE(odd.size(), 1);
+        QCOMPARE(odd.value(QStringLiteral("Processor")), QStringLiteral("10"));
+        QVERIFY(Perfdata::parseCounterNames(QString()).isEmpty());
+    }
+
+    void instanceNamesAndCounterPathsFollowTheCounterServiceSyntax() {
+        QCOMPARE(Perfdata::instanceName(QStringLiteral("Adapter (PCI) #2 / fast")),
+                 QStringLiteral("Adapter [PCI] _2 _ fast"));
+        QCOMPARE(Perfdata::instanceName(QStringLiteral("Network Adapter (Slot #2)")),
+                 QStringLiteral("Network Adapter [Slot _2]"));
+        QCOMPARE(
+            Perfdata::counterPath(QStringLiteral("WS01"), QStringLiteral("Network Interface"),
+                                  Perfdata::instanceName(QStringLiteral("Ethernet Adapter (2)")),
+                                  QStringLiteral("Bytes Sent/sec")),
+            QStringLiteral("\\\\WS01\\Network Interface(Ethernet Adapter [2])\\Bytes Sent/sec"));
+    }
+
+    void thePeriodIsOneSecondFromPassStartToPassStart() {
+        QCOMPARE(PerfdataThread::sleepAfterPass(5000, 5300), qint64(700));
+        QCOMPARE(PerfdataThread::sleepAfterPass(5000, 5000), qint64(1000));
+        QCOMPARE(PerfdataThread::sleepAfterPass(5000, 6000), qint64(0));
+        QCOMPARE(PerfdataThread::sleepAfterPass(5000, 6500), qint64(1000));
+        // The clock was set back during the pass.
+        QCOMPARE(PerfdataThread::sleepAfterPass(5000, 1000), qint64(1000));
+    }
+
+    void requestWordsAreTheColonSeparatedValueOfStrRequest() {
+        QCOMPARE(StatusDocument::requestWords(
+                     QStringLiteral("/menu.xml?strRequest=requestInit:requestRead&x=1")),
+                 QStringList({QStringLiteral("requestInit"), QStringLiteral("requestRead")}));
+        QCOMPARE(StatusDocument::requestWords(QStringLiteral("/menu.xml")), QStringList());
+        QCOMPARE(StatusDocument::requestWords(QStringLiteral("/menu.xml?strRequest=")),
+                 QStringList({QString()}));
+        QCOMPARE(StatusDocument::requestWords(QStringLiteral("/menu.xml?a=b&strRequest=::x")),
+                 QStringList({QString(), QString(), QStringLiteral("x")}));
+        QCOMPARE(StatusDocument::requestWords(QStringLiteral("/menu.xml?strrequest=requestRead")),
+                 QStringList());
+    }
+
+    void withoutAKnownWordTheDocumentIsEmptyAndTheTablesUntouched() {
+        memoryTableFill();
+        QString firstIdent;
+        {
+            QMutexLocker locker(&memoryMutex);
+            firstIdent = memoryTable.at(0)->strIdent;
+        }
+        for (const QString &path :
+             {QStringLiteral("/menu.xml"), QStringLiteral("/menu.xml?strRequest="),
+              QStringLiteral("/menu.xml?strRequest=somethingElse"),
+              QStringLiteral("/menu.xml?strRequest=RequestRead:RequestInit")}) {
+            const QString document = StatusDocument::build(path);
+            QCOMPARE(document, emptyDocument);
+            QCOMPARE(document.toUtf8().size(), 50);
+        }
+        QMutexLocker locker(&memoryMutex);
+        QCOMPARE(memoryTable.size(), 2);
+        QCOMPARE(memoryTable.at(0)->strIdent, firstIdent);
+    }
+
+    void initRebuildsTheTablesAndReadListsTheNewRecords() {
+        QCOMPARE(StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead")),
+                 emptyDocument);
+        QCOMPARE(StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit")),
+                 emptyDocument);
+        const QString first =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        QVERIFY(first.startsWith(
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><xml><Memory><strIdent>")));
+        QVERIFY(first.contains(QStringLiteral("</strIdent><strName>Physical</strName><intTotal>")));
+        QVERIFY(first.contains(QStringLiteral("<strName>Pagefile</strName>")));
+        QVERIFY(first.endsWith(QStringLiteral("</xml>")));
+        QVERIFY(!first.contains(QLatin1Char('\n')));
+        // A read repeats the identifiers of the last init.
+        QCOMPARE(
+            identsOf(StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"))),
+            identsOf(first));
+
+        // Word order does not matter: the init always comes first, and a decoded %3A is a colon.
+        const QString second =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead:requestInit"));
+        const QString third =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit:requestRead"));
+        const QStringList idents1 = identsOf(first);
+        const QStringList idents2 = identsOf(second);
+        const QStringList idents3 = identsOf(third);
+        QCOMPARE(idents2.size(), idents1.size());
+        QCOMPARE(idents3.size(), idents1.size());
+        QVERIFY(idents1.size() >= 2);
+        for (int i = 0; i < idents1.size(); ++i) {
+            QVERIFY(idents1.at(i) != idents2.at(i));
+            QVERIFY(idents2.at(i) != idents3.at(i));
+        }
+        // The same devices in the same order; only their figures may have moved.
+        static const QRegularExpression values(QStringLiteral(">[^<]+<"));
+        QCOMPARE(QString(second).replace(values, QStringLiteral("><")),
+                 QString(third).replace(values, QStringLiteral("><")));
+    }
+
+    void recordsArePrintedFieldByFieldWithUnsignedNumbersAndEscapedTexts() {
+        {
+            QMutexLocker locker(&networkMutex);
+            Network *adapter = new Network(
+                QStringLiteral("Fast & <Cheap> \"NIC\" 'one'"), QStringLiteral("10.0.0.2"),
+                QStringLiteral("255.255.255.0"), QString(), 4294967295U, 7, 8);
+            adapter->store(-1, 2, 3, 4);
+            networkTable.append(adapter);
+        }
+        {
+            QMutexLocker locker(&processorMutex);
+            processorTable.append(new Processor(3, QStringLiteral("CPU"), QStringLiteral("x86")));
+        }
+        {
+            QMutexLocker locker(&storageMutex);
+            Storage *disk =
+                new Storage(0, QStringLiteral("Disk"), QString(), QStringLiteral("1.0"));
+            disk->store(1, 2, 3, 4, 250000);
+            storageTable.append(disk);
+        }
+        const QString document =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        bool wellFormed = false;
+        const QMultiMap<QString, QString> values = parseDocument(document, &wellFormed);
+        QVERIFY2(wellFormed, qPrintable(document));
+        QVERIFY(values.values(QStringLiteral("strName"))
+                    .contains(QStringLiteral("Fast & <Cheap> \"NIC\" 'one'")));
+        QVERIFY(values.values(QStringLiteral("strGateway")).contains(QString()));
+        QVERIFY(document.contains(QStringLiteral(
+            "<strAddress>10.0.0.2</strAddress><strSubnetmask>255.255.255.0</strSubnetmask>"
+            "<strGateway></strGateway><intSpeed>4294967295</intSpeed><intOctetsRead>7"
+            "</intOctetsRead><intOctetsWrite>8</intOctetsWrite><intPacketsRead>"
+            "18446744073709551615</intPacketsRead><intPacketsWrite>2</intPacketsWrite>")));
+        QVERIFY(document.contains(QStringLiteral(
+            "</strIdent><intCore>3</intCore><strName>CPU</strName><strFamily>x86</strFamily>"
+            "<intUsage>0</intUsage></Processor>")));
+        QVERIFY(document.contains(QStringLiteral(
+            "</strIdent><strModel>Disk</strModel><strSerial></strSerial><strFirmware>1.0"
+            "</strFirmware><intPacketsRead>1</intPacketsRead><intPacketsWrite>2</intPacketsWrite>"
+            "<intBytesRead>3</intBytesRead><intBytesWrite>4</intBytesWrite><intUsage>100000"
+            "</intUsage></Storage></xml>")));
+        // Memory, network, processor, storage, in that order.
+        QVERIFY(document.indexOf(QStringLiteral("<Network>")) <
+                document.indexOf(QStringLiteral("<Processor>")));
+        QVERIFY(document.indexOf(QStringLiteral("<Processor>")) <
+                document.indexOf(QStringLiteral("<Storage>")));
+    }
+
+    // From here on the one counter object and its sampler exist.
+    void everyFirstCallerGetsTheSameCounterObject() {
+        std::atomic<Perfdata *> seen[4] = {};
+        QList<QThread *> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.append(QThread::create([t, &seen] { seen[t] = perfdata(); }));
+        for (QThread *thread : threads)
+            thread->start();
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(5000));
+            delete thread;
+        }
+        for (auto &object : seen)
+            QCOMPARE(object.load(), perfdata());
+    }
+    void aPassOfExactlyOneSecondIsFollowedAtOnceByTheNext() {
+        PerfdataThread thread;
+        // Every pass appears to take exactly 1000 ms, so the thread never sleeps.
+        std::atomic<qint64> calls{0};
+        thread.setClock([&calls] { return (calls.fetch_add(1) % 2) * 1000; });
+        QElapsedTimer timer;
+        timer.start();
+        thread.start();
+        while (calls.load() < 40 && timer.elapsed() < 5000)
+            QThread::msleep(1);
+        QCOMPARE(thread.status(), QStringLiteral("statusEnabled"));
+        thread.requestStop();
+        QVERIFY(thread.wait(5000));
+        QVERIFY(calls.load() >= 40);
+        // Twenty passes with a real one-second period would take twenty seconds.
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(thread.status(), QStringLiteral("statusDisabled"));
+    }
+
+    void aStopRequestWakesTheSleepAtOnce() {
+        PerfdataThread thread;
+        QCOMPARE(thread.status(), QStringLiteral("statusNone"));
+        std::atomic<int> calls{0};
+        // Passes appear instant, so the thread sleeps a whole second after each.
+        thread.setClock([&calls] {
+            calls.fetch_add(1);
+            return qint64(0);
+        });
+        thread.start();
+        QElapsedTimer timer;
+        timer.start();
+        while (calls.load() < 2 && timer.elapsed() < 5000)
+            QThread::msleep(1);
+        QThread::msleep(50);
+        timer.restart();
+        thread.requestStop();
+        QVERIFY(thread.wait(5000));
+        QVERIFY2(timer.elapsed() < 700, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(calls.load(), 2);
+        QCOMPARE(thread.status(), QStringLiteral("statusDisabled"));
+    }
+
+    void aStopRequestedBeforeTheThreadRunsIsKept() {
+        PerfdataThread thread;
+        std::atomic<int> calls{0};
+        thread.setClock([&calls] { return qint64(calls.fetch_add(1)); });
+        thread.requestStop();
+        thread.start();
+        QVERIFY(thread.wait(5000));
+        QCOMPARE(calls.load(), 0);
+        QCOMPARE(thread.status(), QStringLiteral("statusDisabled"));
+    }
+
+    void oneSamplerAndManyRequestsAtOnceAlwaysGiveWellFormedDocuments() {
+        QVERIFY(perfdata() != nullptr);
+        QVERIFY(perfdata()->thread != nullptr);
+        QAtomicInt malformed = 0;
+        QAtomicInt documents = 0;
+        QList<QThread *> threads;
+        for (int t = 0; t < 6; ++t) {
+            threads.append(QThread::create([t, &malformed, &documents] {
+                for (int i = 0; i < 25; ++i) {
+                    const QString path =
+                        (i + t) % 3 == 0 ? QStringLiteral("/menu.xml?strRequest=requestInit")
+                        : (i + t) % 3 == 1
+                            ? QStringLiteral("/menu.xml?strRequest=requestRead")
+                            : QStringLiteral("/menu.xml?strRequest=requestInit:requestRead");
+                    const QString document = StatusDocument::build(path);
+                    bool wellFormed = false;
+                    parseDocument(document, &wellFormed);
+                    if (!wellFormed)
+                        malformed.fetchAndAddRelaxed(1);
+                    documents.fetchAndAddRelaxed(1);
+                    // Between requests the sampler gets its turn at the tables.
+                    PerfdataThread::samplePass();
+                }
+            }));
+        }
+        for (QThread *thread : threads)
+            thread->start();
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(120000));
+            delete thread;
+        }
+        QCOMPARE(documents.loadRelaxed(), 150);
+        QCOMPARE(malformed.loadRelaxed(), 0);
+        QCOMPARE(perfdata()->thread->status(), QStringLiteral("statusEnabled"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DataCoreTest)
+#include "DataCoreTest.moc"

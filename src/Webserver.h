@@ -1,5 +1,9 @@
-// The TCP listener: hands every accepted connection to a connection thread of its own.
+// The TCP listener: hands every accepted connection to a connection thread of its own, within
+// limits that keep threads and descriptors bounded under many or slow clients.
 #pragma once
+
+#include "ConnectionLimiter.h"
+#include "WebserverThread.h"
 
 #include <QTcpServer>
 
@@ -7,6 +11,26 @@ class Webserver : public QTcpServer {
     Q_OBJECT
 public:
     Webserver();
+    // Closes the connections still waiting for a thread; running threads finish on their own.
+    ~Webserver() override;
+
+    // The limits apply to connections accepted afterwards; set them before listen().
+    void setLimits(int maxRunning, int maxPerAddress, int maxQueued);
+    void setTimeouts(const WebserverThread::Timeouts &timeouts);
+
+    // Connection threads of this listener that run now, and accepted connections that wait.
+    int runningConnections() const { return limiter.running(); }
+    int queuedConnections() const { return limiter.queued(); }
+
 public slots:
     void incomingConnection(qintptr intSocket) override;
+
+private:
+    void launch(const ConnectionLimiter::Connection &connection);
+    void finishedConnection(const QString &strAddress);
+
+    // GUI thread only: incomingConnection() and the queued finished() of the threads both run
+    // there, so the limiter needs no lock.
+    ConnectionLimiter limiter;
+    WebserverThread::Timeouts timeouts;
 };

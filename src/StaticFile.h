@@ -1,0 +1,27 @@
+// The files of the web root: which request paths may name one, what they are called on disk,
+// and the headers that describe them.
+#pragma once
+
+#include <QString>
+
+class StaticFile {
+public:
+    // False for a decoded file path that could leave the web root or break a header: a ".."
+    // segment, a backslash (a separator on Windows), a control character such as NUL, CR or LF,
+    // or a double quote (it ends the quoted file name of "Content-Disposition"); on Windows
+    // also a colon (drive letters, alternate data streams).
+    static bool isSafeFilePath(const QString &filePath);
+
+    // The canonical path of the regular file that filePath names below webRoot, or empty when
+    // the path is unsafe, names nothing, names a directory or anything but a regular file, or
+    // resolves (through symbolic links too) to a place outside the web root.
+    static QString resolve(const QString &webRoot, const QString &filePath);
+
+    // The media type for the extension after the last "." (case-insensitive); empty when the
+    // extension is not one the dashboard uses, and then no "Content-Type" is sent at all.
+    static QString mediaType(const QString &filePath);
+
+    // "inline; filename=" and the quoted name "content" followed by the request's file path,
+    // the same on every system.
+    static QString disposition(const QString &filePath);
+};

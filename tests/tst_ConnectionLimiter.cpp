@@ -1,0 +1,69 @@
+// Admission of connections: caps on running threads, per peer address, and on the queue.
+#include "ConnectionLimiter.h"
+
+#include <QtTest>
+
+using Admission = ConnectionLimiter::Admission;
+
+class TestConnectionLimiter : public QObject {
+    Q_OBJECT
+private slots:
+    void connectionsBeyondTheCapWaitThenOverflowIsRefused();
+    void aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers();
+    void queuedConnectionsAreHandedBackWhenTheListenerGoes();
+};
+
+void TestConnectionLimiter::connectionsBeyondTheCapWaitThenOverflowIsRefused() {
+    ConnectionLimiter limiter(2, 10, 1);
+    QCOMPARE(limiter.admit(11, "10.0.0.1"), Admission::Start);
+    QCOMPARE(limiter.admit(12, "10.0.0.2"), Admission::Start);
+    QCOMPARE(limiter.admit(13, "10.0.0.3"), Admission::Queue);
+    QCOMPARE(limiter.admit(14, "10.0.0.4"), Admission::Refuse);
+    QCOMPARE(limiter.running(), 2);
+    QCOMPARE(limiter.queued(), 1);
+
+    const auto next = limiter.release("10.0.0.1");
+    QCOMPARE(int(next.size()), 1);
+    QCOMPARE(next.front().intSocket, qintptr(13));
+    QCOMPARE(next.front().strAddress, QString("10.0.0.3"));
+    QCOMPARE(limiter.running(), 2);
+    QCOMPARE(limiter.queued(), 0);
+
+    QVERIFY(limiter.release("10.0.0.2").empty());
+    QVERIFY(limiter.release("10.0.0.3").empty());
+    QCOMPARE(limiter.running(), 0);
+    // An address that holds nothing does not drive the count below zero.
+    QVERIFY(limiter.release("10.0.0.9").empty());
+    QCOMPARE(limiter.running(), 0);
+}
+
+void TestConnectionLimiter::aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers() {
+    ConnectionLimiter limiter(2, 1, 8);
+    QCOMPARE(limiter.admit(1, "10.0.0.1"), Admission::Start);
+    QCOMPARE(limiter.admit(2, "10.0.0.2"), Admission::Start);
+    QCOMPARE(limiter.admit(3, "10.0.0.1"), Admission::Queue);
+    QCOMPARE(limiter.admit(4, "10.0.0.3"), Admission::Queue);
+    const auto next = limiter.release("10.0.0.2");
+    QCOMPARE(int(next.size()), 1);
+    QCOMPARE(next.front().intSocket, qintptr(4));
+    QCOMPARE(limiter.queued(), 1);
+    const auto later = limiter.release("10.0.0.1");
+    QCOMPARE(int(later.size()), 1);
+    QCOMPARE(later.front().intSocket, qintptr(3));
+}
+
+void TestConnectionLimiter::queuedConnectionsAreHandedBackWhenTheListenerGoes() {
+    ConnectionLimiter limiter(1, 1, 4);
+    limiter.admit(1, "a");
+    limiter.admit(2, "a");
+    limiter.admit(3, "b");
+    const auto queued = limiter.takeQueued();
+    QCOMPARE(int(queued.size()), 2);
+    QCOMPARE(queued.at(0).intSocket, qintptr(2));
+    QCOMPARE(queued.at(1).intSocket, qintptr(3));
+    QCOMPARE(limiter.queued(), 0);
+    QVERIFY(limiter.release("a").empty());
+}
+
+QTEST_APPLESS_MAIN(TestConnectionLimiter)
+#include "tst_ConnectionLimiter.moc"

@@ -1,0 +1,475 @@
+// The listener and its connection threads over real sockets on 127.0.0.1.
+#include "SharedState.h"
+#include "StatusDocument.h"
+#include "Webserver.h"
+#include "WebserverThread.h"
+#include "platform/Platform.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed blocks are held back by the address sanitizer; a small hold keeps the resident size a
+// measure of what the server keeps, not of what it has released.
+extern "C" const char *__asan_default_options() {
+    return "quarantine_size_mb=8";
+}
+#endif
+
+namespace {
+
+struct Reply {
+    QByteArray head;
+    QByteArray body;
+    qint64 msecs = -1; // from the end of sending to the server's close
+    bool connected = false;
+};
+
+struct Client {
+    quint16 port = 0;
+    QHostAddress from;  // the client's own address; any when null
+    int pieceDelay = 0; // sends the request byte by byte with this pause (ms)
+};
+
+// Runs on a plain thread: the listener needs the test's own thread for its event loop.
+Reply exchange(const Client &client, const QByteArray &request) {
+    QTcpSocket socket;
+    if (!client.from.isNull())
+        socket.bind(client.from);
+    socket.connectToHost(QHostAddress::LocalHost, client.port);
+    if (!socket.waitForConnected(10000))
+        return {};
+    // Trickles until the server has answered and closed.
+    for (qsizetype at = 0; at < request.size() && client.pieceDelay > 0 &&
+                           socket.state() == QAbstractSocket::ConnectedState;
+         ++at) {
+        socket.write(request.constData() + at, 1);
+        socket.waitForBytesWritten(10000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(client.pieceDelay));
+    }
+    if (client.pieceDelay == 0)
+        socket.write(request);
+    socket.waitForBytesWritten(10000);
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray all;
+    while (socket.waitForReadyRead(20000) || socket.bytesAvailable() > 0)
+        all += socket.readAll();
+    Reply reply;
+    const qsizetype end = all.indexOf("\r\n\r\n");
+    reply.head = end < 0 ? all : all.left(end + 4);
+    reply.body = end < 0 ? QByteArray() : all.mid(end + 4);
+    reply.msecs = timer.elapsed();
+    reply.connected = true;
+    return reply;
+}
+
+template <typename T> T await(std::future<T> &future) {
+    while (future.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return future.get();
+}
+
+std::future<Reply> ask(const Client &client, const QByteArray &request) {
+    return std::async(std::launch::async, exchange, client, request);
+}
+
+bool pending(std::future<Reply> &reply) {
+    return reply.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready;
+}
+
+QByteArray get(const QByteArray &target) {
+    return "GET " + target + " HTTP/1.0\r\n\r\n";
+}
+
+QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &b : bytes)
+        b = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QByteArray fileDigest(const QString &path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return hash.result();
+}
+
+qint64 residentKiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+struct Download {
+    qint64 received = 0;
+    QByteArray digest;
+    QByteArray head;
+};
+
+// Fetches a file into a small reusable buffer, pausing after each of the first slowReads reads.
+Download download(quint16 port, const QByteArray &target, int slowReads, int pauseMs,
+                  qint64 readSize) {
+    Download result;
+    QTcpSocket socket;
+    socket.setReadBufferSize(readSize);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(10000))
+        return result;
+    socket.write(get(target));
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    QByteArray buffer(readSize, Qt::Uninitialized);
+    for (int reads = 0; socket.waitForReadyRead(20000) || socket.bytesAvailable() > 0; ++reads) {
+        const qint64 read = socket.read(buffer.data(), buffer.size());
+        if (read < 0)
+            break;
+        QByteArray chunk = QByteArray::fromRawData(buffer.constData(), read);
+        if (!result.head.endsWith("\r\n\r\n")) {
+            result.head += chunk;
+            const qsizetype end = result.head.indexOf("\r\n\r\n");
+            if (end < 0)
+                continue;
+            chunk = result.head.mid(end + 4);
+            result.head.truncate(end + 4);
+        }
+        hash.addData(chunk);
+        result.received += chunk.size();
+        if (reads < slowReads)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
+    result.digest = hash.result();
+    return result;
+}
+
+const QByteArray notFound("HTTP/1.0 404 Not Found\r\nCache-Control: no-cache\r\n"
+                          "Connection: keep-alive\r\nContent-Length: 0\r\n\r\n");
+
+} // namespace
+
+class TestWebserver : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void theRedirectAndTheDocumentArriveByteExact();
+    void filesAreServedOnlyFromInsideTheWebRoot_data();
+    void filesAreServedOnlyFromInsideTheWebRoot();
+    void theBodyIsAwaitedOnlyUnderTheExactLengthHeader();
+    void aSilentClientIsAnsweredAfterTheReadWaitWithoutDelayingOthers();
+    void aTricklingClientIsCutOffAfterTheDeadline();
+    void aHugeFileReachesASlowReaderWhileMemoryStaysFlat();
+    void aTransferIsCutOnlyWhenTheClientStopsTakingData();
+    void connectionsBeyondTheCapsWaitOrAreClosedAtOnce();
+    void peerAddressNamesTheConnectedClient();
+
+private:
+    void writeFile(const QString &relative, const QByteArray &bytes);
+
+    QTemporaryDir temp;
+    QString root;
+    std::unique_ptr<Webserver> server;
+    Client client;
+};
+
+void TestWebserver::writeFile(const QString &relative, const QByteArray &bytes) {
+    QFile file(temp.path() + "/" + relative);
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+void TestWebserver::initTestCase() {
+    QVERIFY(temp.isValid());
+    root = temp.path() + "/content";
+    writeFile("content/assets/menu.html", fileBytes(TARNIVO_CONTENT "/assets/menu.html"));
+    writeFile("content/assets/k1024.txt", randomBytes(1024));
+    writeFile("content/assets/k1025.js", randomBytes(1025));
+    writeFile("content/assets/empty.css", QByteArray());
+    writeFile("content/res/LOGO.PNG", randomBytes(3000));
+    writeFile("content/src/data.json", "{\"a\": 1}");
+    writeFile("content/x", "inside the root, outside the routes");
+    writeFile("x", "outside the root");
+    QVERIFY(QDir().mkpath(root + "/assets/sub"));
+    QVERIFY(QFile::link(temp.path() + "/x", root + "/assets/link.txt"));
+}
+
+void TestWebserver::init() {
+    setContentPath(root);
+    server = std::make_unique<Webserver>();
+    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    client = Client();
+    client.port = server->serverPort();
+}
+
+void TestWebserver::cleanup() {
+    server.reset();
+    QVERIFY(WebserverThread::waitForAll(35000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestWebserver::theRedirectAndTheDocumentArriveByteExact() {
+    auto move = ask(client, "GET / HTTP/1.1\r\nHost: localhost\r\nX-A: b: c\r\n\r\n");
+    const Reply redirect = await(move);
+    QCOMPARE(redirect.head,
+             QByteArray("HTTP/1.0 302 Moved Temporarily\r\nCache-Control: no-cache\r\n"
+                        "Connection: keep-alive\r\nContent-Length: 0\r\n"
+                        "Location: /assets/menu.html\r\n\r\n"));
+    QVERIFY(redirect.body.isEmpty());
+
+    auto xml = ask(client, get("/menu.xmlx"));
+    const Reply document = await(xml);
+    const QByteArray expected = StatusDocument::build("/menu.xmlx").toUtf8();
+    QCOMPARE(document.body, expected);
+    QCOMPARE(document.head,
+             "HTTP/1.0 200 OK\r\nCache-Control: no-cache\r\nConnection: keep-alive\r\n"
+             "Content-Disposition: inline; filename=\"menu.xml\";\r\nContent-Length: " +
+                 QByteArray::number(expected.size()) + "\r\nContent-Type: application/xml\r\n\r\n");
+
+    for (const QByteArray &request :
+         {QByteArray("HEAD / HTTP/1.0\r\n\r\n"), QByteArray("POST /menu.xml HTTP/1.0\r\n\r\n")}) {
+        auto other = ask(client, request);
+        QCOMPARE(await(other).head + "|", notFound + "|");
+    }
+}
+
+void TestWebserver::filesAreServedOnlyFromInsideTheWebRoot_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("file"); // empty: the not-found response
+    QTest::addColumn<QByteArray>("type");
+    QTest::newRow("page") << QByteArray("/assets/menu.html") << "assets/menu.html"
+                          << QByteArray("text/html");
+    QTest::newRow("escaped prefix")
+        << QByteArray("/%61ssets/menu.html") << "assets/menu.html" << QByteArray("text/html");
+    QTest::newRow("query") << QByteArray("/assets/menu.html?v=2") << "assets/menu.html"
+                           << QByteArray("text/html");
+    QTest::newRow("fragment") << QByteArray("/assets/menu.html#top") << "assets/menu.html"
+                              << QByteArray("text/html");
+    QTest::newRow("1024 bytes") << QByteArray("/assets/k1024.txt") << "assets/k1024.txt"
+                                << QByteArray("text/plain");
+    QTest::newRow("1025 bytes") << QByteArray("/assets/k1025.js") << "assets/k1025.js"
+                                << QByteArray("text/javascript");
+    QTest::newRow("empty") << QByteArray("/assets/empty.css") << "assets/empty.css"
+                           << QByteArray("text/css");
+    QTest::newRow("upper-case extension")
+        << QByteArray("/res/LOGO.PNG") << "res/LOGO.PNG" << QByteArray("image/png");
+    QTest::newRow("no known type")
+        << QByteArray("/src/data.json") << "src/data.json" << QByteArray();
+    QTest::newRow("missing") << QByteArray("/assets/missing.js") << "" << QByteArray();
+    QTest::newRow("directory") << QByteArray("/assets/") << "" << QByteArray();
+    QTest::newRow("subdirectory") << QByteArray("/assets/sub") << "" << QByteArray();
+    QTest::newRow("no slash") << QByteArray("/assets") << "" << QByteArray();
+    QTest::newRow("capital A") << QByteArray("/Assets/menu.html") << "" << QByteArray();
+    QTest::newRow("parent") << QByteArray("/assets/../x") << "" << QByteArray();
+    QTest::newRow("two parents") << QByteArray("/assets/../../x") << "" << QByteArray();
+    QTest::newRow("escaped dots") << QByteArray("/assets/%2e%2e/x") << "" << QByteArray();
+    QTest::newRow("escaped slash") << QByteArray("/assets/%2E%2e%2fx") << "" << QByteArray();
+    QTest::newRow("backslashes") << QByteArray("/assets/..%5c..%5cx") << "" << QByteArray();
+    QTest::newRow("NUL") << QByteArray("/assets/a%00.txt") << "" << QByteArray();
+    QTest::newRow("link out") << QByteArray("/assets/link.txt") << "" << QByteArray();
+    QTest::newRow("CR LF") << QByteArray("/assets/a%0d%0aX:%201.txt") << "" << QByteArray();
+    QTest::newRow("double quote") << QByteArray("/assets/a%22.txt") << "" << QByteArray();
+}
+
+void TestWebserver::filesAreServedOnlyFromInsideTheWebRoot() {
+    QFETCH(QByteArray, target);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, type);
+    auto pending = ask(client, get(target));
+    const Reply reply = await(pending);
+    if (file.isEmpty()) {
+        QCOMPARE(reply.head, notFound);
+        QVERIFY(reply.body.isEmpty());
+        return;
+    }
+    const QByteArray bytes = fileBytes(root + "/" + file);
+    QCOMPARE(reply.body, bytes);
+    QByteArray head = "HTTP/1.0 200 OK\r\nCache-Control: max-age=86400\r\nConnection: keep-alive"
+                      "\r\nContent-Disposition: inline; filename=\"content/" +
+                      file.toUtf8() + "\";\r\nContent-Length: " + QByteArray::number(bytes.size()) +
+                      "\r\n";
+    if (!type.isEmpty())
+        head += "Content-Type: " + type + "\r\n";
+    QCOMPARE(reply.head, head + "\r\n");
+}
+
+void TestWebserver::theBodyIsAwaitedOnlyUnderTheExactLengthHeader() {
+    // The announced body never comes: only the exact name makes the server wait for it.
+    auto exact = ask(client, "POST / HTTP/1.0\r\nContent-Length: 100\r\n\r\n");
+    auto lower = ask(client, "POST / HTTP/1.0\r\ncontent-length: 100\r\n\r\n");
+    // A body that does arrive is drained, not waited for, however large.
+    const QByteArray body(300000, 'b');
+    auto drained = ask(client, "POST /menu.xml HTTP/1.0\r\nContent-Length: " +
+                                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const Reply waited = await(exact), prompt = await(lower), answered = await(drained);
+    QCOMPARE(waited.head, notFound);
+    QCOMPARE(prompt.head, notFound);
+    QCOMPARE(answered.head, notFound);
+    QVERIFY2(waited.msecs >= 900, QByteArray::number(waited.msecs));
+    QVERIFY2(prompt.msecs < 900, QByteArray::number(prompt.msecs));
+    QVERIFY2(answered.msecs < 900, QByteArray::number(answered.msecs));
+}
+
+void TestWebserver::aSilentClientIsAnsweredAfterTheReadWaitWithoutDelayingOthers() {
+    auto silent = ask(client, QByteArray());
+    QVERIFY(QTest::qWaitFor([] { return WebserverThread::runningCount() == 1; }, 5000));
+    QVERIFY(!WebserverThread::waitForAll(50));
+    auto quick = ask(client, get("/"));
+    const Reply served = await(quick);
+    QVERIFY(served.head.startsWith("HTTP/1.0 302 "));
+    QVERIFY2(served.msecs < 500, QByteArray::number(served.msecs));
+    QVERIFY(pending(silent));
+    const Reply reply = await(silent);
+    QCOMPARE(reply.head, notFound);
+    QVERIFY2(reply.msecs >= 900 && reply.msecs < 3000, QByteArray::number(reply.msecs));
+    QVERIFY(WebserverThread::waitForAll(5000));
+}
+
+void TestWebserver::aTricklingClientIsCutOffAfterTheDeadline() {
+    const int deadline = 1500;
+    server->setTimeouts({deadline, 30000});
+    Client trickle = client;
+    trickle.pieceDelay = 100;
+    QElapsedTimer timer;
+    timer.start();
+    // Endless header text, a byte at a time: every read wait sees data.
+    auto pending = ask(trickle, "GET / HTTP/1.0\r\n" + QByteArray(200, 'a'));
+    QCOMPARE(await(pending).head, notFound);
+    QVERIFY2(timer.elapsed() >= deadline - 100 && timer.elapsed() < deadline + 1500,
+             QByteArray::number(timer.elapsed()));
+}
+
+void TestWebserver::aHugeFileReachesASlowReaderWhileMemoryStaysFlat() {
+    const qint64 size = 200LL * 1024 * 1024;
+    const QString path = root + "/assets/huge.zip";
+    {
+        // Sparse, with a few marks, so that a shifted or shortened copy shows in the digest.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+        for (qint64 at = 0; at + 4096 <= size; at += size / 7) {
+            QVERIFY(file.seek(at));
+            file.write(randomBytes(4096));
+        }
+    }
+    QCOMPARE(QFileInfo(path).size(), size);
+    const QByteArray digest = fileDigest(path);
+    const qint64 before = residentKiB();
+    qint64 peak = before;
+    auto fetch = std::async(std::launch::async, download, client.port,
+                            QByteArray("/assets/huge.zip"), 100, 10, 64 * 1024);
+    while (fetch.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        peak = qMax(peak, residentKiB());
+    }
+    const Download result = fetch.get();
+    QFile::remove(path);
+    QVERIFY(result.head.contains("\r\nContent-Length: " + QByteArray::number(size) + "\r\n"));
+    QCOMPARE(result.received, size);
+    QCOMPARE(result.digest, digest);
+    // The whole file buffered would add 200 MiB; a bounded copy a small fraction of it.
+    QVERIFY2(peak - before < 32 * 1024,
+             qPrintable(QString("resident grew by %1 KiB").arg(peak - before)));
+}
+
+void TestWebserver::aTransferIsCutOnlyWhenTheClientStopsTakingData() {
+    const int stall = 300;
+    server->setTimeouts({10000, stall});
+    const QString path = root + "/assets/big.gz";
+    writeFile("content/assets/big.gz", randomBytes(24 * 1024 * 1024));
+    const QByteArray digest = fileDigest(path);
+
+    // Steady but slow: far longer in all than the stall time, never stalling that long.
+    QElapsedTimer timer;
+    timer.start();
+    auto steady = std::async(std::launch::async, download, client.port,
+                             QByteArray("/assets/big.gz"), 1 << 30, stall / 3, 1024 * 1024);
+    const Download whole = await(steady);
+    QVERIFY2(timer.elapsed() > 3 * stall, QByteArray::number(timer.elapsed()));
+    QCOMPARE(whole.received, QFileInfo(path).size());
+    QCOMPARE(whole.digest, digest);
+
+    // A client that takes nothing: its worker is freed shortly after the stall time.
+    std::unique_ptr<QTcpSocket> idle;
+    auto stalled = std::async(std::launch::async, [this, &idle] {
+        idle = std::make_unique<QTcpSocket>();
+        idle->setReadBufferSize(1024);
+        idle->connectToHost(QHostAddress::LocalHost, client.port);
+        idle->waitForConnected(10000);
+        idle->write(get("/assets/big.gz"));
+        idle->waitForBytesWritten(10000);
+    });
+    await(stalled);
+    QVERIFY(QTest::qWaitFor([] { return WebserverThread::runningCount() == 1; }, 5000));
+    timer.restart();
+    QVERIFY(WebserverThread::waitForAll(10 * stall));
+    QVERIFY2(timer.elapsed() >= stall / 2, QByteArray::number(timer.elapsed()));
+    QFile::remove(path);
+}
+
+void TestWebserver::connectionsBeyondTheCapsWaitOrAreClosedAtOnce() {
+    server->setLimits(2, 1, 1);
+    auto holder = ask(client, QByteArray());
+    QVERIFY(QTest::qWaitFor([this] { return server->runningConnections() == 1; }, 5000));
+    // Same address, over its cap: waits in the queue, which is then full.
+    auto sameHost = ask(client, get("/"));
+    QVERIFY(QTest::qWaitFor([this] { return server->queuedConnections() == 1; }, 5000));
+    auto refused = ask(client, get("/"));
+    const Reply closed = await(refused);
+    QVERIFY(closed.connected);
+    QVERIFY(closed.head.isEmpty());
+    QVERIFY2(closed.msecs < 500, QByteArray::number(closed.msecs));
+
+    // Another address still finds a free worker at once.
+    Client other = client;
+    other.from = QHostAddress("127.0.0.2");
+    auto otherHost = ask(other, get("/"));
+    const Reply served = await(otherHost);
+    QVERIFY(served.head.startsWith("HTTP/1.0 302 "));
+    QVERIFY2(served.msecs < 500, QByteArray::number(served.msecs));
+    QVERIFY(pending(sameHost));
+
+    QCOMPARE(await(holder).head, notFound);
+    QVERIFY(await(sameHost).head.startsWith("HTTP/1.0 302 "));
+}
+
+void TestWebserver::peerAddressNamesTheConnectedClient() {
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    for (const char *address : {"127.0.0.1", "127.0.0.2"}) {
+        QTcpSocket socket;
+        QVERIFY(socket.bind(QHostAddress(address)));
+        socket.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(listener.waitForNewConnection(5000));
+        std::unique_ptr<QTcpSocket> accepted(listener.nextPendingConnection());
+        QCOMPARE(QString::fromStdString(platform::peerAddress(accepted->socketDescriptor())),
+                 QString(address));
+    }
+    QCOMPARE(QString::fromStdString(platform::peerAddress(-1)), QString());
+}
+
+QTEST_MAIN(TestWebserver)
+#include "tst_Webserver.moc"

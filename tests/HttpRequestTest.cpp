@@ -165,4 +165,4 @@ void TestHttpRequest::routingFollowsMethodAndPathPrefixes() {
 }
 
 QTEST_APPLESS_MAIN(TestHttpRequest)
-#include "tst_HttpRequest.moc"
+#include "HttpRequestTest.moc"

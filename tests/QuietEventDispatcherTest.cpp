@@ -49,4 +49,4 @@ void TestQuietEventDispatcher::postedEventsAndLoopQuitsReachAThreadWithoutNotifi
 }
 
 QTEST_GUILESS_MAIN(TestQuietEventDispatcher)
-#include "tst_QuietEventDispatcher.moc"
+#include "QuietEventDispatcherTest.moc"

@@ -82,4 +82,4 @@ void TestStaticFile::mediaTypeFollowsTheLowerCasedExtension() {
 }
 
 QTEST_APPLESS_MAIN(TestStaticFile)
-#include "tst_StaticFile.moc"
+#include "StaticFileTest.moc"

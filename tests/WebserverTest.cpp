@@ -472,4 +472,4 @@ void TestWebserver::peerAddressNamesTheConnectedClient() {
 }
 
 QTEST_MAIN(TestWebserver)
-#include "tst_Webserver.moc"
+#include "WebserverTest.moc"

@@ -66,4 +66,4 @@ void TestConnectionLimiter::queuedConnectionsAreHandedBackWhenTheListenerGoes() 
 }
 
 QTEST_APPLESS_MAIN(TestConnectionLimiter)
-#include "tst_ConnectionLimiter.moc"
+#include "ConnectionLimiterTest.moc"

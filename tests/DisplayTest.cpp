@@ -343,4 +343,4 @@ int main(int argc, char **argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_display.moc"
+#include "DisplayTest.moc"

@@ -1,5 +1,7 @@
-// Runs the web server alone, for measurements: tarnivo_httpd_bench PORT WEBROOT.
+// Runs the web server without the window, for measurements and the dashboard's end-to-end
+// test: tarnivo_httpd_bench PORT WEBROOT. It samples the counters as the program does.
 // Prints "listening PORT" once it accepts (PORT 0 picks a free one).
+#include "Perfdata.h"
 #include "SharedState.h"
 #include "Webserver.h"
 
@@ -15,6 +17,7 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     setContentPath(arguments.at(2));
+    perfdata();
     Webserver server;
     if (!server.listen(QHostAddress::AnyIPv4, quint16(arguments.at(1).toUInt()))) {
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));

@@ -1,0 +1,225 @@
+// The page: the overview of the last five minutes, then memory, processors, adapters and disks
+// as cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
+
+import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
+import { formatByteRate, formatClock, formatPercent, MISSING, percentOf } from './units.js?v=1';
+
+const $ = (id) => document.getElementById(id);
+
+const sum = (records, field) => {
+    let total = 0;
+    for (const record of records) {
+        if (record[field] === null) return null;
+        total += record[field];
+    }
+    return total;
+};
+
+// Seconds after a rebuild during which the monitor's counters are still taking their first
+// two samples.
+const SETTLE_SECONDS = 2.5;
+
+export class Dashboard {
+    constructor(board, history) {
+        this.board = board;
+        this.history = history;
+        this.overview = this.makeOverview();
+        this.memory = new CardList($('memory-list'), $('memory-empty'), (r) => memoryCard(r), board);
+        this.processors = $('processor-groups');
+        this.processorEmpty = $('processor-empty');
+        this.processorGroups = new Map();
+        this.network = new CardList($('network-list'), $('network-empty'), (r) => networkCard(r, board), board);
+        this.storage = new CardList($('storage-list'), $('storage-empty'), (r) => storageCard(r, board), board);
+        this.memoryNotes = document.querySelectorAll('.memory-note');
+        this.memoryIdents = null;
+        this.unshown = null;
+        document.addEventListener('visibilitychange', () => {
+            if (document.hidden || !this.unshown) return;
+            this.render(this.unshown.status, this.unshown.settling);
+            this.unshown = null;
+        });
+    }
+
+    /**
+     * The monitor takes memory figures only when it scans the devices, not every second, so
+     * the page says when they were taken rather than letting them pass for live ones.
+     */
+    noteMemoryScan(status, time, rebuilt) {
+        const idents = status.Memory.map((m) => m.strIdent).join(',');
+        if (idents === this.memoryIdents) return;
+        const seenBefore = this.memoryIdents !== null;
+        this.memoryIdents = idents;
+        let text = '';
+        let short = '';
+        if (status.Memory.length > 0) {
+            const when = rebuilt || seenBefore ? `at ${formatClock(new Date(time * 1000))}` : 'before this page opened';
+            text = `Memory is measured when the devices are scanned (last scan ${when}); Rescan devices measures it again.`;
+            short = `Measured at the last device scan (${when}), not every second.`;
+        }
+        for (const note of this.memoryNotes) setText(note, note.hasAttribute('data-short') ? short : text);
+    }
+
+    makeOverview() {
+        const cpuHost = $('overview-cpu-chart');
+        return {
+            cpu: null,
+            cpuHost,
+            cpuCores: '',
+            memory: this.board.create($('overview-memory-chart'), 'overview-percent', ['Physical memory', 'Page file']),
+            network: this.board.create($('overview-network-chart'), 'overview-rates', ['Received', 'Sent']),
+            storage: this.board.create($('overview-storage-chart'), 'overview-rates', ['Read', 'Written']),
+            text: {
+                cpu: $('overview-cpu-value'),
+                cpuCount: $('overview-cpu-count'),
+                physical: $('overview-physical-value'),
+                pagefile: $('overview-pagefile-value'),
+                received: $('overview-received-value'),
+                sent: $('overview-sent-value'),
+                read: $('overview-read-value'),
+                written: $('overview-written-value'),
+            },
+        };
+    }
+
+    /** Processors are grouped under their name and family, which all cores usually share. */
+    updateProcessors(records, emptyText, settling) {
+        const groups = new Map();
+        for (const record of records) {
+            const key = `${record.strName}\n${record.strFamily}`;
+            if (!groups.has(key)) groups.set(key, []);
+            groups.get(key).push(record);
+        }
+        for (const [key, group] of this.processorGroups) {
+            if (groups.has(key)) continue;
+            group.list.update([], '');
+            group.node.remove();
+            this.processorGroups.delete(key);
+        }
+        let previous = null;
+        for (const [key, members] of groups) {
+            let group = this.processorGroups.get(key);
+            if (!group) {
+                const node = element('div', 'processor-group');
+                const title = element('h3', '', members[0].strName || 'Unnamed processor');
+                const family = element('p', 'family', members[0].strFamily || '');
+                const list = element('div', 'cores');
+                node.append(title, family, list);
+                group = { node, list: new CardList(list, element('p'), (r) => processorCard(r, this.board), this.board) };
+                this.processorGroups.set(key, group);
+            }
+            const expected = previous ? previous.nextSibling : this.processors.firstChild;
+            if (expected !== group.node) this.processors.insertBefore(group.node, expected);
+            previous = group.node;
+            group.list.update(members, '', settling);
+        }
+        this.processorEmpty.hidden = records.length > 0;
+        setText(this.processorEmpty, emptyText);
+    }
+
+    /** Puts a sample into the history: device series by strIdent, totals by their device set. */
+    record(status, time, held) {
+        const keep = new Set();
+        const push = (key, row) => {
+            keep.add(key);
+            this.history.get(key, row.length).push(time, row);
+        };
+        const fresh = (kind) => !held.includes(kind);
+        const cores = status.Processor;
+        for (const p of cores) {
+            keep.add(p.strIdent);
+            if (fresh('Processor')) push(p.strIdent, [percentOf(p.intUsage)]);
+        }
+        for (const n of status.Network) {
+            keep.add(n.strIdent);
+            if (fresh('Network')) push(n.strIdent, [n.intBytesRead, n.intBytesWrite]);
+        }
+        for (const s of status.Storage) {
+            keep.add(s.strIdent);
+            if (fresh('Storage')) push(s.strIdent, [s.intBytesRead, s.intBytesWrite]);
+        }
+        // Totals change key with the device set, so a rescan starts them anew as well.
+        const setKey = (kind) => `${kind}:${status[kind].map((r) => r.strIdent).join(',')}`;
+        const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
+        keep.add(setKey('Processor'));
+        if (fresh('Processor')) {
+            push(setKey('Processor'), [percentOf(average), ...cores.map((p) => percentOf(p.intUsage))]);
+        }
+        const byName = (name) => status.Memory.find((m) => m.strName === name);
+        keep.add(setKey('Memory'));
+        if (fresh('Memory')) {
+            push(setKey('Memory'), [percentOf(byName('Physical')?.intUsage), percentOf(byName('Pagefile')?.intUsage)]);
+        }
+        keep.add(setKey('Network'));
+        if (fresh('Network')) push(setKey('Network'), [sum(status.Network, 'intBytesRead'), sum(status.Network, 'intBytesWrite')]);
+        keep.add(setKey('Storage'));
+        if (fresh('Storage')) push(setKey('Storage'), [sum(status.Storage, 'intBytesRead'), sum(status.Storage, 'intBytesWrite')]);
+        this.history.retain(keep);
+        this.keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
+    }
+
+    /**
+     * Shows one status: texts, cards, then every chart once. After a rebuild the monitor reads
+     * 0 for usage and rates until its counters have two samples, so for SETTLE_SECONDS those
+     * figures are left out rather than drawn as a drop to zero.
+     */
+    show(status, { time, held = [], rebuilt = false }) {
+        if (rebuilt) this.settleUntil = time + SETTLE_SECONDS;
+        const settling = time < (this.settleUntil ?? 0);
+        this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
+        this.board.setEnd(time);
+        this.noteMemoryScan(status, time, rebuilt);
+        // A page in a background tab keeps its history but spends nothing on drawing.
+        this.unshown = document.hidden ? { status, settling } : null;
+        if (!this.unshown) this.render(status, settling);
+    }
+
+    render(status, settling) {
+        this.showOverview(status, settling);
+        this.memory.update(status.Memory, 'The monitor reported no memory figures.');
+        this.updateProcessors(status.Processor, 'The monitor reported no processors.', settling);
+        this.network.update(status.Network, 'The monitor reported no network adapters.', settling);
+        this.storage.update(status.Storage, 'The monitor reported no physical disks it could open.', settling);
+        this.drawCharts();
+    }
+
+    showOverview(status, settling) {
+        const o = this.overview;
+        const t = o.text;
+        const cores = status.Processor;
+        const coreKey = cores.map((p) => p.strIdent).join(',');
+        if (coreKey !== o.cpuCores) {
+            if (o.cpu) this.board.remove(o.cpu);
+            o.cpu = this.board.create(o.cpuHost, 'overview-cpu', ['All cores', ...cores.map((p) => `Core ${p.intCore}`)]);
+            o.cpuCores = coreKey;
+        }
+        setText(t.cpuCount, cores.length === 1 ? '1 logical processor' : `${cores.length} logical processors`);
+        const byName = (name) => status.Memory.find((m) => m.strName === name);
+        setText(t.physical, formatPercent(byName('Physical')?.intUsage ?? null));
+        setText(t.pagefile, formatPercent(byName('Pagefile')?.intUsage ?? null));
+        if (settling) {
+            for (const node of [t.cpu, t.received, t.sent, t.read, t.written]) setText(node, MISSING);
+            return;
+        }
+        const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
+        setText(t.cpu, cores.length ? formatPercent(average === null ? null : Math.floor(average)) : MISSING);
+        const none = (records, field) => (records.length ? sum(records, field) : null);
+        setText(t.received, formatByteRate(none(status.Network, 'intBytesRead')));
+        setText(t.sent, formatByteRate(none(status.Network, 'intBytesWrite')));
+        setText(t.read, formatByteRate(none(status.Storage, 'intBytesRead')));
+        setText(t.written, formatByteRate(none(status.Storage, 'intBytesWrite')));
+    }
+
+    drawCharts() {
+        const o = this.overview;
+        const draw = (chart, key, width) => {
+            if (chart && this.history.has(key)) chart.draw(this.history.get(key, width).columns());
+        };
+        draw(o.cpu, this.keys.cpu, o.cpu ? o.cpu.labels.length : 1);
+        draw(o.memory, this.keys.memory, 2);
+        draw(o.network, this.keys.network, 2);
+        draw(o.storage, this.keys.storage, 2);
+        for (const group of this.processorGroups.values()) group.list.drawCharts(this.history);
+        this.network.drawCharts(this.history);
+        this.storage.drawCharts(this.history);
+    }
+}

@@ -1,0 +1,310 @@
+#!/usr/bin/env node
+// Drives the dashboard in Debian's Chromium against the monitor's own web server serving the
+// real content/: node tests/e2e/run.mjs BUILD_DIR
+// (or --dev: against scripts/dashboard-dev-server.mjs, with invented figures).
+// Screenshots go to tests/e2e/out/. With --docs the light desktop one, taken after four minutes
+// of history (or --history N seconds), is also copied to docs/dashboard.png for the README.
+
+import { spawn } from 'node:child_process';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { chromium } from 'playwright-core';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const repo = resolve(here, '..', '..');
+const content = join(repo, 'content');
+const out = join(here, 'out');
+const CHROMIUM = '/usr/bin/chromium';
+const BROWSER_FLAGS = [
+    '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+// Budgets the dashboard promises on a local server.
+const PAGE_BYTES_BUDGET = 150 * 1024;
+const FIRST_PAINT_BUDGET_MS = 500;
+const CPU_SHARE_BUDGET = 0.02;
+// The test fails only well past the budget: on a loaded two-core CI machine the same page
+// measures anywhere from 1 to 3 %. The figure is printed against the budget either way.
+const CPU_SHARE_LIMIT = 0.05;
+
+const args = process.argv.slice(2);
+const dev = args.includes('--dev');
+const docs = args.includes('--docs');
+// Seconds of chart history gathered before the screenshots.
+const historyAt = args.indexOf('--history');
+const historySeconds = historyAt >= 0 ? Number(args[historyAt + 1]) : docs ? 240 : 4;
+const buildDir = args.find((a, i) => !a.startsWith('--') && args[i - 1] !== '--history');
+if (!dev && !buildDir) {
+    console.error('usage: node tests/e2e/run.mjs BUILD_DIR | --dev [--docs] [--history SECONDS]');
+    process.exit(2);
+}
+
+function serverCommand(port) {
+    if (dev) return [process.execPath, [join(repo, 'scripts', 'dashboard-dev-server.mjs'), '--port', String(port)]];
+    const bench = join(resolve(buildDir), 'tarnivo_httpd_bench');
+    if (!existsSync(bench)) throw new Error(`${bench} not found: build the target tarnivo_httpd_bench first`);
+    return [bench, [String(port), content]];
+}
+
+/** Starts the server; resolves with {child, port} once it prints "listening PORT". */
+function startServer(port = 0) {
+    const [command, commandArgs] = serverCommand(port);
+    const child = spawn(command, commandArgs, { stdio: ['ignore', 'pipe', 'inherit'] });
+    return new Promise((resolvePort, reject) => {
+        let seen = '';
+        const timer = setTimeout(() => {
+            child.kill('SIGTERM');
+            reject(new Error('the server did not start within 10 s'));
+        }, 10000);
+        child.stdout.on('data', (chunk) => {
+            seen += chunk;
+            const match = /listening (\d+)/.exec(seen);
+            if (match) {
+                clearTimeout(timer);
+                resolvePort({ child, port: Number(match[1]) });
+            }
+        });
+        child.on('exit', (code) => reject(new Error(`the server ended early (exit ${code})`)));
+    });
+}
+
+function stopServer(child) {
+    return new Promise((done) => {
+        if (child.exitCode !== null) return done();
+        child.once('exit', done);
+        child.kill('SIGTERM');
+    });
+}
+
+const results = [];
+async function check(name, body) {
+    const started = Date.now();
+    try {
+        const note = await body();
+        results.push({ name, ok: true });
+        console.log(`ok   ${name}${note ? ` (${note})` : ''} [${Date.now() - started} ms]`);
+    } catch (error) {
+        results.push({ name, ok: false });
+        console.log(`FAIL ${name}\n     ${error.stack || error}`);
+    }
+}
+
+function assert(condition, message) {
+    if (!condition) throw new Error(message);
+}
+
+/** The identifiers per record kind in a status document (read as text, as the server sent it). */
+function identsIn(xml) {
+    const idents = {};
+    for (const kind of ['Memory', 'Network', 'Processor', 'Storage']) {
+        const pattern = new RegExp(`<${kind}><strIdent>([0-9a-f]*)</strIdent>`, 'g');
+        idents[kind] = [...xml.matchAll(pattern)].map((m) => m[1]);
+    }
+    return idents;
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function main() {
+    mkdirSync(out, { recursive: true });
+    let server = await startServer();
+    const base = `http://127.0.0.1:${server.port}`;
+    const read = async () => (await fetch(`${base}/menu.xml?strRequest=requestRead`)).text();
+    const profile = mkdtempSync(join(tmpdir(), 'tarnivo-e2e-'));
+    const context = await chromium.launchPersistentContext(profile, {
+        executablePath: CHROMIUM,
+        args: BROWSER_FLAGS,
+        headless: true,
+        viewport: { width: 1280, height: 900 },
+        colorScheme: 'light',
+    });
+    const problems = [];
+    const bytes = new Map();
+    context.on('weberror', (e) => problems.push(`page error: ${e.error().message}`));
+    context.on('console', (m) => {
+        if (m.type() === 'error') problems.push(`console: ${m.text()}`);
+    });
+    context.on('response', async (response) => {
+        try {
+            bytes.set(response.url(), (await response.body()).length);
+        } catch {
+            // A response without a body (a redirect) weighs nothing here.
+        }
+    });
+
+    try {
+        const page = context.pages()[0] ?? (await context.newPage());
+
+        await check('the page paints fast and stays within its weight budget', async () => {
+            await page.goto(`${base}/`, { waitUntil: 'load' });
+            await page.waitForSelector('[data-connection="live"]', { timeout: 10000 });
+            await sleep(500);
+            const total = [...bytes.entries()].filter(([url]) => !url.includes('/menu.xml'))
+                .reduce((sum, [, size]) => sum + size, 0);
+            // Paint is timed on a second load, every file fetched again: the first one also pays
+            // for the browser's own start (font lookups, a new renderer), which is not the page's.
+            const cdp = await context.newCDPSession(page);
+            await cdp.send('Network.enable');
+            await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
+            await page.reload({ waitUntil: 'load' });
+            const paint = await page.evaluate(() =>
+                performance.getEntriesByName('first-contentful-paint')[0]?.startTime ?? Infinity);
+            await cdp.send('Network.setCacheDisabled', { cacheDisabled: false });
+            await cdp.detach();
+            await page.waitForSelector('[data-connection="live"]', { timeout: 10000 });
+            assert(paint < FIRST_PAINT_BUDGET_MS, `first paint after ${paint} ms`);
+            assert(total < PAGE_BYTES_BUDGET, `the page weighs ${total} bytes`);
+            return `first paint ${Math.round(paint)} ms, ${(total / 1024).toFixed(1)} KiB in ${bytes.size - 1} files`;
+        });
+
+        const first = identsIn(await read());
+
+        await check('every device of the status document is on the page', async () => {
+            const devices = [...first.Processor, ...first.Network, ...first.Storage, ...first.Memory];
+            assert(first.Memory.length > 0 && first.Processor.length > 0, 'the server listed no memory or processors');
+            await page.waitForFunction((ids) => ids.every((id) => document.querySelector(`[data-ident="${id}"]`)),
+                devices, { timeout: 5000 });
+            return `${first.Processor.length} processors, ${first.Network.length} adapters, ` +
+                `${first.Storage.length} disks, ${first.Memory.length} memory records`;
+        });
+
+        await check('figures on the page follow the server from one update to the next', async () => {
+            const shown = () => page.$$eval('[data-ident] .figure-value, [data-ident] .core-value, [data-ident] dd',
+                (nodes) => nodes.map((n) => n.textContent));
+            const stamp = () => page.textContent('#updated');
+            const before = { figures: await shown(), stamp: await stamp(), doc: await read() };
+            let after = null;
+            for (let i = 0; i < 20; i++) {
+                await sleep(1000);
+                after = { figures: await shown(), stamp: await stamp(), doc: await read() };
+                if (after.figures.join('|') !== before.figures.join('|')) break;
+            }
+            assert(after.stamp !== before.stamp, 'the "Updated" time did not move');
+            const serverMoved = after.doc.replace(/<strIdent>.*?<\/strIdent>/g, '') !==
+                before.doc.replace(/<strIdent>.*?<\/strIdent>/g, '');
+            const pageMoved = after.figures.join('|') !== before.figures.join('|');
+            assert(!serverMoved || pageMoved, 'the server\'s figures changed but the page\'s did not');
+            assert(serverMoved, 'the server\'s figures did not change in 20 s: is its sampling thread running?');
+            const changed = after.figures.filter((text, i) => text !== before.figures[i]).length;
+            return `${changed} of ${after.figures.length} figures changed`;
+        });
+
+        await check('a second viewer reads without resetting the first one\'s devices', async () => {
+            const second = await context.newPage();
+            await second.goto(`${base}/assets/menu.html`);
+            await second.waitForSelector('[data-connection="live"]');
+            await sleep(1500);
+            await second.close();
+            assert(JSON.stringify(identsIn(await read())) === JSON.stringify(first), 'the identifiers changed');
+        });
+
+        await check('screenshots: desktop and phone, light and dark', async () => {
+            await sleep(historySeconds * 1000);
+            await page.screenshot({ path: join(out, 'desktop-light.png') });
+            if (docs) {
+                mkdirSync(join(repo, 'docs'), { recursive: true });
+                copyFileSync(join(out, 'desktop-light.png'), join(repo, 'docs', 'dashboard.png'));
+            }
+            await page.emulateMedia({ colorScheme: 'dark' });
+            await sleep(1200);
+            await page.screenshot({ path: join(out, 'desktop-dark.png') });
+            await page.setViewportSize({ width: 390, height: 844 });
+            await sleep(1200);
+            const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+            await page.screenshot({ path: join(out, 'phone-dark.png'), fullPage: true });
+            await page.emulateMedia({ colorScheme: 'light' });
+            await sleep(1200);
+            await page.screenshot({ path: join(out, 'phone-light.png'), fullPage: true });
+            await page.setViewportSize({ width: 1280, height: 900 });
+            assert(overflow <= 0, `the phone layout is ${overflow} px wider than the screen`);
+            const unlabelled = await page.$$eval('figure.chart', (nodes) => nodes.filter((n) => !n.getAttribute('aria-label')).length);
+            assert(unlabelled === 0, `${unlabelled} charts have no text alternative`);
+        });
+
+        await check('the page stays light at one update a second', async () => {
+            const cdp = await context.newCDPSession(page);
+            await cdp.send('Performance.enable');
+            const busy = async () => {
+                const { metrics } = await cdp.send('Performance.getMetrics');
+                return metrics.find((m) => m.name === 'TaskDuration').value;
+            };
+            // Three windows, the quietest one counts: other work on a shared machine stretches tasks.
+            const shares = [];
+            for (let window = 0; window < 3; window++) {
+                const startBusy = await busy();
+                const started = Date.now();
+                await sleep(5000);
+                shares.push((await busy() - startBusy) / ((Date.now() - started) / 1000));
+            }
+            await cdp.detach();
+            const share = Math.min(...shares);
+            const shown = shares.map((s) => `${(s * 100).toFixed(2)} %`).join(', ');
+            assert(share < CPU_SHARE_LIMIT, `main thread busy ${shown} of the time`);
+            const verdict = share < CPU_SHARE_BUDGET ? 'within' : 'over';
+            return `main thread busy ${shown} of one core (${verdict} the 2 % budget)`;
+        });
+
+        await check('names that carry markup characters are read with the browser\'s own parser', async () => {
+            const names = await page.evaluate(async () => {
+                const { parseStatus } = await import('/src/status.js?v=1');
+                const text = '<?xml version="1.0" encoding="UTF-8" ?><xml><Network><strIdent>a</strIdent>' +
+                    '<strName>Wi-Fi & <BT> "PAN"</strName><intSpeed>1000</intSpeed></Network><Storage>' +
+                    '<strIdent>b</strIdent><strModel>R&amp;D</strModel><strSerial>S\u0001N</strSerial></Storage></xml>';
+                const status = parseStatus(text, (t) => new DOMParser().parseFromString(t, 'application/xml'));
+                return [status.Network[0].strName, status.Network[0].intSpeed, status.Storage[0].strModel,
+                    status.Storage[0].strSerial];
+            });
+            assert(JSON.stringify(names) === JSON.stringify(['Wi-Fi & <BT> "PAN"', 1000, 'R&D', 'S\uFFFDN']),
+                `read as ${JSON.stringify(names)}`);
+        });
+
+        await check('rescan takes stock anew and the page follows the new devices', async () => {
+            // From the keyboard, as a screen-reader user would.
+            await page.focus('#rescan');
+            await page.keyboard.press('Enter');
+            await page.waitForFunction(() => /Devices rescanned/.test(document.getElementById('connection').textContent),
+                null, { timeout: 5000 });
+            const now = identsIn(await read());
+            assert(now.Processor.every((id) => !first.Processor.includes(id)), 'the identifiers did not change');
+            await page.waitForFunction((id) => document.querySelector(`[data-ident="${id}"]`), now.Processor[0]);
+            const stale = await page.$$eval('[data-ident]', (nodes, old) => nodes.filter((n) => old.includes(n.dataset.ident)).length,
+                [...first.Processor, ...first.Network, ...first.Storage]);
+            assert(stale === 0, `${stale} cards of the old devices are still shown`);
+        });
+
+        await check('a stopped server is reported plainly, and the page resumes by itself', async () => {
+            const port = server.port;
+            await stopServer(server.child);
+            await page.waitForSelector('[data-connection="down"]', { timeout: 10000 });
+            const said = await page.textContent('#connection');
+            assert(/Not connected/.test(said), `the page said "${said}"`);
+            await page.screenshot({ path: join(out, 'server-stopped.png') });
+            server = await startServer(port);
+            await page.waitForSelector('[data-connection="live"]', { timeout: 15000 });
+            const fresh = identsIn(await read());
+            assert(fresh.Processor.length > 0, 'the restarted server\'s tables were not filled by the page');
+            await page.waitForFunction((id) => document.querySelector(`[data-ident="${id}"]`), fresh.Processor[0],
+                { timeout: 5000 });
+        });
+
+        await check('no script errors on the page', async () => {
+            const unexpected = problems.filter((p) => !/Failed to load resource|ERR_CONNECTION_REFUSED|ERR_EMPTY_RESPONSE/.test(p));
+            assert(unexpected.length === 0, unexpected.join('\n'));
+        });
+    } finally {
+        await context.close();
+        await stopServer(server.child);
+        rmSync(profile, { recursive: true, force: true });
+    }
+    const failed = results.filter((r) => !r.ok).length;
+    console.log(`${results.length - failed} passed, ${failed} failed`);
+    process.exitCode = failed ? 1 : 0;
+}
+
+main().catch((error) => {
+    console.error(error);
+    process.exitCode = 1;
+});

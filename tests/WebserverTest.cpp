@@ -1,7 +1,7 @@
 // The listener and its connection threads over real sockets on 127.0.0.1.
+#include "Webserver.h"
 #include "SharedState.h"
 #include "StatusDocument.h"
-#include "Webserver.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
 

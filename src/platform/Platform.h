@@ -50,7 +50,7 @@ constexpr uint32_t FMT_LARGE = 0x00000400;
 constexpr uint32_t FMT_1000 = 0x00002000;
 constexpr uint32_t FMT_NOCAP100 = 0x00008000;
 
-QueryHandle openQuery();                                        // null on failure
+QueryHandle openQuery();                                              // null on failure
 CounterHandle addCounter(QueryHandle query, const std::string &path); // null on failure
 void collectQuery(QueryHandle query);
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags); // 0 on failure

@@ -84,8 +84,8 @@ inline int runAll() {
 #define CHECK_CONCAT(a, b) CHECK_CONCAT2(a, b)
 #define TEST_CASE(name)                                                                            \
     static void CHECK_CONCAT(checkCase, __LINE__)();                                               \
-    static check::Registrar CHECK_CONCAT(checkRegistrar, __LINE__)(                                \
-        name, CHECK_CONCAT(checkCase, __LINE__));                                                  \
+    static check::Registrar CHECK_CONCAT(checkRegistrar,                                           \
+                                         __LINE__)(name, CHECK_CONCAT(checkCase, __LINE__));       \
     static void CHECK_CONCAT(checkCase, __LINE__)()
 
 #define CHECK(cond)                                                                                \
@@ -104,9 +104,14 @@ inline int runAll() {
                             check::show(checkB));                                                  \
     } while (0)
 
-#define SKIP(reason) throw check::Skipped{reason}
+#define SKIP(reason)                                                                               \
+    throw check::Skipped {                                                                         \
+        reason                                                                                     \
+    }
 
 // One translation unit per test program defines CHECK_MAIN before including this header.
 #ifdef CHECK_MAIN
-int main() { return check::runAll(); }
+int main() {
+    return check::runAll();
+}
 #endif

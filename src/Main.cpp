@@ -81,7 +81,7 @@ bool Main::shutdown() {
     return stopped;
 }
 
-int Main::start() {
+void Main::start() {
     int argc = 0;
     char *argv[] = {nullptr};
     int result;

@@ -23,7 +23,7 @@ public:
 
     // Builds the application, queues run(), runs the main loop and ends the process with the
     // loop's result. Never returns.
-    [[noreturn]] static int start();
+    [[noreturn]] static void start();
 
     // Stops the heartbeat and the sampling thread and waits for the connection threads, so
     // that the process can end without tearing anything down under a running thread.

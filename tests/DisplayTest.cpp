@@ -336,7 +336,7 @@ Q_COREAPP_STARTUP_FUNCTION(armChild)
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {
         childMode = true;
-        return Main::start();
+        Main::start();
     }
     QApplication application(argc, argv);
     TestDisplay test;

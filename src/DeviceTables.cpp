@@ -1,5 +1,7 @@
 #include "DeviceTables.h"
 
+#include "CleanText.h"
+
 #include <QCryptographicHash>
 #include <QUuid>
 #include <cmath>
@@ -18,6 +20,10 @@ QMutex storageMutex;
 QString makeIdent() {
     const QByteArray uuidText = QUuid::createUuid().toString().toUtf8();
     return QString::fromLatin1(QCryptographicHash::hash(uuidText, QCryptographicHash::Md5).toHex());
+}
+
+QString deviceText(const std::string &utf8) {
+    return CleanText::clean(QString::fromStdString(utf8).trimmed());
 }
 
 quint64 clampUsage(qint64 value) {

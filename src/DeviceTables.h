@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
+#include <string>
 
 class Memory;
 class Network;
@@ -27,6 +28,11 @@ extern QMutex storageMutex;
 
 // A new record identifier: the MD5 digest of a fresh UUID's text, as 32 lowercase hex digits.
 QString makeIdent();
+
+// A text from the system (UTF-8) as a record keeps it: trimmed, and with every character that
+// no output format may carry replaced by U+FFFD. Records are filled through here only, so the
+// status document and every later format get clean texts.
+QString deviceText(const std::string &utf8);
 
 // Usage figures are thousandths of a percent, 0..100000. A value is read as unsigned and capped,
 // so a negative one (or the marker of a failed conversion) reads as 100 %.

@@ -6,7 +6,7 @@
 #include <limits>
 
 Network::Network(const QString &name, const QString &address, const QString &mask,
-                 const QString &gateway, quint32 speed, quint32 octetsRead, quint32 octetsWrite)
+                 const QString &gateway, quint64 speed, quint32 octetsRead, quint32 octetsWrite)
     : strIdent(makeIdent()), strName(name), strAddress(address), strSubnetmask(mask),
       strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite) {
 }
@@ -42,7 +42,7 @@ void Network::store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, q
     intUsage = usage(intBytesRead, intBytesWrite, intSpeed);
 }
 
-quint64 Network::usage(quint64 bytesRead, quint64 bytesWrite, quint32 speed) {
+quint64 Network::usage(quint64 bytesRead, quint64 bytesWrite, quint64 speed) {
     const quint64 sum = bytesRead + bytesWrite;
     const double capacity = static_cast<double>(speed) * 0.125;
     return usageFromRatio(static_cast<double>(sum) / capacity);
@@ -56,12 +56,9 @@ quint32 Network::speedField(quint64 bitsPerSecond) {
 void networkTableFill() {
     QMutexLocker locker(&networkMutex);
     for (const platform::Adapter &adapter : platform::adapters()) {
-        networkTable.append(new Network(QString::fromStdString(adapter.description).trimmed(),
-                                        QString::fromStdString(adapter.address).trimmed(),
-                                        QString::fromStdString(adapter.mask).trimmed(),
-                                        QString::fromStdString(adapter.gateway).trimmed(),
-                                        Network::speedField(adapter.speed), adapter.inOctets,
-                                        adapter.outOctets));
+        networkTable.append(new Network(
+            deviceText(adapter.description), deviceText(adapter.address), deviceText(adapter.mask),
+            deviceText(adapter.gateway), adapter.speed, adapter.inOctets, adapter.outOctets));
     }
 }
 

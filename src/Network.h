@@ -9,7 +9,7 @@
 class Network {
 public:
     Network(const QString &name, const QString &address, const QString &mask,
-            const QString &gateway, quint32 speed, quint32 octetsRead, quint32 octetsWrite);
+            const QString &gateway, quint64 speed, quint32 octetsRead, quint32 octetsWrite);
     ~Network();
     Network(const Network &) = delete;
     Network &operator=(const Network &) = delete;
@@ -21,8 +21,9 @@ public:
     void store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite);
 
     // Share of the link's capacity (speed bits per second) that the byte rates use.
-    static quint64 usage(quint64 bytesRead, quint64 bytesWrite, quint32 speed);
-    // Links faster than 32 bits can count are reported at the 32-bit maximum, not wrapped.
+    static quint64 usage(quint64 bytesRead, quint64 bytesWrite, quint64 speed);
+    // The speed as the 32-bit document field prints it: links faster than 32 bits can count are
+    // reported at the 32-bit maximum, not wrapped. The record keeps the whole speed.
     static quint32 speedField(quint64 bitsPerSecond);
 
     QString strIdent;
@@ -30,7 +31,7 @@ public:
     QString strAddress;
     QString strSubnetmask;
     QString strGateway;
-    quint32 intSpeed = 0;
+    quint64 intSpeed = 0; // bits per second
     quint32 intOctetsRead = 0;
     quint32 intOctetsWrite = 0;
     platform::CounterHandle counterPacketsRead = nullptr;

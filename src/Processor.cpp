@@ -30,8 +30,7 @@ void processorTableFill() {
     for (quint32 i = 0; i < count; ++i) {
         const platform::ProcessorDescription description = platform::processorDescription(i);
         processorTable.append(
-            new Processor(i, QString::fromStdString(description.name).trimmed(),
-                          QString::fromStdString(description.identifier).trimmed()));
+            new Processor(i, deviceText(description.name), deviceText(description.identifier)));
     }
 }
 

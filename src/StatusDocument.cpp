@@ -77,7 +77,7 @@ void appendRecord(QString &out, const Network &record) {
     appendText(out, QLatin1String("strAddress"), record.strAddress);
     appendText(out, QLatin1String("strSubnetmask"), record.strSubnetmask);
     appendText(out, QLatin1String("strGateway"), record.strGateway);
-    appendNumber(out, QLatin1String("intSpeed"), record.intSpeed);
+    appendNumber(out, QLatin1String("intSpeed"), Network::speedField(record.intSpeed));
     appendNumber(out, QLatin1String("intOctetsRead"), record.intOctetsRead);
     appendNumber(out, QLatin1String("intOctetsWrite"), record.intOctetsWrite);
     appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);

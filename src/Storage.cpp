@@ -68,9 +68,8 @@ void storageTableFill() {
         platform::DiskIdentity identity;
         if (!platform::physicalDisk(n, identity))
             break;
-        storageTable.append(new Storage(n, QString::fromStdString(identity.model).trimmed(),
-                                        QString::fromStdString(identity.serial).trimmed(),
-                                        QString::fromStdString(identity.firmware).trimmed()));
+        storageTable.append(new Storage(n, deviceText(identity.model), deviceText(identity.serial),
+                                        deviceText(identity.firmware)));
     }
 }
 

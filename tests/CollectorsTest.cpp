@@ -12,9 +12,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
+#include <QXmlStreamReader>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 // A /proc/meminfo field in bytes; 0 when absent.
@@ -41,6 +45,17 @@ void burnCpu(int milliseconds) {
     while (timer.elapsed() < milliseconds)
         for (int i = 0; i < 10000; ++i)
             sink = sink + quint64(i);
+}
+
+// Runs ip with the arguments; false (with its output shown) when it fails.
+bool ip(const QStringList &arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("ip"), arguments);
+    if (tool.waitForFinished(20000) && tool.exitStatus() == QProcess::NormalExit &&
+        tool.exitCode() == 0)
+        return true;
+    qWarning() << "ip" << arguments << tool.readAllStandardError();
+    return false;
 }
 
 QVector<quint64> processorUsages() {
@@ -88,6 +103,76 @@ private slots:
         QCOMPARE(Network::speedField(4294967295ULL), quint32(4294967295U));
         QCOMPARE(Network::speedField(4294967296ULL), quint32(4294967295U));
         QCOMPARE(Network::speedField(100000000000ULL), quint32(4294967295U));
+    }
+
+    void aTenGigabitLinkIsMeasuredAgainstItsWholeSpeedAndPrintedAtTheFieldsMaximum() {
+        auto *adapter = new Network(QStringLiteral("veth"), {}, {}, {}, 10000000000ULL, 0, 0);
+        adapter->store(0, 0, 40000000, 24000000);
+        QCOMPARE(adapter->intUsage, quint64(5120));
+        {
+            QMutexLocker locker(&networkMutex);
+            networkTable.append(adapter);
+        }
+        const QString document =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        QVERIFY(document.contains(QStringLiteral("<intSpeed>4294967295</intSpeed>")));
+        QVERIFY(document.contains(QStringLiteral("<intUsage>5120</intUsage>")));
+    }
+
+    // In a network namespace of its own, an adapter named "nic", ESC, "x" (a legal Linux name) is
+    // listed with U+FFFD in its name and the document stays well-formed.
+    void anAdapterNamedWithAControlCharacterGivesAWellFormedDocument() {
+        const QString name = QStringLiteral("nic\x1bx");
+        if (qEnvironmentVariableIsSet("TARNIVO_IN_NAMESPACE")) {
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+            PerfdataThread::samplePass();
+            QXmlStreamReader reader(
+                StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead")));
+            QStringList names;
+            while (!reader.atEnd()) {
+                if (reader.readNext() == QXmlStreamReader::StartElement &&
+                    reader.name() == QLatin1String("strName"))
+                    names.append(reader.readElementText());
+            }
+            QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+            QVERIFY(names.contains(QStringLiteral("nic\uFFFDx")));
+            QMutexLocker locker(&networkMutex);
+            for (const Network *adapter : std::as_const(networkTable)) {
+                if (adapter->strName != QStringLiteral("nic\uFFFDx"))
+                    continue;
+                QCOMPARE(adapter->intSpeed, quint64(10000000000ULL)); // a veth's 10 Gb/s
+                QVERIFY2(adapter->counterBytesRead, "the counters find the renamed adapter");
+            }
+            return;
+        }
+        if (geteuid() != 0)
+            QSKIP("needs root to create a network namespace");
+        if (QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
+            QSKIP("needs the ip tool (iproute2)");
+        const QString space = QStringLiteral("tvfig%1").arg(QCoreApplication::applicationPid());
+        QVERIFY(ip({QStringLiteral("netns"), QStringLiteral("add"), space}));
+        struct Removal {
+            QString space;
+            ~Removal() { ip({QStringLiteral("netns"), QStringLiteral("delete"), space}); }
+        } removal{space};
+        QVERIFY(ip({QStringLiteral("-n"), space, QStringLiteral("link"), QStringLiteral("add"),
+                    name, QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+                    QStringLiteral("name"), QStringLiteral("tvfig1")}));
+        for (const QString &end : {name, QStringLiteral("tvfig1")})
+            QVERIFY(ip({QStringLiteral("-n"), space, QStringLiteral("link"), QStringLiteral("set"),
+                        end, QStringLiteral("up")}));
+        // "ip netns exec" also mounts a sysfs of the namespace, which the adapter list reads.
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNIVO_IN_NAMESPACE"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), space,
+                                           QCoreApplication::applicationFilePath(),
+                                           QString::fromLatin1(QTest::currentTestFunction())});
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitCode() == 0, output.constData());
     }
 
     void percentagesAboveOneHundredAreCappedAndRatesAreNot() {

@@ -28,16 +28,21 @@ bool sameName(const std::string &a, const std::string &b) {
 }
 
 // The counter service names a network instance after the interface, with the characters that
-// are special in a counter path replaced: "(" by "[", ")" by "]", "#" and "/" by "_".
+// are special in a counter path replaced: "(" by "[", ")" by "]", "#" and "/" by "_". A control
+// character (legal in a Linux interface name) becomes U+FFFD, as in the adapter's record name.
 std::string networkInstance(const std::string &interface) {
-    std::string name = interface;
-    for (char &c : name) {
+    std::string name;
+    for (const char c : interface) {
         if (c == '(')
-            c = '[';
+            name += '[';
         else if (c == ')')
-            c = ']';
+            name += ']';
         else if (c == '#' || c == '/')
-            c = '_';
+            name += '_';
+        else if (static_cast<unsigned char>(c) < 0x20)
+            name += "\xEF\xBF\xBD";
+        else
+            name += c;
     }
     return name;
 }

@@ -48,6 +48,7 @@ struct FakeKernel {
     std::mutex mutex; // guards files and now
     std::map<std::string, std::string> files;
     int64_t now = 1000000000;
+    unsigned longBits = 64;
 
     void set(const std::string &path, const std::string &text) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -64,6 +65,7 @@ struct FakeKernel {
             return files[path];
         };
         s.diskNames = [] { return std::vector<std::string>{"sda", "sdb"}; };
+        s.kernelLongBits = longBits;
         s.computerName = [] { return std::string("WS01"); };
         s.nowNanoseconds = [this] {
             std::lock_guard<std::mutex> lock(mutex);
@@ -121,6 +123,29 @@ TEST_CASE("a counter that goes down reads 0 for that interval, not a wrapped fig
     kernel->advanceMs(1000);
     query.collect();
     CHECK_EQ(query.value(rx, rateFlags), 1000);
+}
+
+TEST_CASE("a 32-bit count that wraps gives its change modulo 2^32") {
+    // Busy time is printed in 32 bits by every kernel; a 32-bit kernel also counts bytes,
+    // packets, operations and sectors in 32 bits.
+    for (const unsigned bits : {64u, 32u}) {
+        auto kernel = idleKernel();
+        kernel->longBits = bits;
+        kernel->set("/proc/net/dev", netDev(4294967000ull, 10, 100, 1));
+        kernel->set("/proc/diskstats", diskstats(10, 4294967290ull, 20, 160, 4294967000ull));
+        LinuxCounterQuery query(kernel->sources());
+        const uint64_t rx = query.add("\\\\WS01\\Network Interface(eth0)\\Bytes Received/sec");
+        const uint64_t bytes = query.add("\\\\WS01\\PhysicalDisk(0)\\Disk Read Bytes/sec");
+        const uint64_t busy = query.add("\\\\WS01\\PhysicalDisk(0)\\% Disk Time");
+        query.collect();
+        kernel->set("/proc/net/dev", netDev(704, 11, 100, 1));
+        kernel->set("/proc/diskstats", diskstats(10, 6, 20, 160, 200));
+        kernel->advanceMs(1000);
+        query.collect();
+        CHECK_EQ(query.value(busy, percentFlags), 49600);
+        CHECK_EQ(query.value(rx, rateFlags), bits == 32 ? 1000 : 0);
+        CHECK_EQ(query.value(bytes, rateFlags), bits == 32 ? 12 * 512 : 0);
+    }
 }
 
 TEST_CASE("processor time is the busy share in thousandths of a percent") {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <sys/utsname.h>
 
 namespace platform {
 
@@ -47,6 +48,28 @@ std::string networkInstance(const std::string &interface) {
     return name;
 }
 
+// The change from a to b of a counter `bits` wide; false when it went down without wrapping.
+bool counted(uint64_t a, uint64_t b, unsigned bits, uint64_t &change) {
+    if (b >= a) {
+        change = b - a;
+        return true;
+    }
+    constexpr uint64_t narrowRange = uint64_t(1) << 32;
+    if (bits != 32 || a >= narrowRange)
+        return false;
+    change = narrowRange - a + b;
+    return true;
+}
+
+// The kernel's word width as its machine name tells it (x86_64, aarch64, ppc64le, s390x ...).
+unsigned liveKernelLongBits() {
+    utsname names{};
+    if (uname(&names) != 0)
+        return 64;
+    const std::string machine = names.machine;
+    return machine.find("64") != std::string::npos || machine == "s390x" ? 64 : 32;
+}
+
 bool decimal(const std::string &text, uint32_t &number) {
     if (text.empty() || text.size() > 9)
         return false;
@@ -74,6 +97,7 @@ LinuxCounterQuery::Sources LinuxCounterQuery::liveSources() {
                                         std::chrono::steady_clock::now().time_since_epoch())
                                         .count());
     };
+    live.kernelLongBits = liveKernelLongBits();
     return live;
 }
 
@@ -93,6 +117,7 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         if (position >= cpus.size())
             return false;
         counter.kind = Kind::ProcessorTime;
+        counter.bits = 64; // /proc/stat prints 64-bit tick counts on every kernel
         counter.cpu = cpus[position].cpu;
         return true;
     }
@@ -110,6 +135,7 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         for (const auto &interface : linux_proc::parseNetDev(sources.readFile("/proc/net/dev"))) {
             if (networkInstance(interface.name) == instance) {
                 counter.kind = kind->second;
+                counter.bits = sources.kernelLongBits;
                 counter.device = interface.name;
                 return true;
             }
@@ -136,6 +162,8 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         if (disk >= disks.size())
             return false;
         counter.kind = kind->second;
+        // The busy time is printed as 32 bits of milliseconds even by a 64-bit kernel.
+        counter.bits = counter.kind == Kind::DiskTime ? 32 : sources.kernelLongBits;
         counter.device = disks[disk];
         return true;
     }
@@ -232,15 +260,17 @@ void LinuxCounterQuery::collect() {
                 if (disk.name != counter.device)
                     continue;
                 sample.valid = true;
-                // The kernel counts in 512-byte sectors whatever the disk's own sector size.
                 sample.count = counter.kind == Kind::DiskReads        ? disk.reads
                                : counter.kind == Kind::DiskWrites     ? disk.writes
-                               : counter.kind == Kind::DiskReadBytes  ? disk.readSectors * 512
-                               : counter.kind == Kind::DiskWriteBytes ? disk.writeSectors * 512
+                               : counter.kind == Kind::DiskReadBytes  ? disk.readSectors
+                               : counter.kind == Kind::DiskWriteBytes ? disk.writeSectors
                                                                       : disk.ioTicksMs;
             }
             break;
         }
+        // A count beyond 32 bits shows that the kernel counts this figure in 64.
+        if (sample.valid && sample.count > std::numeric_limits<uint32_t>::max())
+            counter.bits = 64;
         counter.previous = counter.last;
         counter.last = sample;
     }
@@ -251,12 +281,16 @@ double LinuxCounterQuery::figure(const Counter &counter) {
     const Sample &b = counter.last;
     if (!a.valid || !b.valid || b.time <= a.time)
         return 0.0;
-    // A counter that went down was reset or wrapped (a 32-bit kernel counter, an interface
-    // made anew); the interval's true figure is unknown, and a difference taken across the
-    // reset would be enormous.
-    if (b.count < a.count || b.base < a.base)
+    // A 32-bit count that went down wrapped, and its change is taken modulo 2^32. A 64-bit one
+    // was reset (an interface made anew): the interval's true figure is unknown, and a
+    // difference taken across the reset would be enormous.
+    uint64_t change = 0;
+    if (!counted(a.count, b.count, counter.bits, change) || b.base < a.base)
         return 0.0;
-    const double count = static_cast<double>(b.count - a.count);
+    double count = static_cast<double>(change);
+    // The kernel counts in 512-byte sectors whatever the disk's own sector size.
+    if (counter.kind == Kind::DiskReadBytes || counter.kind == Kind::DiskWriteBytes)
+        count *= 512.0;
     if (counter.kind == Kind::ProcessorTime) {
         const double total = static_cast<double>(b.base - a.base);
         if (total <= 0.0)

@@ -23,6 +23,9 @@ public:
         std::function<std::string()> computerName;
         // A steady clock, in nanoseconds.
         std::function<int64_t()> nowNanoseconds;
+        // The width of the kernel's unsigned long, in which it counts packets, bytes, disk
+        // operations and sectors: 32 on a 32-bit kernel, where those counts wrap.
+        unsigned kernelLongBits = 64;
     };
     // The running system below platform::rootDirectory().
     static Sources liveSources();
@@ -55,14 +58,17 @@ private:
     };
     struct Sample {
         bool valid = false;
-        uint64_t count = 0;
-        uint64_t base = 0; // processor time: the ticks of the interval's whole
+        uint64_t count = 0; // as the kernel prints it: disk bytes are counted in sectors
+        uint64_t base = 0;  // processor time: the ticks of the interval's whole
         int64_t time = 0;
     };
     struct Counter {
         Kind kind;
         std::string device; // interface or disk kernel name
         uint32_t cpu = 0;
+        // The width the kernel counts this figure in; a count that goes down wrapped when it is
+        // 32, and was reset (a device made anew) when it is 64.
+        unsigned bits = 64;
         Sample previous;
         Sample last;
     };

@@ -81,7 +81,9 @@ struct ProcessorDescription {
 ProcessorDescription processorDescription(uint32_t index);
 
 // Physical disk n (\\.\PhysicalDriveN): false when it cannot be opened, which ends a scan.
-// The texts come from the device description, untrimmed; empty when absent.
+// The texts come from the device description, untrimmed; empty when absent. A number names the
+// same disk here, in volumesOfDisk and in counter paths until a new scan starts at disk 0.
+// (On Linux a scan at 0 numbers the disks anew; Windows keeps a disk's number while present.)
 struct DiskIdentity {
     std::string model;
     std::string serial;

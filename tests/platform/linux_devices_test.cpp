@@ -5,7 +5,13 @@
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAdapters.h"
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -104,6 +110,38 @@ TEST_CASE("a disk's volumes include its partitions and the mapped devices on the
     CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
     CHECK(platform::volumesOfDisk(2) == std::vector<std::string>{"/srv/data"});
     CHECK(platform::volumesOfDisk(3).empty());
+}
+
+TEST_CASE("a disk number names the disk its scan found until the next scan") {
+    namespace fs = std::filesystem;
+    const fs::path copy = fs::temp_directory_path() / ("tvfig-disks-" + std::to_string(getpid()));
+    fs::remove_all(copy);
+    fs::copy(tree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    platform::setRootDirectory(copy.string());
+    platform::DiskIdentity disk;
+    CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(1, disk));
+    CHECK_EQ(disk.model, std::string("Samsung SSD 860"));
+    // nvme1n1 arrives between the scan and the counter set-up; it sorts before sda.
+    fs::create_directories(copy / "sys/block/nvme1n1/device");
+    CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
+    platform::QueryHandle query = platform::openQuery();
+    platform::CounterHandle reads =
+        platform::addCounter(query, "\\\\ws-0815\\PhysicalDisk(1)\\Disk Reads/sec");
+    CHECK(reads != nullptr);
+    platform::collectQuery(query);
+    std::stringstream diskstats;
+    diskstats << std::ifstream(copy / "proc/diskstats").rdbuf();
+    std::string text = diskstats.str();
+    text.replace(text.find("sda 1000"), 8, "sda 9000");
+    std::ofstream(copy / "proc/diskstats") << text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::collectQuery(query);
+    CHECK(platform::formattedCounterValue(reads, platform::FMT_LARGE) > 0);
+    platform::removeCounter(reads);
+    // A new scan numbers the disks anew.
+    CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(3, disk));
+    platform::setRootDirectory("/");
+    fs::remove_all(copy);
 }
 
 TEST_CASE("the computer name of a tree is its host name") {

@@ -90,7 +90,9 @@ LinuxCounterQuery::Sources LinuxCounterQuery::liveSources() {
     live.readFile = [](const std::string &path) {
         return linux_files::readText(linux_files::underRoot(rootDirectory(), path));
     };
-    live.diskNames = [] { return linux_disks::physicalDiskNames(rootDirectory()); };
+    // Numbered as the last disk scan found them, so that a disk counter names the disk its
+    // record was made for.
+    live.diskNames = [] { return linux_disks::numberedDisks(rootDirectory(), false); };
     live.computerName = [] { return platform::computerName(); };
     live.nowNanoseconds = [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(

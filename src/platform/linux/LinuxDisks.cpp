@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -83,6 +84,20 @@ std::vector<std::string> physicalDiskNames(const std::string &root) {
         disks.push_back(name);
     }
     return disks;
+}
+
+std::vector<std::string> numberedDisks(const std::string &root, bool rescan) {
+    static std::mutex mutex; // guards scannedRoot and numbered
+    static std::string scannedRoot;
+    static std::vector<std::string> numbered;
+    static bool scanned = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (rescan || !scanned || scannedRoot != root) {
+        numbered = physicalDiskNames(root);
+        scannedRoot = root;
+        scanned = true;
+    }
+    return numbered;
 }
 
 DiskIdentity diskIdentity(const std::string &root, const std::string &disk) {

@@ -185,7 +185,8 @@ ProcessorDescription processorDescription(uint32_t index) {
 
 bool physicalDisk(uint32_t n, DiskIdentity &identity) {
     const std::string root = rootDirectory();
-    const std::vector<std::string> disks = linux_disks::physicalDiskNames(root);
+    // A scan begins at disk 0 and numbers the disks anew.
+    const std::vector<std::string> disks = linux_disks::numberedDisks(root, n == 0);
     if (n >= disks.size())
         return false;
     identity = linux_disks::diskIdentity(root, disks[n]);
@@ -194,7 +195,7 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity) {
 
 std::vector<std::string> volumesOfDisk(uint32_t n) {
     const std::string root = rootDirectory();
-    const std::vector<std::string> disks = linux_disks::physicalDiskNames(root);
+    const std::vector<std::string> disks = linux_disks::numberedDisks(root, false);
     if (n >= disks.size())
         return {};
     return linux_disks::diskVolumes(root, disks[n]);

@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAdapters.h"
+#include "platform/linux/LinuxDisks.h"
 
 #include <chrono>
 #include <filesystem>
@@ -142,6 +143,19 @@ TEST_CASE("a disk number names the disk its scan found until the next scan") {
     CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(3, disk));
     platform::setRootDirectory("/");
     fs::remove_all(copy);
+}
+
+TEST_CASE("mounts served over the network or in user space are never probed") {
+    std::vector<std::string> probed;
+    const auto volumes = platform::linux_disks::diskVolumes(
+        tree, "sda", [&probed](const platform::linux_proc::Mount &mount) {
+            probed.push_back(mount.mountPoint);
+            return mount.device.substr(mount.device.rfind('/') + 1);
+        });
+    CHECK(volumes == (std::vector<std::string>{"/", "/boot", "/home"}));
+    for (const std::string &point : probed)
+        CHECK_EQ(point.find("/mnt/") == 0 || point == "/media/ntfs", false);
+    CHECK_EQ(probed.size(), size_t(8)); // every local mount is
 }
 
 TEST_CASE("the computer name of a tree is its host name") {

@@ -141,7 +141,24 @@ DiskIdentity diskIdentity(const std::string &root, const std::string &disk) {
     return identity;
 }
 
+bool mayBlock(const std::string &type) {
+    static const char *const remote[] = {
+        "nfs",   "nfs4",      "cifs",  "smb3",     "smbfs",  "ncpfs", "9p",     "ceph",
+        "afs",   "glusterfs", "davfs", "sshfs",    "lustre", "gpfs",  "beegfs", "orangefs",
+        "pvfs2", "gfs2",      "ocfs2", "virtiofs", "autofs", "coda",  "vboxsf", "vmhgfs"};
+    // fuse, fuseblk and every fuse.<daemon> are served by a process that may hang.
+    if (startsWith(type, "fuse"))
+        return true;
+    return std::find(std::begin(remote), std::end(remote), type) != std::end(remote);
+}
+
 std::vector<std::string> diskVolumes(const std::string &root, const std::string &disk) {
+    return diskVolumes(root, disk,
+                       [&root](const linux_proc::Mount &mount) { return kernelName(root, mount); });
+}
+
+std::vector<std::string> diskVolumes(const std::string &root, const std::string &disk,
+                                     const MountResolver &resolve) {
     std::set<std::string> partitions;
     const std::string base = underRoot(root, "/sys/block/" + disk);
     for (const std::string &entry : directoryEntries(base)) {
@@ -153,7 +170,9 @@ std::vector<std::string> diskVolumes(const std::string &root, const std::string 
         table = linux_files::readText(underRoot(root, "/proc/mounts"));
     std::set<std::string> volumes;
     for (const linux_proc::Mount &mount : linux_proc::parseMounts(table)) {
-        const std::string device = kernelName(root, mount);
+        if (mayBlock(mount.type))
+            continue;
+        const std::string device = resolve(mount);
         if (!device.empty() && liesOn(root, device, disk, partitions, 0))
             volumes.insert(mount.mountPoint);
     }

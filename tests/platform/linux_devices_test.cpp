@@ -18,6 +18,22 @@
 namespace {
 const std::string tree = TARNIVO_FIXTURES "/linux/workstation";
 
+// A copy of the fixture tree that a test may change; removed when the test ends.
+struct TreeCopy {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("tvfig-tree-" + std::to_string(getpid()));
+    TreeCopy() {
+        std::filesystem::remove_all(path);
+        std::filesystem::copy(tree, path,
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::copy_symlinks);
+    }
+    ~TreeCopy() {
+        platform::setRootDirectory("/");
+        std::filesystem::remove_all(path);
+    }
+};
+
 struct FixtureRoot {
     FixtureRoot() { platform::setRootDirectory(tree); }
     ~FixtureRoot() { platform::setRootDirectory("/"); }
@@ -114,16 +130,14 @@ TEST_CASE("a disk's volumes include its partitions and the mapped devices on the
 }
 
 TEST_CASE("a disk number names the disk its scan found until the next scan") {
-    namespace fs = std::filesystem;
-    const fs::path copy = fs::temp_directory_path() / ("tvfig-disks-" + std::to_string(getpid()));
-    fs::remove_all(copy);
-    fs::copy(tree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    TreeCopy changed;
+    const std::filesystem::path &copy = changed.path;
     platform::setRootDirectory(copy.string());
     platform::DiskIdentity disk;
     CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(1, disk));
     CHECK_EQ(disk.model, std::string("Samsung SSD 860"));
     // nvme1n1 arrives between the scan and the counter set-up; it sorts before sda.
-    fs::create_directories(copy / "sys/block/nvme1n1/device");
+    std::filesystem::create_directories(copy / "sys/block/nvme1n1/device");
     CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
     platform::QueryHandle query = platform::openQuery();
     platform::CounterHandle reads =
@@ -141,14 +155,19 @@ TEST_CASE("a disk number names the disk its scan found until the next scan") {
     platform::removeCounter(reads);
     // A new scan numbers the disks anew.
     CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(3, disk));
-    platform::setRootDirectory("/");
-    fs::remove_all(copy);
 }
 
 TEST_CASE("mounts served over the network or in user space are never probed") {
+    TreeCopy copy;
+    std::ofstream(copy.path / "proc/self/mounts", std::ios::app)
+        << "/dev/sda1 /media/ntfs fuseblk rw,relatime 0 0\n"
+           "backup@host:/ /mnt/sshfs fuse.sshfs rw 0 0\n"
+           "server:/export /mnt/nfs nfs4 rw,relatime 0 0\n"
+           "//server/share /mnt/smb cifs rw 0 0\n"
+           "systemd-1 /mnt/auto autofs rw 0 0\n";
     std::vector<std::string> probed;
     const auto volumes = platform::linux_disks::diskVolumes(
-        tree, "sda", [&probed](const platform::linux_proc::Mount &mount) {
+        copy.path.string(), "sda", [&probed](const platform::linux_proc::Mount &mount) {
             probed.push_back(mount.mountPoint);
             return mount.device.substr(mount.device.rfind('/') + 1);
         });

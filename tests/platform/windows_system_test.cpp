@@ -4,6 +4,7 @@
 #include "windows_wine.h"
 
 #include "platform/Platform.h"
+#include "platform/windows/WindowsText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -184,4 +185,26 @@ TEST_CASE("system up time read through the query agrees with the tick count") {
     CHECK(seconds > 0);
     CHECK(seconds >= ticks - 2 && seconds <= ticks + 2);
     platform::removeCounter(upTime);
+}
+
+TEST_CASE("a counter for an instance that does not exist is refused, as on Linux") {
+    const platform::QueryHandle query = platform::openQuery();
+    const std::string known = "\\\\" + platform::computerName() + "\\System\\System Up Time";
+    const platform::CounterHandle upTime = platform::addCounter(query, known);
+    CHECK(upTime != nullptr);
+    CHECK(platform::addCounter(
+              query, localPath("Processor", "(no such instance)", "% Processor Time")) == nullptr);
+    CHECK(platform::addCounter(
+              query, localPath("System", "(no such instance)", "System Up Time")) == nullptr);
+    platform::removeCounter(upTime);
+}
+
+TEST_CASE("bytes the code page does not define become U+FFFD, the rest is decoded") {
+    const UINT japanese = 932;
+    CHECK_EQ(platform::codePageToUtf8(japanese, "\x82\xa0", 2), std::string("\xE3\x81\x82"));
+    // A lead byte without its trail, at the end and before a byte that cannot trail it.
+    CHECK_EQ(platform::codePageToUtf8(japanese, "a\x82", 2), std::string("a\xEF\xBF\xBD"));
+    CHECK_EQ(platform::codePageToUtf8(japanese, "\x82\x0a\x82\xa0", 4),
+             std::string("\xEF\xBF\xBD\n\xE3\x81\x82"));
+    CHECK_EQ(platform::codePageToUtf8(CP_UTF8, "ok\xff", 3), std::string("ok\xEF\xBF\xBD"));
 }

@@ -50,6 +50,11 @@ CounterHandle addCounter(QueryHandle query, const std::string &path) {
     if (query == nullptr)
         return nullptr;
     const std::wstring widePath = utf8ToWide(path);
+    // The counter service adds a counter for an instance that does not exist and then reads it
+    // as 0. Refused here, as the Linux query refuses it, so that the record above sees the
+    // failure and sets the counter up again on its next visit.
+    if (PdhValidatePathW(widePath.c_str()) != ERROR_SUCCESS)
+        return nullptr;
     PDH_HCOUNTER counter = nullptr;
     if (PdhAddCounterW(query, widePath.c_str(), 0, &counter) != ERROR_SUCCESS)
         return nullptr;

@@ -35,15 +35,39 @@ std::wstring utf8ToWide(const std::string &text) {
 }
 
 std::string localToUtf8(const char *text, std::size_t length) {
+    return codePageToUtf8(CP_ACP, text, length);
+}
+
+std::string codePageToUtf8(UINT codePage, const char *text, std::size_t length) {
     if (text == nullptr || length == 0 || length > std::size_t(INT_MAX))
         return {};
     const int narrowLength = int(length);
-    const int size = MultiByteToWideChar(CP_ACP, 0, text, narrowLength, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(std::size_t(size), L'\0');
-    const int written = MultiByteToWideChar(CP_ACP, 0, text, narrowLength, wide.data(), size);
-    return written > 0 ? wideToUtf8(wide.data(), std::size_t(written)) : std::string();
+    const int size =
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, narrowLength, nullptr, 0);
+    if (size > 0) {
+        std::wstring wide(std::size_t(size), L'\0');
+        const int written = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, narrowLength,
+                                                wide.data(), size);
+        return written > 0 ? wideToUtf8(wide.data(), std::size_t(written)) : std::string();
+    }
+    // Some byte is not valid in the code page: one character at a time, each invalid byte
+    // replaced, instead of the code page's own substitute or a dropped byte.
+    std::wstring wide;
+    for (std::size_t i = 0; i < length;) {
+        const std::size_t step =
+            IsDBCSLeadByteEx(codePage, BYTE(text[i])) && i + 1 < length ? 2 : 1;
+        wchar_t decoded[2] = {};
+        const int count =
+            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text + i, int(step), decoded, 2);
+        if (count > 0) {
+            wide.append(decoded, std::size_t(count));
+            i += step;
+        } else {
+            wide += wchar_t(0xFFFD);
+            ++i;
+        }
+    }
+    return wideToUtf8(wide.data(), wide.size());
 }
 
 bool readRegistryValue(HKEY key, const wchar_t *name, std::wstring &value) {

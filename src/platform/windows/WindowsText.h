@@ -16,8 +16,10 @@ namespace platform {
 // Counted conversions, so that embedded NULs survive (the counter-name list relies on it).
 std::string wideToUtf8(const wchar_t *text, std::size_t length);
 std::wstring utf8ToWide(const std::string &text);
-// Decodes text in the system's ANSI code page (CP_ACP).
+// Decodes text in the system's ANSI code page (CP_ACP), or in the given code page. A byte that
+// is not valid there (a lead byte without its trail, an unassigned code) becomes U+FFFD.
 std::string localToUtf8(const char *text, std::size_t length);
+std::string codePageToUtf8(UINT codePage, const char *text, std::size_t length);
 
 // Text of a fixed-size 8-bit field of a system structure: up to its NUL, never past the field.
 template <std::size_t N> std::string fieldToUtf8(const char (&field)[N]) {

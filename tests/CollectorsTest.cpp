@@ -18,6 +18,8 @@
 #include <QThread>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -173,6 +175,24 @@ private slots:
         QVERIFY(child.waitForFinished(60000));
         const QByteArray output = child.readAll();
         QVERIFY2(child.exitCode() == 0, output.constData());
+    }
+
+    void aCounterRefusedForAMissingInstanceIsSetUpOnceTheInstanceExists() {
+        namespace fs = std::filesystem;
+        QTemporaryDir copy;
+        fs::copy(TARNIVO_FIXTURES "/linux/workstation", copy.path().toStdString(),
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        platform::setRootDirectory(copy.path().toStdString());
+        struct LiveRoot {
+            ~LiveRoot() { platform::setRootDirectory("/"); }
+        } liveRoot;
+        Network adapter(QStringLiteral("eth7"), {}, {}, {}, 1000, 0, 0);
+        adapter.sample();
+        QCOMPARE(adapter.counterBytesRead, platform::CounterHandle(nullptr));
+        std::ofstream(copy.path().toStdString() + "/proc/net/dev", std::ios::app)
+            << "  eth7: 1 1 0 0 0 0 0 0 1 1 0 0 0 0 0 0\n";
+        adapter.sample();
+        QVERIFY(adapter.counterBytesRead && adapter.counterPacketsWrite);
     }
 
     void percentagesAboveOneHundredAreCappedAndRatesAreNot() {

@@ -49,10 +49,10 @@ void burnCpu(int milliseconds) {
             sink = sink + quint64(i);
 }
 
-// Runs ip with the arguments; false (with its output shown) when it fails.
-bool ip(const QStringList &arguments) {
+// Runs ip with the blank-separated arguments; false (with its output shown) when it fails.
+bool ip(const QString &arguments) {
     QProcess tool;
-    tool.start(QStringLiteral("ip"), arguments);
+    tool.start(QStringLiteral("ip"), arguments.split(QLatin1Char(' ')));
     if (tool.waitForFinished(20000) && tool.exitStatus() == QProcess::NormalExit &&
         tool.exitCode() == 0)
         return true;
@@ -152,17 +152,15 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
             QSKIP("needs the ip tool (iproute2)");
         const QString space = QStringLiteral("tvfig%1").arg(QCoreApplication::applicationPid());
-        QVERIFY(ip({QStringLiteral("netns"), QStringLiteral("add"), space}));
+        QVERIFY(ip(QStringLiteral("netns add ") + space));
         struct Removal {
             QString space;
-            ~Removal() { ip({QStringLiteral("netns"), QStringLiteral("delete"), space}); }
+            ~Removal() { ip(QStringLiteral("netns delete ") + space); }
         } removal{space};
-        QVERIFY(ip({QStringLiteral("-n"), space, QStringLiteral("link"), QStringLiteral("add"),
-                    name, QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
-                    QStringLiteral("name"), QStringLiteral("tvfig1")}));
-        for (const QString &end : {name, QStringLiteral("tvfig1")})
-            QVERIFY(ip({QStringLiteral("-n"), space, QStringLiteral("link"), QStringLiteral("set"),
-                        end, QStringLiteral("up")}));
+        QVERIFY(
+            ip(QStringLiteral("-n %1 link add %2 type veth peer name tvfig1").arg(space, name)));
+        QVERIFY(ip(QStringLiteral("-n %1 link set %2 up").arg(space, name)));
+        QVERIFY(ip(QStringLiteral("-n %1 link set tvfig1 up").arg(space)));
         // "ip netns exec" also mounts a sysfs of the namespace, which the adapter list reads.
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

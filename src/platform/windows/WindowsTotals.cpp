@@ -2,6 +2,7 @@
 // performance counts (IOCTL_DISK_PERFORMANCE, the source of the PhysicalDisk counters) and the
 // kernel's per-processor times (NtQuerySystemInformation, the source of "% Processor Time").
 #include <winsock2.h>
+#include <ws2ipdef.h>
 
 #include "platform/Platform.h"
 #include "platform/Totals.h"

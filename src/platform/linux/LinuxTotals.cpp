@@ -2,12 +2,12 @@
 // directory, for the same adapters, disks and processors the device lists name.
 #include "platform/Totals.h"
 
-#include "LinuxAdapters.h"
 #include "LinuxDisks.h"
 #include "ProcParsers.h"
 #include "SystemFiles.h"
 #include "platform/Platform.h"
 
+#include <cstdlib>
 #include <unistd.h>
 
 namespace platform {
@@ -16,6 +16,16 @@ namespace {
 
 std::string rootedText(const std::string &root, const std::string &path) {
     return linux_files::readText(linux_files::underRoot(root, path));
+}
+
+constexpr long long loopbackType = 772; // ARPHRD_LOOPBACK
+
+// A numeric attribute, or -1 when it cannot be read.
+long long attribute(const std::string &path) {
+    const std::string text = linux_files::readLine(path);
+    char *end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && end && *end == '\0' ? value : -1;
 }
 
 // /proc/stat counts in USER_HZ ticks, a constant of the kernel's user interface.
@@ -31,23 +41,25 @@ Totals totals() {
     const std::string root = rootDirectory();
     Totals result;
 
-    // The adapter list decides which interfaces count (loopback does not) and their speeds;
-    // /proc/net/dev has the 64-bit counts.
-    const auto rows = linux_proc::parseNetDev(rootedText(root, "/proc/net/dev"));
-    for (const Adapter &adapter : linux_adapters::readAdapters(root, {})) {
-        for (const auto &row : rows) {
-            if (row.name != adapter.description)
-                continue;
-            AdapterTotals totals;
-            totals.description = adapter.description;
-            totals.receiveBytes = row.rxBytes;
-            totals.transmitBytes = row.txBytes;
-            totals.receivePackets = row.rxPackets;
-            totals.transmitPackets = row.txPackets;
-            totals.speed = adapter.speed;
-            result.adapters.push_back(totals);
-            break;
-        }
+    // The adapters of the adapter list: every interface but loopback. /proc/net/dev has the
+    // 64-bit counts of all of them in one read; each costs one or two attribute reads more.
+    const std::string net = linux_files::underRoot(root, "/sys/class/net/");
+    for (const auto &row : linux_proc::parseNetDev(rootedText(root, "/proc/net/dev"))) {
+        const long long type = attribute(net + row.name + "/type");
+        if (type == loopbackType || (type < 0 && row.name == "lo"))
+            continue;
+        AdapterTotals totals;
+        totals.description = row.name;
+        totals.receiveBytes = row.rxBytes;
+        totals.transmitBytes = row.txBytes;
+        totals.receivePackets = row.rxPackets;
+        totals.transmitPackets = row.txPackets;
+        // The driver refuses the read, or says -1, when the link is down or its speed unknown;
+        // a speed it keeps from before the link went down is not taken either.
+        const long long megabits = attribute(net + row.name + "/speed");
+        if (megabits > 0 && linux_files::readLine(net + row.name + "/operstate") == "up")
+            totals.speed = static_cast<uint64_t>(megabits) * 1000000u;
+        result.adapters.push_back(totals);
     }
 
     const std::vector<std::string> disks = linux_disks::physicalDiskNames(root);

@@ -121,6 +121,7 @@ void appendTable(QString &out, const QVector<Record *> &table, QMutex &mutex) {
     for (qsizetype i = 0; i < table.size(); ++i)
         appendRecord(out, *table.at(i));
 }
+
 // The memory records with the figures of this moment, under their own identifiers. The records
 // keep the figures of their scan, so a reader that does not ask for this sees what it always saw.
 void appendFreshMemory(QString &out) {

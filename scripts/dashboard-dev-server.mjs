@@ -60,7 +60,11 @@ function fill() {
 
 const wander = (value, spread, max) => Math.max(0, Math.min(max, Math.round(value + (Math.random() - 0.5) * spread)));
 
+// Memory of the moment, for readers that ask with requestMemory; the records keep their scan's.
+let liveFree = [];
+
 function sample() {
+    liveFree = tables.memory.map((m, i) => wander(liveFree[i] ?? m.intFree, 2e8, m.intTotal));
     for (const n of tables.network) {
         n.intBytesRead = wander(n.intBytesRead ?? 2e6, 4e5, 5e7);
         n.intBytesWrite = wander(n.intBytesWrite ?? 3e5, 1e5, 2e7);
@@ -92,7 +96,11 @@ function documentText(words) {
     if (words.includes('requestInit')) fill();
     let text = '<?xml version="1.0" encoding="UTF-8" ?><xml>';
     if (words.includes('requestRead')) {
-        const groups = [['Memory', tables.memory], ['Network', tables.network],
+        const memory = !words.includes('requestMemory') ? tables.memory : tables.memory.map((m, i) => {
+            const intFree = liveFree[i] ?? m.intFree;
+            return { ...m, intFree, intUsage: Math.floor((1 - intFree / m.intTotal) * 100000) };
+        });
+        const groups = [['Memory', memory], ['Network', tables.network],
             ['Processor', tables.processor], ['Storage', tables.storage]];
         for (const [kind, records] of groups) {
             for (const record of records) {

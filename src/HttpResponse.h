@@ -11,8 +11,9 @@ class HttpResponse {
 public:
     // Routes a request: only "typeGet" is routed; "/" is moved to the start page, the three
     // file prefixes give "typeFile" (content = the request's file path), "/menu.xml..." gives
-    // "typeText" with its two headers (the caller supplies the document). Anything else leaves
-    // the response type empty, which completes to the not-found response.
+    // "typeText" with its two headers (the caller supplies the document), and so does
+    // "/metrics", with the metrics' media type. Anything else leaves the response type empty,
+    // which completes to the not-found response.
     static HttpResponse route(const HttpRequest &request);
 
     // The response "HTTP/1.0 404 Not Found" and nothing else.

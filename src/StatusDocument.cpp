@@ -5,11 +5,13 @@
 #include "Network.h"
 #include "Processor.h"
 #include "Storage.h"
+#include "platform/Platform.h"
 
 namespace {
 const QString requestKey = QStringLiteral("strRequest=");
 const QString requestInit = QStringLiteral("requestInit");
 const QString requestRead = QStringLiteral("requestRead");
+const QString requestMemory = QStringLiteral("requestMemory");
 
 // Device texts come from the system (adapter descriptions, disk models) and may hold markup
 // characters; escaped, the document stays well-formed. Other texts pass unchanged.
@@ -119,6 +121,25 @@ void appendTable(QString &out, const QVector<Record *> &table, QMutex &mutex) {
     for (qsizetype i = 0; i < table.size(); ++i)
         appendRecord(out, *table.at(i));
 }
+
+// The memory records with the figures of this moment, under their own identifiers. The records
+// keep the figures of their scan, so a reader that does not ask for this sees what it always saw.
+void appendFreshMemory(QString &out) {
+    const platform::MemoryStatus status = platform::memoryStatus();
+    QMutexLocker locker(&memoryMutex);
+    for (qsizetype i = 0; i < memoryTable.size(); ++i) {
+        Memory fresh = *memoryTable.at(i);
+        if (fresh.strName == QLatin1String("Physical")) {
+            fresh.intTotal = status.totalPhys;
+            fresh.intFree = status.availPhys;
+        } else if (fresh.strName == QLatin1String("Pagefile")) {
+            fresh.intTotal = status.totalPageFile;
+            fresh.intFree = status.availPageFile;
+        }
+        fresh.intUsage = Memory::usage(fresh.intTotal, fresh.intFree);
+        appendRecord(out, fresh);
+    }
+}
 } // namespace
 
 QStringList StatusDocument::requestWords(const QString &requestPath) {
@@ -147,7 +168,10 @@ QString StatusDocument::build(const QString &requestPath) {
         storageTableFill();
     }
     if (words.contains(requestRead)) {
-        appendTable(document, memoryTable, memoryMutex);
+        if (words.contains(requestMemory))
+            appendFreshMemory(document);
+        else
+            appendTable(document, memoryTable, memoryMutex);
         appendTable(document, networkTable, networkMutex);
         appendTable(document, processorTable, processorMutex);
         appendTable(document, storageTable, storageMutex);

@@ -2,6 +2,7 @@
 
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "MetricsDocument.h"
 #include "QuietEventDispatcher.h"
 #include "SharedState.h"
 #include "StaticFile.h"
@@ -133,7 +134,9 @@ void WebserverThread::serve(QTcpSocket &socket) {
                                     StaticFile::disposition(response.strContent));
         }
     } else if (response.strType == QLatin1String("typeText")) {
-        response.strContent = StatusDocument::build(request.strPath);
+        response.strContent = MetricsDocument::serves(request.strPath)
+                                  ? MetricsDocument::build()
+                                  : StatusDocument::build(request.strPath);
     }
     response.complete();
 

@@ -8,6 +8,7 @@
 #include "Processor.h"
 #include "StatusDocument.h"
 #include "Storage.h"
+#include "platform/Platform.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -224,6 +225,24 @@ private slots:
         static const QRegularExpression values(QStringLiteral(">[^<]+<"));
         QCOMPARE(QString(second).replace(values, QStringLiteral("><")),
                  QString(third).replace(values, QStringLiteral("><")));
+    }
+
+    void requestMemoryGivesThisMomentsMemoryOnlyToTheReaderWhoAsks() {
+        // Scanned on a fixture tree, read on the live system: the two cannot be confused.
+        platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+        memoryTableClear();
+        memoryTableFill();
+        platform::setRootDirectory("/");
+        const QString read = QStringLiteral("/menu.xml?strRequest=requestRead");
+        const QString scanned = StatusDocument::build(read);
+        const QString fresh = StatusDocument::build(read + QStringLiteral(":requestMemory"));
+        QCOMPARE(identsOf(fresh), identsOf(scanned));
+        const auto total = [](quint64 bytes) {
+            return QStringLiteral("<intTotal>%1</intTotal>").arg(bytes);
+        };
+        QVERIFY(scanned.contains(total(16303428ull * 1024)));
+        QVERIFY(fresh.contains(total(platform::memoryStatus().totalPhys)));
+        QCOMPARE(StatusDocument::build(read), scanned);
     }
 
     void recordsArePrintedFieldByFieldWithUnsignedNumbersAndEscapedTexts() {

@@ -3,8 +3,9 @@
 
 import { KINDS, isEmptyStatus, parseStatus } from './status.js?v=1';
 
-export const READ_URL = '/menu.xml?strRequest=requestRead';
-export const INIT_URL = '/menu.xml?strRequest=requestInit:requestRead';
+// requestMemory: the memory records carry the figures of the moment, not those of the last scan.
+export const READ_URL = '/menu.xml?strRequest=requestRead:requestMemory';
+export const INIT_URL = '/menu.xml?strRequest=requestInit:requestRead:requestMemory';
 
 /** Timings in milliseconds. */
 export const TIMINGS = Object.freeze({

@@ -2,7 +2,7 @@
 // as cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
-import { formatByteRate, formatClock, formatPercent, MISSING, percentOf } from './units.js?v=1';
+import { formatByteRate, formatPercent, MISSING, percentOf } from './units.js?v=1';
 
 const $ = (id) => document.getElementById(id);
 
@@ -30,33 +30,12 @@ export class Dashboard {
         this.processorGroups = new Map();
         this.network = new CardList($('network-list'), $('network-empty'), (r) => networkCard(r, board), board);
         this.storage = new CardList($('storage-list'), $('storage-empty'), (r) => storageCard(r, board), board);
-        this.memoryNotes = document.querySelectorAll('.memory-note');
-        this.memoryIdents = null;
         this.unshown = null;
         document.addEventListener('visibilitychange', () => {
             if (document.hidden || !this.unshown) return;
             this.render(this.unshown.status, this.unshown.settling);
             this.unshown = null;
         });
-    }
-
-    /**
-     * The monitor takes memory figures only when it scans the devices, not every second, so
-     * the page says when they were taken rather than letting them pass for live ones.
-     */
-    noteMemoryScan(status, time, rebuilt) {
-        const idents = status.Memory.map((m) => m.strIdent).join(',');
-        if (idents === this.memoryIdents) return;
-        const seenBefore = this.memoryIdents !== null;
-        this.memoryIdents = idents;
-        let text = '';
-        let short = '';
-        if (status.Memory.length > 0) {
-            const when = rebuilt || seenBefore ? `at ${formatClock(new Date(time * 1000))}` : 'before this page opened';
-            text = `Memory is measured when the devices are scanned (last scan ${when}); Rescan devices measures it again.`;
-            short = `Measured at the last device scan (${when}), not every second.`;
-        }
-        for (const note of this.memoryNotes) setText(note, note.hasAttribute('data-short') ? short : text);
     }
 
     makeOverview() {
@@ -167,7 +146,6 @@ export class Dashboard {
         const settling = time < (this.settleUntil ?? 0);
         this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
         this.board.setEnd(time);
-        this.noteMemoryScan(status, time, rebuilt);
         // A page in a background tab keeps its history but spends nothing on drawing.
         this.unshown = document.hidden ? { status, settling } : null;
         if (!this.unshown) this.render(status, settling);

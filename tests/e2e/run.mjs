@@ -192,6 +192,29 @@ async function main() {
             return `${changed} of ${after.figures.length} figures changed`;
         });
 
+        await check('memory figures move every second while memory is taken, for the page only', async () => {
+            // Another process takes 96 MiB a second, written to so that the pages are really in use.
+            const taker = spawn(process.execPath, ['-e',
+                'const held = []; setInterval(() => { if (held.length < 6) held.push(Buffer.alloc(96 << 20, 1)); }, 1000);' +
+                'setTimeout(() => process.exit(0), 20000);'], { stdio: 'ignore' });
+            const inUse = () => page.$$eval('.card.memory dd', (nodes) => nodes.map((n) => n.textContent).join('|'));
+            const plain = async () => (await read()).match(/<Memory>.*<\/Memory>/)?.[0];
+            try {
+                const plainBefore = await plain();
+                const seen = [await inUse()];
+                for (let i = 0; i < 6; i++) {
+                    await sleep(1000);
+                    seen.push(await inUse());
+                }
+                const changes = seen.filter((text, i) => i > 0 && text !== seen[i - 1]).length;
+                assert(changes >= 4, `the memory figures changed ${changes} times in 6 s: ${seen.join(' / ')}`);
+                assert(await plain() === plainBefore, 'a plain requestRead no longer shows the figures of the last scan');
+                return `${changes} changes in 6 s`;
+            } finally {
+                taker.kill();
+            }
+        });
+
         await check('a second viewer reads without resetting the first one\'s devices', async () => {
             const second = await context.newPage();
             await second.goto(`${base}/assets/menu.html`);

@@ -3,6 +3,7 @@
 #include "check.h"
 
 #include "platform/Platform.h"
+#include "platform/Totals.h"
 #include "platform/linux/LinuxAdapters.h"
 #include "platform/linux/LinuxDisks.h"
 
@@ -195,4 +196,36 @@ TEST_CASE("a tree without kernel files reads as empty, not as a failure") {
     platform::QueryHandle query = platform::openQuery();
     CHECK(platform::addCounter(query, "\\\\.\\Processor(0)\\% Processor Time") == nullptr);
     platform::setRootDirectory("/");
+}
+
+TEST_CASE("running totals: 64-bit adapter counts, disks by number, processors by position") {
+    FixtureRoot root;
+    const platform::Totals totals = platform::totals();
+    // The adapters of the adapter list, loopback left out, with counts past 32 bits kept.
+    CHECK_EQ(totals.adapters.size(), size_t(3));
+    if (totals.adapters.size() == 3) {
+        const platform::AdapterTotals &eth0 = totals.adapters[0];
+        CHECK_EQ(eth0.description, std::string("eth0"));
+        CHECK_EQ(eth0.receiveBytes, 12345678901ull);
+        CHECK_EQ(eth0.receivePackets, 9876543ull);
+        CHECK_EQ(eth0.transmitBytes, 987654321ull);
+        CHECK_EQ(eth0.transmitPackets, 654321ull);
+        CHECK_EQ(eth0.speed, 1000000000ull);
+        CHECK_EQ(totals.adapters[2].transmitBytes, 6000ull);
+    }
+    // Disk 0 is nvme0n1: sectors of 512 bytes, busy milliseconds.
+    CHECK_EQ(totals.disks.size(), size_t(3));
+    if (!totals.disks.empty()) {
+        const platform::DiskTotals &disk = totals.disks[0];
+        CHECK_EQ(disk.number, 0u);
+        CHECK_EQ(disk.reads, 5000ull);
+        CHECK_EQ(disk.writes, 7000ull);
+        CHECK_EQ(disk.readBytes, 800000ull * 512);
+        CHECK_EQ(disk.writeBytes, 1200000ull * 512);
+        CHECK_EQ(disk.busyMicroseconds, 4100ull * 1000);
+    }
+    // cpu0: 175850 ticks in all, 150600 of them idle or waiting for I/O, at 100 ticks a second.
+    CHECK_EQ(totals.processors.size(), size_t(2));
+    if (!totals.processors.empty())
+        CHECK_EQ(totals.processors[0].busyMicroseconds, 25250ull * 10000);
 }

@@ -73,6 +73,36 @@ DisplayAboutVersion::DisplayAboutVersion() : QDialog(nullptr) {
     show();
 }
 
+QString DisplayAboutVersion::latestVersion(const QByteArray &body, const QString &strUnknown) {
+    QString strLatest = strUnknown;
+    // The text ends at the first NUL byte.
+    const QString text = QString::fromUtf8(body.constData());
+    if (text.isEmpty()) {
+        return strLatest;
+    }
+    // A parse error leaves an empty document, which holds no entry: the part read before the
+    // error is not trusted.
+    QDomDocument document;
+    if (!document.setContent(text, false)) {
+        document = QDomDocument();
+    }
+    // Only entries below the root count, at any depth; the last one for us wins.
+    const QDomNodeList entries =
+        document.documentElement().elementsByTagName(QStringLiteral("Version"));
+    for (int i = 0; i < entries.count(); ++i) {
+        const QDomElement entry = entries.at(i).toElement();
+        if (entry.isNull()) {
+            continue;
+        }
+        const QString strName = entry.firstChildElement(QStringLiteral("strName")).text();
+        const QString strVersion = entry.firstChildElement(QStringLiteral("strVersion")).text();
+        if (strName == QLatin1String("Tarnivo")) {
+            strLatest = strVersion;
+        }
+    }
+    return strLatest;
+}
+
 void DisplayAboutVersion::clickedVersionCheck() {
     editVersionLatest->setText(QStringLiteral("Unknown"));
     // Disabled for the whole check: the wait below runs a nested loop that would accept a
@@ -92,30 +122,7 @@ void DisplayAboutVersion::clickedVersionCheck() {
     loop.exec(QEventLoop::AllEvents);
 
     const QByteArray body = reply ? reply->readAll() : QByteArray();
-    // The text ends at the first NUL byte.
-    const QString text = QString::fromUtf8(body.constData());
-    if (!text.isEmpty()) {
-        // A parse error leaves an empty document, which holds no entry: the part read before
-        // the error is not trusted.
-        QDomDocument document;
-        if (!document.setContent(text, false)) {
-            document = QDomDocument();
-        }
-        // Only entries below the root count, at any depth; the last one for us wins.
-        const QDomNodeList entries =
-            document.documentElement().elementsByTagName(QStringLiteral("Version"));
-        for (int i = 0; i < entries.count(); ++i) {
-            const QDomElement entry = entries.at(i).toElement();
-            if (entry.isNull()) {
-                continue;
-            }
-            const QString strName = entry.firstChildElement(QStringLiteral("strName")).text();
-            const QString strVersion = entry.firstChildElement(QStringLiteral("strVersion")).text();
-            if (strName == QLatin1String("Tarnivo")) {
-                editVersionLatest->setText(strVersion);
-            }
-        }
-    }
+    editVersionLatest->setText(latestVersion(body, QStringLiteral("Unknown")));
 
     delete reply;
     delete manager;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 namespace {
 // Read and written on the GUI thread only.
@@ -23,6 +24,26 @@ const char *const strVersionInstalled = "1.1";
 
 // The web site's answer comes as the first piece of its body, or not at all.
 constexpr int intWaitMs = 5000;
+
+// The DOM parser takes time that grows with the square of the nesting depth (a reply of 120 KB
+// nested 40000 deep holds the GUI thread for over ten seconds). The real reply is three levels
+// deep; a much deeper one is not read at all.
+constexpr int intMaxDepth = 64;
+
+bool nestedTooDeep(const QString &text) {
+    QXmlStreamReader reader(text);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > intMaxDepth) {
+            return true;
+        }
+        if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+    }
+    return false;
+}
 } // namespace
 
 QString DisplayAboutVersion::website() {
@@ -77,7 +98,7 @@ QString DisplayAboutVersion::latestVersion(const QByteArray &body, const QString
     QString strLatest = strUnknown;
     // The text ends at the first NUL byte.
     const QString text = QString::fromUtf8(body.constData());
-    if (text.isEmpty()) {
+    if (text.isEmpty() || nestedTooDeep(text)) {
         return strLatest;
     }
     // A parse error leaves an empty document, which holds no entry: the part read before the

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 namespace {
 // Read and written on the GUI thread only.
@@ -23,6 +24,26 @@ const char *const strVersionInstalled = "1.1";
 
 // The web site's answer comes as the first piece of its body, or not at all.
 constexpr int intWaitMs = 5000;
+
+// The DOM parser takes time that grows with the square of the nesting depth (a reply of 120 KB
+// nested 40000 deep holds the GUI thread for over ten seconds). The real reply is three levels
+// deep; a much deeper one is not read at all.
+constexpr int intMaxDepth = 64;
+
+bool nestedTooDeep(const QString &text) {
+    QXmlStreamReader reader(text);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > intMaxDepth) {
+            return true;
+        }
+        if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+    }
+    return false;
+}
 } // namespace
 
 QString DisplayAboutVersion::website() {
@@ -73,6 +94,36 @@ DisplayAboutVersion::DisplayAboutVersion() : QDialog(nullptr) {
     show();
 }
 
+QString DisplayAboutVersion::latestVersion(const QByteArray &body, const QString &strUnknown) {
+    QString strLatest = strUnknown;
+    // The text ends at the first NUL byte.
+    const QString text = QString::fromUtf8(body.constData());
+    if (text.isEmpty() || nestedTooDeep(text)) {
+        return strLatest;
+    }
+    // A parse error leaves an empty document, which holds no entry: the part read before the
+    // error is not trusted.
+    QDomDocument document;
+    if (!document.setContent(text, false)) {
+        document = QDomDocument();
+    }
+    // Only entries below the root count, at any depth; the last one for us wins.
+    const QDomNodeList entries =
+        document.documentElement().elementsByTagName(QStringLiteral("Version"));
+    for (int i = 0; i < entries.count(); ++i) {
+        const QDomElement entry = entries.at(i).toElement();
+        if (entry.isNull()) {
+            continue;
+        }
+        const QString strName = entry.firstChildElement(QStringLiteral("strName")).text();
+        const QString strVersion = entry.firstChildElement(QStringLiteral("strVersion")).text();
+        if (strName == QLatin1String("Tarnivo")) {
+            strLatest = strVersion;
+        }
+    }
+    return strLatest;
+}
+
 void DisplayAboutVersion::clickedVersionCheck() {
     editVersionLatest->setText(QStringLiteral("Unknown"));
     // Disabled for the whole check: the wait below runs a nested loop that would accept a
@@ -92,30 +143,7 @@ void DisplayAboutVersion::clickedVersionCheck() {
     loop.exec(QEventLoop::AllEvents);
 
     const QByteArray body = reply ? reply->readAll() : QByteArray();
-    // The text ends at the first NUL byte.
-    const QString text = QString::fromUtf8(body.constData());
-    if (!text.isEmpty()) {
-        // A parse error leaves an empty document, which holds no entry: the part read before
-        // the error is not trusted.
-        QDomDocument document;
-        if (!document.setContent(text, false)) {
-            document = QDomDocument();
-        }
-        // Only entries below the root count, at any depth; the last one for us wins.
-        const QDomNodeList entries =
-            document.documentElement().elementsByTagName(QStringLiteral("Version"));
-        for (int i = 0; i < entries.count(); ++i) {
-            const QDomElement entry = entries.at(i).toElement();
-            if (entry.isNull()) {
-                continue;
-            }
-            const QString strName = entry.firstChildElement(QStringLiteral("strName")).text();
-            const QString strVersion = entry.firstChildElement(QStringLiteral("strVersion")).text();
-            if (strName == QLatin1String("Tarnivo")) {
-                editVersionLatest->setText(strVersion);
-            }
-        }
-    }
+    editVersionLatest->setText(latestVersion(body, QStringLiteral("Unknown")));
 
     delete reply;
     delete manager;

@@ -2,6 +2,7 @@
 // maker's web site.
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -19,6 +20,10 @@ public:
     // it at a local server. GUI thread only.
     static QString website();
     static void setWebsite(const QString &strWebsite);
+
+    // The latest version that the web site's reply body names for this product, or strUnknown
+    // when it names none.
+    static QString latestVersion(const QByteArray &body, const QString &strUnknown);
 
     QGroupBox *groupVersion;
     QLineEdit *editVersionInstalled;

@@ -115,6 +115,22 @@ private slots:
         QCOMPARE(dialog.editVersionLatest->text(), QStringLiteral("Unknown"));
     }
 
+    // The reply is read on the GUI thread: one nested thousands deep is refused at once instead of
+    // holding the window for seconds; a real site's nesting is read.
+    void aDeeplyNestedReplyIsRefusedAtOnce() {
+        const QByteArray ours = entry("Tarnivo", "1.2");
+        const QString unknown = QStringLiteral("Unknown");
+        QCOMPARE(DisplayAboutVersion::latestVersion("<P><Q><R>" + ours + "</R></Q></P>", unknown),
+                 QStringLiteral("1.2"));
+        const QByteArray deep = "<P>" + QByteArray("<Q>").repeated(100) + ours +
+                                QByteArray("</Q>").repeated(100) + "</P>";
+        QCOMPARE(DisplayAboutVersion::latestVersion(deep, unknown), unknown);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        DisplayAboutVersion::latestVersion("<P>" + QByteArray("<Q>").repeated(40000), unknown);
+        QVERIFY(elapsed.elapsed() < 3000);
+    }
+
     void withoutAnswerTheCheckGivesUpWithinFiveSeconds() {
         quint16 closedPort;
         {

@@ -1,5 +1,7 @@
 #include "HttpResponse.h"
 
+#include "Discovery.h"
+
 HttpResponse HttpResponse::route(const HttpRequest &request) {
     HttpResponse response;
     if (request.strType != QLatin1String("typeGet"))
@@ -18,6 +20,9 @@ HttpResponse HttpResponse::route(const HttpRequest &request) {
         response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/xml"));
         response.headers.insert(QStringLiteral("Content-Disposition"),
                                 QStringLiteral("inline; filename=\"menu.xml\";"));
+    } else if (Discovery::serves(path)) {
+        response.strType = QStringLiteral("typeText");
+        response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
     }
     return response;
 }

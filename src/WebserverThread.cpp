@@ -1,5 +1,6 @@
 #include "WebserverThread.h"
 
+#include "Discovery.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "QuietEventDispatcher.h"
@@ -133,7 +134,9 @@ void WebserverThread::serve(QTcpSocket &socket) {
                                     StaticFile::disposition(response.strContent));
         }
     } else if (response.strType == QLatin1String("typeText")) {
-        response.strContent = StatusDocument::build(request.strPath);
+        response.strContent = Discovery::serves(request.strPath)
+                                  ? Discovery::instance().document(request.strPath)
+                                  : StatusDocument::build(request.strPath);
     }
     response.complete();
 

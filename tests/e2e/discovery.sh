@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Discovery across machines, end to end: three copies of the monitor, each in a network
-# namespace of its own, joined by a bridge in a fourth one; nothing reaches the machine's own
-# networks (addresses in 198.18.0.0/15, the benchmarking range). The checks and the dashboard
-# run inside the first namespace (tests/e2e/discovery.mjs).
+# namespace of its own, joined by a bridge in a fourth one, and a lone fourth copy on a network
+# of its own; nothing reaches the machine's own networks (addresses in 198.18.0.0/15, the
+# benchmarking range). The checks and the dashboard run inside the first namespace
+# (tests/e2e/discovery.mjs), which also reaches the lone copy.
 #   tests/e2e/discovery.sh BUILD_DIR [--docs]    (needs root for the namespaces)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,8 +20,8 @@ fi
 
 prefix=tvdis
 bridge_ns=${prefix}b
-names=("${prefix}0" "${prefix}1" "${prefix}2")
-ports=(8081 8082 8083)
+names=("${prefix}0" "${prefix}1" "${prefix}2" "${prefix}3")
+ports=(8081 8082 8083 8084)
 logs=$(mktemp -d)
 pids=()
 
@@ -55,11 +56,27 @@ for i in 0 1 2; do
     ip -n "$ns" link set lo up
 done
 
-for i in 0 1 2; do
+# The lone copy's network is a link to an unbridged end in the bridge's namespace: nobody else
+# is on it. The first namespace reaches
+# its web server over a point-to-point pair (/32 addresses), which no round is sent over.
+lone=${names[3]}
+ip netns add "$lone"
+ip -n "$lone" link set lo up
+ip link add "${lone}d" netns "$lone" type veth peer name "${lone}e" netns "$bridge_ns"
+ip -n "$bridge_ns" link set "${lone}e" up
+ip -n "$lone" addr add 198.18.1.1/24 dev "${lone}d"
+ip -n "$lone" link set "${lone}d" up
+ip link add "${lone}a" netns "$lone" type veth peer name "${lone}b" netns "${names[0]}"
+ip -n "$lone" addr add 198.18.2.2/32 peer 198.18.2.1/32 dev "${lone}a"
+ip -n "${names[0]}" addr add 198.18.2.1/32 peer 198.18.2.2/32 dev "${lone}b"
+ip -n "$lone" link set "${lone}a" up
+ip -n "${names[0]}" link set "${lone}b" up
+
+for i in 0 1 2 3; do
     ip netns exec "${names[$i]}" "$host" "${ports[$i]}" "$repo/content" >"$logs/$i.log" 2>&1 &
     pids+=($!)
 done
-for i in 0 1 2; do
+for i in 0 1 2 3; do
     for _ in $(seq 100); do
         grep -q '^listening' "$logs/$i.log" && break
         sleep 0.1

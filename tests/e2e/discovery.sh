@@ -13,8 +13,7 @@ host=$build/tarnivo_discovery_host
 [ -x "$host" ] || { echo "$host not found: build the target tarnivo_discovery_host" >&2; exit 2; }
 
 if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
-    echo "SKIPPED: discovery end to end needs root to create network namespaces" >&2
-    echo "SKIPPED: discovery end to end needs root to create network namespaces"
+    echo "SKIPPED: discovery end to end needs root to create network namespaces; nothing was tested"
     exit 0
 fi
 
@@ -57,8 +56,8 @@ for i in 0 1 2; do
 done
 
 # The lone copy's network is a link to an unbridged end in the bridge's namespace: nobody else
-# is on it. The first namespace reaches
-# its web server over a point-to-point pair (/32 addresses), which no round is sent over.
+# is on it. The first namespace reaches its web server over a point-to-point pair (/32
+# addresses), which no round is sent over.
 lone=${names[3]}
 ip netns add "$lone"
 ip -n "$lone" link set lo up
@@ -86,5 +85,5 @@ done
 
 status=0
 ip netns exec "${names[0]}" env TARNIVO_PEER_PIDS="${pids[*]}" \
-    node "$repo/tests/e2e/discovery.mjs" "$@" || status=$?
+    timeout 300 node "$repo/tests/e2e/discovery.mjs" "$@" || status=$?
 exit $status

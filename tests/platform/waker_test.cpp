@@ -47,10 +47,6 @@ struct Loopback {
     }
 };
 
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 } // namespace
 
 TEST_CASE("a wait ends on data, on a wake-up, or at its time-out") {
@@ -61,8 +57,8 @@ TEST_CASE("a wait ends on data, on a wake-up, or at its time-out") {
     loop.sendToSelf();
     CHECK(platform::waitReadable(loop.socket, loop.waker, 2000) == WaitResult::Readable);
 
-    Loopback quiet;
     // Wake-ups given before the wait are kept, and all of them are taken by that one wait.
+    Loopback quiet;
     platform::wake(quiet.waker);
     platform::wake(quiet.waker);
     CHECK(platform::waitReadable(quiet.socket, quiet.waker, 2000) == WaitResult::Woken);
@@ -76,10 +72,7 @@ TEST_CASE("another thread ends a wait without a time-out") {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         platform::wake(loop.waker);
     });
-    const WaitResult result = platform::waitReadable(loop.socket, loop.waker, -1);
-    const long long waited = msSince(start);
+    CHECK(platform::waitReadable(loop.socket, loop.waker, -1) == WaitResult::Woken);
+    CHECK(Clock::now() - start >= std::chrono::milliseconds(90));
     waker.join();
-    CHECK(result == WaitResult::Woken);
-    CHECK(waited >= 90);
-    CHECK(waited < 2000);
 }

@@ -243,12 +243,19 @@ private slots:
             QUdpSocket liar;
             liar.bind(QHostAddress(0x7F100000 + i), 0);
             liar.writeDatagram(reply, QHostAddress::LocalHost, port);
-            if (i % 200 == 0)
-                QTest::qWait(2);
+            // Paced a little, so that more than the bound get through the receive buffer.
+            if (i % 100 == 0)
+                QTest::qWait(5);
         }
+        // The kernel drops what does not fit the receive buffer, a request included; the
+        // heartbeat answers one once it has worked through the backlog.
         Requester requester(port);
-        requester.send(versionRequest);
-        QCOMPARE(requester.answer().size(), 92);
+        QByteArray answer;
+        for (int attempt = 0; attempt < 10 && answer.isEmpty(); ++attempt) {
+            requester.send(versionRequest);
+            answer = requester.answer(1000);
+        }
+        QCOMPARE(answer.size(), 92);
         const int listed = discovery.peers().size();
         QVERIFY2(listed > 1000 && listed <= 1024, qPrintable(QString::number(listed)));
     }

@@ -1,5 +1,6 @@
 #include "Display.h"
 
+#include "Discovery.h"
 #include "DisplayAboutAuthor.h"
 #include "DisplayAboutVersion.h"
 #include "Main.h"
@@ -180,6 +181,8 @@ void Display::clickedSettingsStart() {
         return;
     }
     showRunning();
+    // Looking for other machines is allowed from now until Stop, and only when asked.
+    Discovery::instance().setRunning(true);
 }
 
 QString Display::selfTest() {
@@ -204,6 +207,7 @@ QString Display::selfTest() {
 
 void Display::clickedSettingsStop() {
     showBusy(QStringLiteral("Shutting down ..."));
+    Discovery::instance().setRunning(false);
     // Connections already accepted finish on their own; they never refer to the listener.
     delete webserver;
     webserver = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 class HeartbeatProtocol {
@@ -17,4 +18,19 @@ public:
     // datagram gets no answer (wrong framing, another type or command, a reply of another
     // responder).
     static QByteArray reply(const QByteArray &datagram, quint32 intPort);
+
+    // A request in the same format, for one command ("commandVersion" or "commandPort").
+    static QByteArray request(const QString &strCommand);
+
+    // What a responder's reply says: its version or its web server port.
+    struct Answer {
+        QString strCommand;  // "commandVersion" or "commandPort"
+        QString strVersion;  // cleaned; set for "commandVersion"
+        quint16 intPort = 0; // set for "commandPort"
+    };
+    // Reads a reply of a responder (this program's or another's); false for anything else, a
+    // request included, and for values no responder sends: a port past 65535 or not in plain
+    // decimal, an empty version or one longer than intVersionLimit characters.
+    static bool answer(const QByteArray &datagram, Answer &result);
+    static constexpr int intVersionLimit = 64;
 };

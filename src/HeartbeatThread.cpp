@@ -1,5 +1,6 @@
 #include "HeartbeatThread.h"
 
+#include "Discovery.h"
 #include "HeartbeatProtocol.h"
 #include "SharedState.h"
 
@@ -12,21 +13,30 @@ namespace {
 // Another program may hold the port (a second Tarnivo, a heartbeat client without address
 // sharing); it is tried again after this pause rather than in a tight loop.
 constexpr int intDefaultRetryMs = 3000;
-// The receive wait is cut into slices so that a stop request at exit is seen within one.
+// Only should the system refuse a waker: the receive wait is then cut into slices, so that a
+// stop request at exit is still seen within one.
 constexpr int intDefaultSliceMs = 250;
 } // namespace
 
 HeartbeatThread::HeartbeatThread()
-    : HeartbeatThread(HeartbeatProtocol::port, intDefaultRetryMs, intDefaultSliceMs) {}
+    : HeartbeatThread(HeartbeatProtocol::port, intDefaultRetryMs, intDefaultSliceMs,
+                      &Discovery::instance()) {}
 
-HeartbeatThread::HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs)
+HeartbeatThread::HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs,
+                                 Discovery *discovery)
     : QThread(nullptr), intHeartbeatPort(intHeartbeatPort), intRetryMs(intRetryMs),
-      intSliceMs(intSliceMs), strStatus(QStringLiteral("statusNone")) {}
+      intSliceMs(intSliceMs), discovery(discovery), waker(platform::openWaker()),
+      strStatus(QStringLiteral("statusNone")) {}
+
+HeartbeatThread::~HeartbeatThread() {
+    platform::closeWaker(waker);
+}
 
 void HeartbeatThread::requestStop() {
     QMutexLocker lock(&statusMutex);
     boolStopRequested = true;
     stopCondition.wakeAll();
+    platform::wake(waker);
 }
 
 QString HeartbeatThread::status() const {
@@ -69,6 +79,8 @@ void HeartbeatThread::pauseBeforeRetry() {
 void HeartbeatThread::run() {
     std::unique_ptr<QUdpSocket> socket;
     setStatus(QStringLiteral("statusEnabled"));
+    if (discovery && waker != -1)
+        discovery->setSender([this] { platform::wake(waker); });
     while (serving()) {
         // An unbound socket makes every wait return at once; a fresh socket per attempt keeps
         // a failed bind from leaving state behind.
@@ -83,7 +95,14 @@ void HeartbeatThread::run() {
             }
             setBound(true);
         }
-        socket->waitForReadyRead(intSliceMs);
+        const platform::WaitResult woke = platform::waitReadable(socket->socketDescriptor(), waker,
+                                                                 waker == -1 ? intSliceMs : -1);
+        if (woke == platform::WaitResult::Failed) {
+            socket.reset();
+            pauseBeforeRetry();
+            continue;
+        }
+        sendRound(*socket);
         // Every datagram queued by now is answered, in arrival order, before the next test;
         // only a stop request cuts the run short, so that a flood cannot hold up the exit.
         while (socket->hasPendingDatagrams() && !stopRequested()) {
@@ -91,13 +110,37 @@ void HeartbeatThread::run() {
             if (!datagram.isValid()) {
                 break;
             }
-            const QByteArray reply = HeartbeatProtocol::reply(datagram.data(), intPort.load());
-            if (!reply.isEmpty()) {
-                socket->writeDatagram(reply, datagram.senderAddress(), intHeartbeatPort);
-            }
+            handle(*socket, datagram);
         }
     }
+    if (discovery)
+        discovery->setSender({});
     setBound(false);
     socket.reset();
     setStatus(QStringLiteral("statusDisabled"));
+}
+
+void HeartbeatThread::handle(QUdpSocket &socket, const QNetworkDatagram &datagram) {
+    const QByteArray reply = HeartbeatProtocol::reply(datagram.data(), intPort.load());
+    if (!reply.isEmpty()) {
+        socket.writeDatagram(reply, datagram.senderAddress(), intHeartbeatPort);
+        return;
+    }
+    // Replies are recorded, never answered, so that two responders never answer each other.
+    HeartbeatProtocol::Answer answer;
+    if (discovery && HeartbeatProtocol::answer(datagram.data(), answer))
+        discovery->hear(datagram.senderAddress(), answer);
+}
+
+void HeartbeatThread::sendRound(QUdpSocket &socket) {
+    if (!discovery)
+        return;
+    const QVector<QHostAddress> targets = discovery->takeRound();
+    for (const QHostAddress &target : targets) {
+        // Requests go to the heartbeat port of every host on the subnet, this one included;
+        // their replies come back to this socket.
+        for (const char *command : {"commandVersion", "commandPort"})
+            socket.writeDatagram(HeartbeatProtocol::request(QLatin1String(command)), target,
+                                 intHeartbeatPort);
+    }
 }

@@ -1,19 +1,33 @@
 // Answers heartbeat queries (product version, web server port) on UDP for as long as the
-// process runs, whether or not the web server is running.
+// process runs, whether or not the web server is running. It also sends the rounds that
+// Discovery asks for and hands it the replies that come back. It sleeps in the kernel until a
+// datagram comes or another thread wakes it (a round to send, a stop), never on a timer.
 #pragma once
+
+#include "platform/Platform.h"
 
 #include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QWaitCondition>
 
+class QNetworkDatagram;
+class QUdpSocket;
+
+class Discovery;
+
 class HeartbeatThread : public QThread {
     Q_OBJECT
 public:
+    // The heartbeat port, for the process-wide Discovery.
     HeartbeatThread();
     // Tests and the bench serve another port and wait less: intRetryMs is the pause between
-    // two bind attempts while the port is taken, intSliceMs the longest a stop request waits.
-    HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs);
+    // two bind attempts while the port is taken, intSliceMs the longest a wait lasts should no
+    // waker be available (otherwise waits have no time-out). Without a discovery, replies of
+    // other responders are dropped and no round is ever sent.
+    HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs,
+                    Discovery *discovery = nullptr);
+    ~HeartbeatThread() override;
 
     // Ends the receive loop promptly (it does not wait for another datagram); used at exit.
     // Safe from any thread, also before the thread has started.
@@ -35,10 +49,17 @@ private:
     void setBound(bool bound);
     // Waits up to intRetryMs, or less when a stop is requested meanwhile.
     void pauseBeforeRetry();
+    // Sends the round that is due, if any, from the heartbeat socket.
+    void sendRound(QUdpSocket &socket);
+    void handle(QUdpSocket &socket, const QNetworkDatagram &datagram);
 
     const quint16 intHeartbeatPort;
     const int intRetryMs;
     const int intSliceMs;
+    Discovery *const discovery;
+    // Made with the object and closed with it, so requestStop() and Discovery can wake the
+    // thread at any time in between; waking is safe from any thread.
+    const platform::WakerHandle waker;
 
     // Guards strStatus, boolStopRequested and boolBound: the thread writes them, the GUI
     // thread (exit) and tests read them or request the stop. stopCondition wakes a retry pause.

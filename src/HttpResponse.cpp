@@ -1,5 +1,6 @@
 #include "HttpResponse.h"
 
+#include "Discovery.h"
 #include "MetricsDocument.h"
 
 HttpResponse HttpResponse::route(const HttpRequest &request) {
@@ -23,6 +24,9 @@ HttpResponse HttpResponse::route(const HttpRequest &request) {
     } else if (MetricsDocument::serves(path)) {
         response.strType = QStringLiteral("typeText");
         response.headers.insert(QStringLiteral("Content-Type"), MetricsDocument::contentType);
+    } else if (Discovery::serves(path)) {
+        response.strType = QStringLiteral("typeText");
+        response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
     }
     return response;
 }

@@ -1,5 +1,6 @@
 #include "WebserverThread.h"
 
+#include "Discovery.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "MetricsDocument.h"
@@ -34,6 +35,15 @@ constexpr qint64 readBufferSize = 64 * 1024;
 // memory stays flat however large the file.
 constexpr qint64 filePiece = 16 * 1024;
 constexpr qint64 writeHighWater = 64 * 1024;
+
+// The generated documents: metrics, the discovery lists, and the status document.
+QString textDocument(const QString &path) {
+    if (MetricsDocument::serves(path))
+        return MetricsDocument::build();
+    if (Discovery::serves(path))
+        return Discovery::instance().document(path);
+    return StatusDocument::build(path);
+}
 
 } // namespace
 
@@ -134,9 +144,7 @@ void WebserverThread::serve(QTcpSocket &socket) {
                                     StaticFile::disposition(response.strContent));
         }
     } else if (response.strType == QLatin1String("typeText")) {
-        response.strContent = MetricsDocument::serves(request.strPath)
-                                  ? MetricsDocument::build()
-                                  : StatusDocument::build(request.strPath);
+        response.strContent = textDocument(request.strPath);
     }
     response.complete();
 

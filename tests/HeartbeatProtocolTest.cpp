@@ -7,6 +7,9 @@ namespace {
 QByteArray request(const QByteArray &lines) {
     return "Start:Heartbeat\nstrType:typeRequest\n" + lines + "\nStop:Heartbeat";
 }
+QByteArray response(const QByteArray &lines) {
+    return "Start:Heartbeat\nstrType:typeResponse\n" + lines + "\nStop:Heartbeat";
+}
 } // namespace
 
 class HeartbeatProtocolTest : public QObject {
@@ -52,6 +55,45 @@ private slots:
                     .contains("\nstrVersion:1.1\n"));
     }
 
+    void ourRequestsAreAnsweredAndOurRepliesReadBack() {
+        const QByteArray ask = HeartbeatProtocol::request(QStringLiteral("commandVersion"));
+        QCOMPARE(ask, request("strCommand:commandVersion"));
+        HeartbeatProtocol::Answer answer;
+        QVERIFY(HeartbeatProtocol::answer(HeartbeatProtocol::reply(ask, 0), answer));
+        QCOMPARE(answer.strCommand, QStringLiteral("commandVersion"));
+        QCOMPARE(answer.strVersion, QStringLiteral("1.1"));
+        const QByteArray port = HeartbeatProtocol::request(QStringLiteral("commandPort"));
+        QVERIFY(HeartbeatProtocol::answer(HeartbeatProtocol::reply(port, 65535), answer));
+        QCOMPARE(answer.strCommand, QStringLiteral("commandPort"));
+        QCOMPARE(answer.intPort, quint16(65535));
+        QVERIFY(HeartbeatProtocol::answer(HeartbeatProtocol::reply(port, 0), answer));
+        QCOMPARE(answer.intPort, quint16(0));
+        // Another version is read as it stands, cleaned.
+        QVERIFY(HeartbeatProtocol::answer(response("strCommand:commandVersion\nstrVersion:2.0\x01"),
+                                          answer));
+        QCOMPARE(answer.strVersion, QStringLiteral("2.0\uFFFD"));
+    }
+
+    void repliesNoResponderSendsAreNotRead_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("a request") << request("strCommand:commandPort");
+        QTest::newRow("port past 65535") << response("strCommand:commandPort\nintPort:65536");
+        QTest::newRow("port with a sign") << response("strCommand:commandPort\nintPort:+80");
+        QTest::newRow("port with a leading zero")
+            << response("strCommand:commandPort\nintPort:080");
+        QTest::newRow("port missing") << response("strCommand:commandPort");
+        QTest::newRow("empty version") << response("strCommand:commandVersion\nstrVersion:");
+        QTest::newRow("version too long")
+            << response("strCommand:commandVersion\nstrVersion:" + QByteArray(65, '1'));
+        QTest::newRow("unknown command") << response("strCommand:commandReboot\nintPort:80");
+        QTest::newRow("final LF") << response("strCommand:commandPort\nintPort:80") + "\n";
+    }
+    void repliesNoResponderSendsAreNotRead() {
+        QFETCH(QByteArray, datagram);
+        HeartbeatProtocol::Answer answer;
+        QVERIFY(!HeartbeatProtocol::answer(datagram, answer));
+    }
+
     void randomBytesAreNeverAnswered() {
         QRandomGenerator random(QRandomGenerator::global()->generate());
         for (int i = 0; i < 2000; ++i) {
@@ -63,6 +105,8 @@ private slots:
             QVERIFY(HeartbeatProtocol::reply(noise, 80).isEmpty());
             QVERIFY(HeartbeatProtocol::reply("Start:Heartbeat\n" + noise + "\nStop:Heartbeat", 80)
                         .isEmpty());
+            HeartbeatProtocol::Answer answer;
+            QVERIFY(!HeartbeatProtocol::answer(noise, answer));
         }
     }
 };

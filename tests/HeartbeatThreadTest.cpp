@@ -1,8 +1,13 @@
 #include "HeartbeatThread.h"
+#include "Discovery.h"
 #include "SharedState.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QNetworkDatagram>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QUdpSocket>
 #include <memory>
@@ -43,9 +48,47 @@ struct Requester {
     }
 };
 
+// Rounds that stay on this machine: the one adapter is the loopback network, whose broadcast
+// address 127.255.255.255 reaches only local sockets.
+Discovery::Settings loopbackSettings() {
+    Discovery::Settings settings;
+    settings.intRoundGapMs = 0;
+    return settings;
+}
+std::vector<platform::Adapter> loopbackAdapter() {
+    platform::Adapter adapter;
+    adapter.address = "127.0.0.1";
+    adapter.mask = "255.0.0.0";
+    return {adapter};
+}
+
+// The voluntary and involuntary context switches of this process's thread with that name,
+// or -1 when there is none (Linux only).
+long long contextSwitches(const QString &name) {
+    const QString tasks = QStringLiteral("/proc/self/task");
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks + "/" + task + "/comm");
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name.toUtf8())
+            continue;
+        QFile status(tasks + "/" + task + "/status");
+        status.open(QIODevice::ReadOnly);
+        long long total = 0;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.contains("ctxt_switches:"))
+                total += line.split(':').at(1).trimmed().toLongLong();
+        }
+        return total;
+    }
+    return -1;
+}
+
 struct RunningHeartbeat {
     HeartbeatThread thread;
-    RunningHeartbeat(quint16 port) : thread(port, 50, 50) { thread.start(); }
+    RunningHeartbeat(quint16 port, Discovery *discovery = nullptr, const QString &name = {})
+        : thread(port, 50, 50, discovery) {
+        thread.setObjectName(name);
+        thread.start();
+    }
     ~RunningHeartbeat() {
         thread.requestStop();
         thread.wait();
@@ -119,8 +162,9 @@ private slots:
         if (portTaken) {
             QVERIFY(holder.bind(QHostAddress::AnyIPv4, port, QUdpSocket::DontShareAddress));
         }
-        // A minute between bind attempts, to show the stop does not wait for the next one.
-        HeartbeatThread thread(port, 60000, 250);
+        // A minute between bind attempts and as the fallback wait, to show the stop waits for
+        // neither.
+        HeartbeatThread thread(port, 60000, 60000);
         QCOMPARE(thread.status(), QStringLiteral("statusNone"));
         thread.start();
         QTRY_COMPARE(thread.status(), QStringLiteral("statusEnabled"));
@@ -131,6 +175,89 @@ private slots:
         QVERIFY(thread.wait(2000));
         QVERIFY2(elapsed.elapsed() < 1000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(thread.status(), QStringLiteral("statusDisabled"));
+    }
+
+    void anIdleHeartbeatDoesNotWakeUp() {
+#ifndef Q_OS_LINUX
+        QSKIP("reads the thread's context switches from /proc");
+#endif
+        RunningHeartbeat heartbeat(freeUdpPort(), nullptr, QStringLiteral("tvidlebeat"));
+        QTRY_VERIFY(heartbeat.thread.isBound());
+        QTest::qWait(100);
+        const long long before = contextSwitches(QStringLiteral("tvidlebeat"));
+        QVERIFY(before >= 0);
+        QTest::qWait(1500);
+        QCOMPARE(contextSwitches(QStringLiteral("tvidlebeat")), before);
+    }
+
+    void aRoundFindsThisMachineAndRecordsOtherRepliesWithoutAnsweringThem() {
+        const quint16 port = freeUdpPort();
+        Discovery discovery(loopbackSettings(), &QDateTime::currentMSecsSinceEpoch,
+                            loopbackAdapter);
+        RunningHeartbeat heartbeat(port, &discovery);
+        QTRY_VERIFY(heartbeat.thread.isBound());
+        intPort = 8123;
+        QVERIFY(!discovery.look()); // not before Start
+        discovery.setRunning(true);
+        QVERIFY(discovery.look());
+        QTRY_COMPARE(discovery.peers().size(), 1);
+        QTRY_COMPARE(discovery.peers().at(0).intPort, 8123);
+        QTRY_COMPARE(discovery.peers().at(0).strVersion, QStringLiteral("1.1"));
+        QVERIFY(discovery.peers().at(0).boolThisMachine);
+
+        // Another responder's reply: listed, and not answered.
+        Requester other(port);
+        other.send("Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\nintPort:0\n"
+                   "Stop:Heartbeat");
+        QTRY_COMPARE(discovery.peers().size(), 2);
+        QCOMPARE(discovery.peers().at(1).strAddress, QStringLiteral("127.0.0.2"));
+        QCOMPARE(discovery.peers().at(1).intPort, 0);
+        QVERIFY(!discovery.peers().at(1).boolThisMachine);
+        QVERIFY(other.answer(300).isEmpty());
+        intPort = 0;
+    }
+
+    void aFloodKeepsTheListBoundedAndRequestsAnswered() {
+        const quint16 port = freeUdpPort();
+        Discovery::Settings settings = loopbackSettings();
+        settings.intCapacity = 1024;
+        Discovery discovery(settings, &QDateTime::currentMSecsSinceEpoch, loopbackAdapter);
+        RunningHeartbeat heartbeat(port, &discovery);
+        QTRY_VERIFY(heartbeat.thread.isBound());
+        QRandomGenerator random(QRandomGenerator::global()->generate());
+        QUdpSocket noise;
+        for (int i = 0; i < 10'000; ++i) {
+            QByteArray bytes(random.bounded(0, 300), Qt::Uninitialized);
+            for (char &c : bytes)
+                c = char(random.bounded(256));
+            noise.writeDatagram(i % 2 ? bytes : "Start:Heartbeat\n" + bytes + "\nStop:Heartbeat",
+                                QHostAddress::LocalHost, port);
+            if (i % 200 == 0)
+                QTest::qWait(2);
+        }
+        // Replies from 10,000 made-up addresses, all of the loopback network.
+        const QByteArray reply =
+            "Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\nintPort:80\n"
+            "Stop:Heartbeat";
+        for (quint32 i = 0; i < 10'000; ++i) {
+            QUdpSocket liar;
+            liar.bind(QHostAddress(0x7F100000 + i), 0);
+            liar.writeDatagram(reply, QHostAddress::LocalHost, port);
+            // Paced a little, so that more than the bound get through the receive buffer.
+            if (i % 100 == 0)
+                QTest::qWait(5);
+        }
+        // The kernel drops what does not fit the receive buffer, a request included; the
+        // heartbeat answers one once it has worked through the backlog.
+        Requester requester(port);
+        QByteArray answer;
+        for (int attempt = 0; attempt < 10 && answer.isEmpty(); ++attempt) {
+            requester.send(versionRequest);
+            answer = requester.answer(1000);
+        }
+        QCOMPARE(answer.size(), 92);
+        const int listed = discovery.peers().size();
+        QVERIFY2(listed > 1000 && listed <= 1024, qPrintable(QString::number(listed)));
     }
 };
 

@@ -73,7 +73,8 @@ int main(int argc, char **argv) {
         holder = std::make_unique<QUdpSocket>();
         holder->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress);
     }
-    // The production waits: a slice of 250 ms, a bind attempt every 3 s.
+    // The production waits: no time-out while bound (250 ms slices only without a waker), a
+    // bind attempt every 3 s.
     HeartbeatThread thread(port, 3000, 250);
     thread.start();
     int result = 0;

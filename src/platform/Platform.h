@@ -100,4 +100,18 @@ std::string peerAddress(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
 
+// Ending a blocking socket wait from another thread. A waker is a descriptor of its own (an
+// event counter on Linux, a loopback datagram socket on Windows) that waitReadable() watches
+// beside the socket, so that a thread can sleep in the kernel with no time-out and still be
+// told to look at something else, or to stop. Invalid (-1) when it cannot be made.
+using WakerHandle = intptr_t;
+WakerHandle openWaker();
+// Safe from any thread while the waker is open; wake-ups before the next wait are kept.
+void wake(WakerHandle waker);
+void closeWaker(WakerHandle waker);
+enum class WaitResult { Readable, Woken, TimedOut, Failed };
+// Blocks until the socket has data (Readable), the waker was woken (Woken, which also resets
+// it) or timeoutMs has passed (-1: no time-out). A wake-up wins over data that arrived at once.
+WaitResult waitReadable(intptr_t socket, WakerHandle waker, int timeoutMs);
+
 } // namespace platform

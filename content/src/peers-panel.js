@@ -1,0 +1,134 @@
+// Wires the "Machines on this network" panel of the page to its PeersPanel.
+
+import { PeersPanel } from './peers.js?v=1';
+import { formatClock } from './units.js?v=1';
+
+const $ = (id) => document.getElementById(id);
+const KEY_OPEN = 'tarnivo.peers.open';
+const KEY_AUTO = 'tarnivo.peers.auto';
+
+function remembered(key) {
+    try {
+        return localStorage.getItem(key) === 'true';
+    } catch {
+        return false;
+    }
+}
+
+function remember(key, on) {
+    try {
+        localStorage.setItem(key, String(on));
+    } catch {
+        // Private windows may refuse storage; the panel then starts closed and quiet next time.
+    }
+}
+
+async function fetchJson(url, signal) {
+    const response = await fetch(url, { cache: 'no-store', signal });
+    if (!response.ok) throw new Error(`HTTP ${response.status}`);
+    return response.json();
+}
+
+function cell(row, content) {
+    const td = document.createElement('td');
+    if (typeof content === 'string') td.textContent = content;
+    else td.append(content);
+    row.append(td);
+    return td;
+}
+
+function peerRow(peer) {
+    const tr = document.createElement('tr');
+    tr.dataset.peer = peer.address;
+    const name = cell(tr, peer.address);
+    name.className = 'peer-address';
+    if (peer.thisMachine) {
+        tr.classList.add('this-machine');
+        const badge = document.createElement('span');
+        badge.className = 'badge';
+        badge.textContent = 'this machine';
+        name.append(' ', badge);
+    }
+    cell(tr, peer.version ?? 'not known yet');
+    if (peer.href) {
+        const link = document.createElement('a');
+        link.href = peer.href;
+        link.textContent = peer.thisMachine ? 'This dashboard' : 'Open its dashboard';
+        link.setAttribute('aria-label', `Open the dashboard of ${peer.address}`);
+        cell(tr, link);
+    } else {
+        cell(tr, peer.port === 0 ? 'Its monitor is not running' : 'Port not known yet').className = 'muted';
+    }
+    cell(tr, peer.lastHeard ? formatClock(peer.lastHeard) : '–').className = 'muted';
+    return tr;
+}
+
+function start() {
+    const details = $('peers-panel');
+    const button = $('peers-look');
+    const auto = $('peers-auto');
+    const state = $('peers-state');
+    const empty = $('peers-empty');
+    const table = $('peers-table');
+    const list = $('peers-list');
+    if (!details) return;
+    // While a look is under way the list may still lack its answers: nothing is concluded
+    // from it until the answers have been read.
+    let looking = false;
+    let lastView = null;
+    const conclude = (view) => {
+        let text = '';
+        if (!view.running) text = 'The monitor is not running, so it cannot look.';
+        else if (!view.looked) text = 'Nobody has looked yet. “Look for machines” asks every Tarnivo on this machine’s networks.';
+        else if (view.others === 0 && !looking) text = 'No other Tarnivo answered on this network.';
+        empty.textContent = text;
+        empty.hidden = text === '';
+        if (looking) {
+            state.textContent = 'Looking for machines…';
+        } else if (view.looked) {
+            const n = view.answered;
+            const silent = view.others - n;
+            state.textContent = `Last looked at ${formatClock(view.lastLook)}: ` +
+                `${n} other ${n === 1 ? 'machine' : 'machines'} answered` +
+                (silent > 0 ? `; ${silent} listed from an earlier look did not.` : '.');
+        }
+    };
+
+    const panel = new PeersPanel({
+        fetchJson,
+        clock: { setTimeout: (fn, ms) => setTimeout(fn, ms), clearTimeout: (id) => clearTimeout(id) },
+        onView(view) {
+            list.replaceChildren(...view.rows.map(peerRow));
+            table.hidden = view.rows.length === 0;
+            lastView = view;
+            conclude(view);
+        },
+        onError() {
+            state.textContent = 'The monitor did not answer; the list shown may be out of date.';
+        },
+        onLooking(on) {
+            looking = on;
+            button.setAttribute('aria-disabled', on ? 'true' : 'false');
+            if (on) state.textContent = 'Looking for machines…';
+            else if (lastView) conclude(lastView);
+        },
+    });
+
+    auto.checked = remembered(KEY_AUTO);
+    panel.setAuto(auto.checked);
+    auto.addEventListener('change', () => {
+        remember(KEY_AUTO, auto.checked);
+        panel.setAuto(auto.checked);
+    });
+    button.addEventListener('click', () => {
+        if (button.getAttribute('aria-disabled') !== 'true') panel.look();
+    });
+    details.open = remembered(KEY_OPEN);
+    panel.setOpen(details.open);
+    details.addEventListener('toggle', () => {
+        remember(KEY_OPEN, details.open);
+        panel.setOpen(details.open);
+    });
+}
+
+start();

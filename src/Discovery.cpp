@@ -1,0 +1,145 @@
+#include "Discovery.h"
+
+#include "PeerDocuments.h"
+
+#include <QDateTime>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+const QString strPeersRoute = QStringLiteral("/peers.json");
+const QString strServiceDiscoveryRoute = QStringLiteral("/sd.json");
+
+// The route itself, or the route followed by a query.
+bool isRoute(const QString &strPath, const QString &strRoute) {
+    return strPath.startsWith(strRoute) &&
+           (strPath.size() == strRoute.size() || strPath.at(strRoute.size()) == QLatin1Char('?'));
+}
+} // namespace
+
+Discovery &Discovery::instance() {
+    // Never destroyed: the heartbeat thread may still use it while the process ends.
+    static Discovery *const discovery =
+        new Discovery(Settings(), &QDateTime::currentMSecsSinceEpoch, &platform::adapters);
+    return *discovery;
+}
+
+Discovery::Discovery(const Settings &settings, Clock clock, Adapters adapters)
+    : settings(settings), clock(std::move(clock)), adapters(std::move(adapters)),
+      peerList(settings.intCapacity) {}
+
+Discovery::Targets Discovery::targetsOf(const std::vector<platform::Adapter> &adapters) {
+    Targets targets;
+    for (const platform::Adapter &adapter : adapters) {
+        const QHostAddress address(QString::fromStdString(adapter.address));
+        const QHostAddress mask(QString::fromStdString(adapter.mask));
+        if (address.protocol() != QAbstractSocket::IPv4Protocol ||
+            mask.protocol() != QAbstractSocket::IPv4Protocol || address.toIPv4Address() == 0)
+            continue;
+        targets.ownAddresses.insert(address.toString());
+        const quint32 bits = mask.toIPv4Address();
+        // A mask is ones then zeros; anything else is not a subnet to broadcast on.
+        const quint32 hosts = ~bits;
+        if ((hosts & (hosts + 1)) != 0 || bits == 0 || hosts < 3)
+            continue;
+        const QHostAddress broadcast((address.toIPv4Address() & bits) | hosts);
+        if (broadcast == QHostAddress(QHostAddress::Broadcast))
+            continue;
+        if (!targets.broadcasts.contains(broadcast))
+            targets.broadcasts.append(broadcast);
+    }
+    return targets;
+}
+
+void Discovery::setRunning(bool running) {
+    QMutexLocker lock(&mutex);
+    boolRunning = running;
+    if (!running)
+        boolRoundDue = false;
+}
+
+bool Discovery::look() {
+    QMutexLocker lock(&mutex);
+    if (!boolRunning)
+        return false;
+    const qint64 now = clock();
+    // A clock set back does not hold rounds up for longer than the gap.
+    if (intRoundAt >= 0 && now >= intRoundAt && now - intRoundAt < settings.intRoundGapMs)
+        return false;
+    ++intRound;
+    intRoundAt = now;
+    boolRoundDue = true;
+    if (wakeSender)
+        wakeSender();
+    return true;
+}
+
+void Discovery::setSender(std::function<void()> wake) {
+    QMutexLocker lock(&mutex);
+    wakeSender = std::move(wake);
+}
+
+QVector<QHostAddress> Discovery::takeRound() {
+    {
+        QMutexLocker lock(&mutex);
+        if (!boolRoundDue || !boolRunning)
+            return {};
+        boolRoundDue = false;
+    }
+    // Read afresh every round, outside the lock: adapters come and go.
+    const Targets targets = targetsOf(adapters());
+    QMutexLocker lock(&mutex);
+    ownAddresses = targets.ownAddresses;
+    return boolRunning ? targets.broadcasts : QVector<QHostAddress>();
+}
+
+void Discovery::hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer) {
+    bool ipv4 = false;
+    const quint32 intAddress = sender.toIPv4Address(&ipv4);
+    if (!ipv4 || intAddress == 0)
+        return;
+    const QString strAddress = QHostAddress(intAddress).toString();
+    QMutexLocker lock(&mutex);
+    peerList.hear(strAddress, answer, ownAddresses.contains(strAddress), clock(), intRound);
+}
+
+void Discovery::forgetSilent() {
+    // A round whose answers may still be coming is not counted as missed yet.
+    const qint64 now = clock();
+    const bool answering =
+        intRoundAt >= 0 && now >= intRoundAt && now - intRoundAt < settings.intAnswerWaitMs;
+    const qint64 firstKept = qint64(intRound) - (settings.intRoundsKept - 1) - (answering ? 1 : 0);
+    if (firstKept > 0)
+        peerList.forgetBefore(quint64(firstKept));
+}
+
+QVector<Peer> Discovery::peers() {
+    QMutexLocker lock(&mutex);
+    forgetSilent();
+    return peerList.peers();
+}
+
+qint64 Discovery::lastRoundAt() {
+    QMutexLocker lock(&mutex);
+    return intRoundAt;
+}
+
+bool Discovery::serves(const QString &strPath) {
+    return isRoute(strPath, strPeersRoute) || isRoute(strPath, strServiceDiscoveryRoute);
+}
+
+QString Discovery::document(const QString &strPath) {
+    if (isRoute(strPath, strServiceDiscoveryRoute)) {
+        // Prometheus asks seldom: its answer should already hold the round it started.
+        if (look())
+            QThread::msleep(ulong(settings.intAnswerWaitMs));
+        return PeerDocuments::serviceDiscovery(peers());
+    }
+    if (strPath.mid(strPeersRoute.size() + 1)
+            .split(QLatin1Char('&'))
+            .contains(QLatin1String("strRequest=requestLook")))
+        look();
+    const QVector<Peer> list = peers();
+    QMutexLocker lock(&mutex);
+    return PeerDocuments::peers(list, intRoundAt, boolRunning, settings.intRoundGapMs);
+}

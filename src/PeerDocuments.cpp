@@ -1,0 +1,61 @@
+#include "PeerDocuments.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+QJsonValue utc(qint64 intMs) {
+    if (intMs < 0)
+        return QJsonValue::Null;
+    return QDateTime::fromMSecsSinceEpoch(intMs, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QString compact(const QJsonDocument &document) {
+    return QString::fromUtf8(document.toJson(QJsonDocument::Compact));
+}
+} // namespace
+
+QString PeerDocuments::peers(const QVector<Peer> &peers, qint64 intLastRoundAt, bool boolRunning,
+                             int intRoundGapMs) {
+    QJsonArray list;
+    for (const Peer &peer : peers) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("address"), peer.strAddress);
+        entry.insert(QStringLiteral("port"),
+                     peer.intPort < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(peer.intPort));
+        entry.insert(QStringLiteral("version"), peer.strVersion.isEmpty()
+                                                    ? QJsonValue(QJsonValue::Null)
+                                                    : QJsonValue(peer.strVersion));
+        entry.insert(QStringLiteral("thisMachine"), peer.boolThisMachine);
+        entry.insert(QStringLiteral("firstHeard"), utc(peer.intFirstHeard));
+        entry.insert(QStringLiteral("lastHeard"), utc(peer.intLastHeard));
+        list.append(entry);
+    }
+    QJsonObject document;
+    document.insert(QStringLiteral("running"), boolRunning);
+    document.insert(QStringLiteral("lastLook"), utc(intLastRoundAt));
+    document.insert(QStringLiteral("roundGapSeconds"), intRoundGapMs / 1000.0);
+    document.insert(QStringLiteral("peers"), list);
+    return compact(QJsonDocument(document));
+}
+
+QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers) {
+    QJsonArray groups;
+    for (const Peer &peer : peers) {
+        if (peer.intPort <= 0)
+            continue;
+        QJsonObject labels;
+        if (!peer.strVersion.isEmpty())
+            labels.insert(QStringLiteral("__meta_tarnivo_version"), peer.strVersion);
+        labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
+                      peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
+        QJsonObject group;
+        group.insert(QStringLiteral("targets"), QJsonArray{peer.strAddress + QLatin1Char(':') +
+                                                           QString::number(peer.intPort)});
+        group.insert(QStringLiteral("labels"), labels);
+        groups.append(group);
+    }
+    return compact(QJsonDocument(groups));
+}

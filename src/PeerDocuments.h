@@ -1,0 +1,22 @@
+// The peer list as the web server delivers it: the dashboard's JSON and Prometheus's HTTP
+// service-discovery format.
+#pragma once
+
+#include "PeerList.h"
+
+#include <QString>
+#include <QVector>
+
+class PeerDocuments {
+public:
+    // {"running":…, "lastLook": ISO time or null, "roundGapSeconds":…, "peers":[{"address",
+    // "port" (null until known), "version" (null until known), "thisMachine", "firstHeard",
+    // "lastHeard"}]}; times in UTC.
+    static QString peers(const QVector<Peer> &peers, qint64 intLastRoundAt, bool boolRunning,
+                         int intRoundGapMs);
+
+    // [{"targets":["address:port"],"labels":{…}}] for every peer whose web server runs, so
+    // that one http_sd_configs entry scrapes every workstation. The labels are meta labels,
+    // for relabelling: they are not attached to the series themselves.
+    static QString serviceDiscovery(const QVector<Peer> &peers);
+};

@@ -1,0 +1,54 @@
+#include "PeerList.h"
+
+#include <QHostAddress>
+#include <algorithm>
+
+PeerList::PeerList(int intCapacity) : intCapacity(qMax(1, intCapacity)) {}
+
+void PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
+                    bool boolThisMachine, qint64 intNow, quint64 intRound) {
+    auto found = index.find(strAddress);
+    if (found == index.end()) {
+        if (int(index.size()) >= intCapacity) {
+            index.remove(order.front().strAddress);
+            order.pop_front();
+        }
+        Peer peer;
+        peer.strAddress = strAddress;
+        peer.intFirstHeard = intNow;
+        order.push_back(peer);
+        found = index.insert(strAddress, std::prev(order.end()));
+    } else {
+        order.splice(order.end(), order, found.value());
+    }
+    Peer &peer = *found.value();
+    if (answer.strCommand == QLatin1String("commandVersion"))
+        peer.strVersion = answer.strVersion;
+    else
+        peer.intPort = answer.intPort;
+    peer.intLastHeard = intNow;
+    peer.intRound = intRound;
+    peer.boolThisMachine = boolThisMachine;
+}
+
+void PeerList::forgetBefore(quint64 intRound) {
+    for (auto peer = order.begin(); peer != order.end();) {
+        if (peer->intRound < intRound) {
+            index.remove(peer->strAddress);
+            peer = order.erase(peer);
+        } else {
+            ++peer;
+        }
+    }
+}
+
+QVector<Peer> PeerList::peers() const {
+    QVector<Peer> result(order.begin(), order.end());
+    std::sort(result.begin(), result.end(), [](const Peer &a, const Peer &b) {
+        if (a.boolThisMachine != b.boolThisMachine)
+            return a.boolThisMachine;
+        return QHostAddress(a.strAddress).toIPv4Address() <
+               QHostAddress(b.strAddress).toIPv4Address();
+    });
+    return result;
+}

@@ -1,0 +1,37 @@
+// The monitor without its window, as after Start: the web server on PORT serving WEBROOT, the
+// heartbeat on its own port, sampling, and looking for other machines allowed. For the
+// end-to-end tests, which run each copy in a network namespace of its own:
+//   tarnivo_discovery_host PORT WEBROOT
+// Prints "listening PORT" once it accepts.
+#include "Discovery.h"
+#include "HeartbeatThread.h"
+#include "Perfdata.h"
+#include "SharedState.h"
+#include "Webserver.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <cstdio>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() != 3) {
+        std::fprintf(stderr, "usage: tarnivo_discovery_host PORT WEBROOT\n");
+        return 2;
+    }
+    setContentPath(arguments.at(2));
+    perfdata();
+    HeartbeatThread *heartbeat = new HeartbeatThread();
+    heartbeat->start();
+    Webserver server;
+    if (!server.listen(QHostAddress::AnyIPv4, quint16(arguments.at(1).toUInt()))) {
+        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
+        return 1;
+    }
+    intPort = server.serverPort();
+    Discovery::instance().setRunning(true);
+    std::printf("listening %u\n", unsigned(server.serverPort()));
+    std::fflush(stdout);
+    return application.exec();
+}

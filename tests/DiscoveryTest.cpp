@@ -1,0 +1,199 @@
+#include "Discovery.h"
+#include "PeerDocuments.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+namespace {
+platform::Adapter adapter(const char *address, const char *mask) {
+    platform::Adapter result;
+    result.address = address;
+    result.mask = mask;
+    return result;
+}
+
+HeartbeatProtocol::Answer version(const char *text) {
+    return {QStringLiteral("commandVersion"), QLatin1String(text), 0};
+}
+HeartbeatProtocol::Answer port(quint16 number) {
+    return {QStringLiteral("commandPort"), QString(), number};
+}
+
+// A discovery on a manual clock, on one subnet whose own address is 192.0.2.1.
+struct Fixture {
+    qint64 now = 1'000'000;
+    Discovery discovery;
+    explicit Fixture(Discovery::Settings settings = Discovery::Settings())
+        : discovery(
+              settings, [this] { return now; },
+              [] {
+                  return std::vector<platform::Adapter>{adapter("192.0.2.1", "255.255.255.0")};
+              }) {}
+    // A round as the heartbeat thread runs it: the request, the send, then the answers.
+    void round(const QStringList &answering) {
+        QVERIFY(discovery.look());
+        QCOMPARE(discovery.takeRound().size(), 1);
+        for (const QString &address : answering)
+            discovery.hear(QHostAddress(address), port(8080));
+    }
+    QStringList addresses() {
+        QStringList result;
+        for (const Peer &peer : discovery.peers())
+            result << peer.strAddress;
+        return result;
+    }
+};
+
+QJsonDocument json(const QString &text) {
+    return QJsonDocument::fromJson(text.toUtf8());
+}
+} // namespace
+
+class DiscoveryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void roundsGoToEachSubnetsBroadcastAddressOnly() {
+        const Discovery::Targets targets = Discovery::targetsOf({
+            adapter("192.168.1.10", "255.255.255.0"),
+            adapter("192.168.1.11", "255.255.255.0"), // same subnet: one broadcast
+            adapter("10.1.2.3", "255.0.0.0"),
+            adapter("198.18.7.9", "255.254.0.0"),
+            adapter("172.16.0.5", "0.0.0.0"),         // would be 255.255.255.255
+            adapter("200.1.1.1", "128.0.0.0"),        // so would this
+            adapter("100.64.0.1", "255.255.255.255"), // point to point
+            adapter("100.64.0.2", "255.255.255.254"),
+            adapter("192.168.9.1", "255.0.255.0"), // not a mask
+            adapter("", ""),
+            adapter("0.0.0.0", "255.255.255.0"),
+        });
+        QStringList broadcasts;
+        for (const QHostAddress &address : targets.broadcasts)
+            broadcasts << address.toString();
+        QCOMPARE(broadcasts, QStringList({"192.168.1.255", "10.255.255.255", "198.19.255.255"}));
+        QVERIFY(targets.ownAddresses.contains("100.64.0.1"));
+        QVERIFY(!targets.ownAddresses.contains("0.0.0.0"));
+    }
+
+    void aRoundNeedsTheMonitorRunningAndStartsAtMostOnceInTheGap() {
+        Fixture f;
+        int wakes = 0;
+        f.discovery.setSender([&wakes] { ++wakes; });
+        QVERIFY(!f.discovery.look());
+        QVERIFY(f.discovery.takeRound().isEmpty());
+        f.discovery.setRunning(true);
+        QVERIFY(f.discovery.look());
+        QCOMPARE(wakes, 1);
+        f.now += 4999;
+        QVERIFY(!f.discovery.look());
+        const QVector<QHostAddress> targets = f.discovery.takeRound();
+        QCOMPARE(targets, QVector<QHostAddress>{QHostAddress("192.0.2.255")});
+        QVERIFY(f.discovery.takeRound().isEmpty());
+        f.now += 1;
+        QVERIFY(f.discovery.look());
+        // Stopped before the heartbeat got to it: nothing is sent.
+        f.discovery.setRunning(false);
+        QVERIFY(f.discovery.takeRound().isEmpty());
+        f.now -= 60'000; // a clock set back does not block rounds for long
+        f.discovery.setRunning(true);
+        QVERIFY(f.discovery.look());
+        QCOMPARE(wakes, 3);
+    }
+
+    void answersMakeOnePeerPerAddressAndOwnAnswersMarkThisMachine() {
+        Fixture f;
+        f.discovery.setRunning(true);
+        f.round({});
+        f.discovery.hear(QHostAddress("192.0.2.7"), version("2.0"));
+        f.now += 10;
+        f.discovery.hear(QHostAddress("192.0.2.7"), port(0));
+        f.discovery.hear(QHostAddress("192.0.2.1"), version("1.1"));
+        const QVector<Peer> peers = f.discovery.peers();
+        QCOMPARE(peers.size(), 2);
+        QCOMPARE(peers.at(0).strAddress, QStringLiteral("192.0.2.1"));
+        QVERIFY(peers.at(0).boolThisMachine);
+        QCOMPARE(peers.at(0).intPort, -1);
+        QCOMPARE(peers.at(1).strVersion, QStringLiteral("2.0"));
+        QCOMPARE(peers.at(1).intPort, 0);
+        QCOMPARE(peers.at(1).intLastHeard - peers.at(1).intFirstHeard, 10);
+        QVERIFY(!peers.at(1).boolThisMachine);
+    }
+
+    void aPeerIsDroppedOnceItMissedThreeRounds() {
+        Fixture f;
+        f.discovery.setRunning(true);
+        f.round({"192.0.2.7", "192.0.2.8"});
+        for (int missed = 1; missed <= 3; ++missed) {
+            f.now += 5000;
+            f.round({"192.0.2.8"});
+            // Within a round's answer time its silence does not count yet.
+            QCOMPARE(f.addresses().size(), 2);
+            f.now += 1000;
+            QCOMPARE(f.addresses(), missed < 3 ? QStringList({"192.0.2.7", "192.0.2.8"})
+                                               : QStringList({"192.0.2.8"}));
+        }
+    }
+
+    void theListKeepsTheMostRecentlyHeardWithinItsBound() {
+        Discovery::Settings settings;
+        settings.intCapacity = 1024;
+        Fixture f(settings);
+        f.discovery.setRunning(true);
+        f.round({});
+        for (quint32 i = 0; i < 10'000; ++i) {
+            f.discovery.hear(QHostAddress(0x0A000000 + i), port(80));
+            // One early peer keeps answering, so it is never the oldest.
+            f.discovery.hear(QHostAddress("10.255.0.1"), port(80));
+        }
+        const QStringList kept = f.addresses();
+        QCOMPARE(kept.size(), 1024);
+        QVERIFY(kept.contains("10.255.0.1"));
+        QVERIFY(kept.contains("10.0.39.15")); // the last one, 10,000 - 1
+        QVERIFY(kept.contains("10.0.35.17")); // 10,000 - 1023
+        QVERIFY(!kept.contains("10.0.35.16"));
+    }
+
+    void theDocumentsCarryThePeersInTheirShapes() {
+        const Peer self{"192.0.2.1", 8080, "1.1", 1000, 2000, 1, true};
+        const Peer unknownPort{"192.0.2.5", -1, "1.1", 1000, 2000, 1, false};
+        const Peer stopped{"192.0.2.6", 0, "", 1000, 2000, 1, false};
+        const QJsonObject peers =
+            json(PeerDocuments::peers({self, unknownPort, stopped}, 1500, true, 5000)).object();
+        QCOMPARE(peers.value("lastLook").toString(), QStringLiteral("1970-01-01T00:00:01.500Z"));
+        const QJsonArray list = peers.value("peers").toArray();
+        QCOMPARE(list.at(0).toObject().value("port").toInt(), 8080);
+        QVERIFY(list.at(0).toObject().value("thisMachine").toBool());
+        QVERIFY(list.at(1).toObject().value("port").isNull());
+        QVERIFY(list.at(2).toObject().value("version").isNull());
+
+        // Only peers whose web server runs are targets.
+        const QJsonArray groups =
+            json(PeerDocuments::serviceDiscovery({self, unknownPort, stopped})).array();
+        QCOMPARE(groups.size(), 1);
+        QCOMPARE(groups.at(0).toObject().value("targets").toArray(), QJsonArray{"192.0.2.1:8080"});
+        QCOMPARE(groups.at(0).toObject().value("labels").toObject().value("__meta_tarnivo_version"),
+                 QJsonValue("1.1"));
+    }
+
+    void theRoutesLookOnlyWhenAskedTo() {
+        QVERIFY(Discovery::serves("/sd.json?x=1"));
+        QVERIFY(!Discovery::serves("/peers.jsonx"));
+        Discovery::Settings settings;
+        settings.intAnswerWaitMs = 0;
+        Fixture f(settings);
+        f.discovery.setRunning(true);
+        QVERIFY(json(f.discovery.document("/peers.json")).object().value("lastLook").isNull());
+        QVERIFY(json(f.discovery.document("/peers.json?strRequest=requestLook"))
+                    .object()
+                    .value("lastLook")
+                    .isString());
+        QVERIFY(!f.discovery.takeRound().isEmpty());
+        f.now += 5000;
+        QVERIFY(json(f.discovery.document("/sd.json")).isArray());
+        QVERIFY(!f.discovery.takeRound().isEmpty());
+    }
+};
+
+QTEST_APPLESS_MAIN(DiscoveryTest)
+#include "DiscoveryTest.moc"

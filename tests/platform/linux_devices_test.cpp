@@ -229,3 +229,29 @@ TEST_CASE("running totals: 64-bit adapter counts, disks by number, processors by
     if (!totals.processors.empty())
         CHECK_EQ(totals.processors[0].busyMicroseconds, 25250ull * 10000);
 }
+
+TEST_CASE("an adapter that appears or goes is seen at the next reading of the totals") {
+    namespace fs = std::filesystem;
+    const fs::path copy =
+        fs::temp_directory_path() / ("tarnivo-totals-" + std::to_string(getpid()));
+    fs::remove_all(copy);
+    fs::copy(tree, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    platform::setRootDirectory(copy.string());
+    const auto names = [] {
+        std::string list;
+        for (const platform::AdapterTotals &adapter : platform::totals().adapters)
+            list += adapter.description + " ";
+        return list;
+    };
+    CHECK_EQ(names(), std::string("eth0 wlan0 br#1 "));
+    fs::create_directories(copy / "sys/class/net/veth9");
+    std::ofstream(copy / "sys/class/net/veth9/type") << "1\n";
+    std::ofstream(copy / "proc/net/dev", std::ios::app)
+        << " veth9: 42 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    CHECK_EQ(names(), std::string("eth0 wlan0 br#1 veth9 "));
+    std::ofstream(copy / "proc/net/dev")
+        << "Inter-|\n face |\n  eth0: 1 1 0 0 0 0 0 0 1 1 0 0 0 0 0 0\n";
+    CHECK_EQ(names(), std::string("eth0 "));
+    platform::setRootDirectory("/");
+    fs::remove_all(copy);
+}

@@ -7,7 +7,10 @@
 #include "SystemFiles.h"
 #include "platform/Platform.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <unistd.h>
 
 namespace platform {
@@ -35,18 +38,83 @@ uint64_t ticksToMicroseconds(uint64_t ticks) {
     return ticks / hz * 1000000 + ticks % hz * 1000000 / hz;
 }
 
+// What changes only when devices come and go: which interfaces are adapters (not loopback),
+// their link speeds and the physical disks. Kept while the kernel lists the same interfaces and
+// block devices, for at most speedAge, so that a link that changes speed is soon seen; a scrape
+// then reads four kernel files and nothing else.
+struct DeviceSet {
+    std::string root;
+    std::vector<std::string> interfaces;
+    std::vector<std::string> blockDevices;
+    std::chrono::steady_clock::time_point takenAt;
+    std::map<std::string, uint64_t> adapterSpeeds; // interface -> bits per second
+    std::vector<std::string> disks;
+};
+constexpr std::chrono::seconds speedAge{10};
+
+DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interfaces,
+                        std::vector<std::string> blockDevices) {
+    DeviceSet set{root,
+                  std::move(interfaces),
+                  std::move(blockDevices),
+                  std::chrono::steady_clock::now(),
+                  {},
+                  linux_disks::physicalDiskNames(root)};
+    const std::string net = linux_files::underRoot(root, "/sys/class/net/");
+    for (const std::string &name : set.interfaces) {
+        const long long type = attribute(net + name + "/type");
+        if (type == loopbackType || (type < 0 && name == "lo"))
+            continue;
+        // The driver refuses the read, or says -1, when the link is down or its speed unknown;
+        // a speed it keeps from before the link went down is not taken either.
+        const long long megabits = attribute(net + name + "/speed");
+        const bool up = megabits > 0 && linux_files::readLine(net + name + "/operstate") == "up";
+        set.adapterSpeeds[name] = up ? static_cast<uint64_t>(megabits) * 1000000u : 0;
+    }
+    return set;
+}
+
+// The device set for the interfaces and block devices the kernel lists now.
+DeviceSet currentDeviceSet(const std::string &root, std::vector<std::string> interfaces,
+                           std::vector<std::string> blockDevices) {
+    // Never destroyed: a connection thread may still scrape while the process exits.
+    struct Cache {
+        std::mutex mutex; // guards set
+        DeviceSet set;
+    };
+    static Cache *const cache = new Cache;
+    {
+        std::lock_guard<std::mutex> lock(cache->mutex);
+        const DeviceSet &cached = cache->set;
+        if (cached.root == root && cached.interfaces == interfaces &&
+            cached.blockDevices == blockDevices &&
+            std::chrono::steady_clock::now() - cached.takenAt < speedAge)
+            return cached;
+    }
+    DeviceSet set = readDeviceSet(root, std::move(interfaces), std::move(blockDevices));
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    cache->set = set;
+    return set;
+}
+
 } // namespace
 
 Totals totals() {
     const std::string root = rootDirectory();
-    Totals result;
+    const auto interfaces = linux_proc::parseNetDev(rootedText(root, "/proc/net/dev"));
+    const auto stats = linux_proc::parseDiskstats(rootedText(root, "/proc/diskstats"));
+    std::vector<std::string> interfaceNames, blockNames;
+    for (const auto &row : interfaces)
+        interfaceNames.push_back(row.name);
+    for (const auto &row : stats)
+        blockNames.push_back(row.name);
+    const DeviceSet set = currentDeviceSet(root, interfaceNames, blockNames);
 
-    // The adapters of the adapter list: every interface but loopback. /proc/net/dev has the
-    // 64-bit counts of all of them in one read; each costs one or two attribute reads more.
-    const std::string net = linux_files::underRoot(root, "/sys/class/net/");
-    for (const auto &row : linux_proc::parseNetDev(rootedText(root, "/proc/net/dev"))) {
-        const long long type = attribute(net + row.name + "/type");
-        if (type == loopbackType || (type < 0 && row.name == "lo"))
+    Totals result;
+    // The adapters of the adapter list, with the 64-bit counts of /proc/net/dev.
+    for (const auto &row : interfaces) {
+        const auto speed = set.adapterSpeeds.find(row.name);
+        if (speed == set.adapterSpeeds.end())
             continue;
         AdapterTotals totals;
         totals.description = row.name;
@@ -54,19 +122,13 @@ Totals totals() {
         totals.transmitBytes = row.txBytes;
         totals.receivePackets = row.rxPackets;
         totals.transmitPackets = row.txPackets;
-        // The driver refuses the read, or says -1, when the link is down or its speed unknown;
-        // a speed it keeps from before the link went down is not taken either.
-        const long long megabits = attribute(net + row.name + "/speed");
-        if (megabits > 0 && linux_files::readLine(net + row.name + "/operstate") == "up")
-            totals.speed = static_cast<uint64_t>(megabits) * 1000000u;
+        totals.speed = speed->second;
         result.adapters.push_back(totals);
     }
 
-    const std::vector<std::string> disks = linux_disks::physicalDiskNames(root);
-    const auto stats = linux_proc::parseDiskstats(rootedText(root, "/proc/diskstats"));
-    for (uint32_t n = 0; n < disks.size(); ++n) {
+    for (uint32_t n = 0; n < set.disks.size(); ++n) {
         for (const auto &row : stats) {
-            if (row.name != disks[n])
+            if (row.name != set.disks[n])
                 continue;
             DiskTotals totals;
             totals.number = n;

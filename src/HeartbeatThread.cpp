@@ -75,9 +75,11 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
-            // Shared, so that a requester on the same machine can listen on the same port.
+            // The system's default, never exclusive: on Linux address reuse, so that a requester
+            // on this machine can listen on the port too; on Windows no SO_REUSEADDR, which
+            // would let any later socket that asks for it take the port's datagrams away.
             if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
-                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+                              QAbstractSocket::DefaultForPlatform)) {
                 pauseBeforeRetry();
                 continue;
             }

@@ -75,11 +75,13 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
-            // The system's default, never exclusive: on Linux address reuse, so that a requester
-            // on this machine can listen on the port too; on Windows no SO_REUSEADDR, which
-            // would let any later socket that asks for it take the port's datagrams away.
+            // Shared, never exclusive. ShareAddress alone is SO_REUSEADDR on Linux, so that a
+            // requester on this machine can listen on the port too, and Windows' default
+            // sharing there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds
+            // over a port that another program holds, and which socket then gets a datagram
+            // is undefined.
             if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
-                              QAbstractSocket::DefaultForPlatform)) {
+                              QAbstractSocket::ShareAddress)) {
                 pauseBeforeRetry();
                 continue;
             }

@@ -87,9 +87,13 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
-            // Shared, so that a requester on the same machine can listen on the same port.
+            // Shared, never exclusive. ShareAddress alone is SO_REUSEADDR on Linux, so that a
+            // requester on this machine can listen on the port too, and Windows' default
+            // sharing there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds
+            // over a port that another program holds, and which socket then gets a datagram
+            // is undefined.
             if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
-                              QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+                              QAbstractSocket::ShareAddress)) {
                 pauseBeforeRetry();
                 continue;
             }

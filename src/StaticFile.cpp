@@ -1,6 +1,9 @@
 #include "StaticFile.h"
 
-#include <QFileInfo>
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFile>
 #include <QStringList>
 
 bool StaticFile::isSafeFilePath(const QString &filePath) {
@@ -19,27 +22,50 @@ bool StaticFile::isSafeFilePath(const QString &filePath) {
     return !segments.contains(QStringLiteral(".."));
 }
 
-QString StaticFile::resolve(const QString &webRoot, const QString &filePath) {
+namespace {
+// Where the system says a path lies, with "/" between names.
+QString finalPath(const std::string &path) {
+    return QDir::fromNativeSeparators(QString::fromStdString(path));
+}
+
+// A Windows shell shortcut (.lnk) is a link only to the Explorer: the file system serves its
+// bytes, which name a place outside the web root and mean nothing to a browser. It is refused
+// by its header, whatever its name.
+bool isShellLink(QFile &file) {
+    static const char header[] = "\x4c\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0\x46";
+    const QByteArray start = file.peek(sizeof header - 1);
+    return start == QByteArray::fromRawData(header, sizeof header - 1);
+}
+} // namespace
+
+bool StaticFile::open(const QString &webRoot, const QString &filePath, QFile &file) {
     if (webRoot.isEmpty() || !isSafeFilePath(filePath))
-        return {};
-    QString root = QFileInfo(webRoot).canonicalFilePath();
+        return false;
+    QString root = finalPath(platform::finalPathOfDirectory(webRoot.toStdString()));
     if (root.isEmpty())
-        return {};
+        return false;
     if (!root.endsWith(QLatin1Char('/')))
         root += QLatin1Char('/');
-    const QFileInfo file(webRoot + filePath);
-    const QString canonical = file.canonicalFilePath();
+    const int descriptor = platform::openRegularFile((webRoot + filePath).toStdString());
+    if (descriptor < 0)
+        return false;
 #ifdef _WIN32
+    // Drive letters and file names compare without case, as the file system does.
     const Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
 #else
     const Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
 #endif
-    if (canonical.isEmpty() || !canonical.startsWith(root, fileNameCase))
-        return {};
-    // A directory, a FIFO (whose open would block the worker) or a device is no file to serve.
-    if (!QFileInfo(canonical).isFile())
-        return {};
-    return canonical;
+    const QString opened = finalPath(platform::finalPathOfFile(descriptor));
+    if (opened.isEmpty() || !opened.startsWith(root, fileNameCase) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        platform::closeFile(descriptor);
+        return false;
+    }
+    if (isShellLink(file)) {
+        file.close();
+        return false;
+    }
+    return true;
 }
 
 QString StaticFile::mediaType(const QString &filePath) {

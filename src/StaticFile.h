@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QFile;
+
 class StaticFile {
 public:
     // False for a decoded file path that could leave the web root or break a header: a ".."
@@ -12,10 +14,11 @@ public:
     // also a colon (drive letters, alternate data streams).
     static bool isSafeFilePath(const QString &filePath);
 
-    // The canonical path of the regular file that filePath names below webRoot, or empty when
-    // the path is unsafe, names nothing, names a directory or anything but a regular file, or
-    // resolves (through symbolic links too) to a place outside the web root.
-    static QString resolve(const QString &webRoot, const QString &filePath);
+    // Opens, into file, the regular file that filePath names below webRoot. False, and file
+    // left closed, when the path is unsafe, names nothing or anything but a regular file, is a
+    // shell shortcut, or the file actually opened lies outside the web root once every symbolic
+    // link and junction is followed (the check is made on the open file, not on its name).
+    static bool open(const QString &webRoot, const QString &filePath, QFile &file);
 
     // The media type for the extension after the last "." (case-insensitive); empty when the
     // extension is not one the dashboard uses, and then no "Content-Type" is sent at all.

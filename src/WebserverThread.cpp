@@ -135,9 +135,7 @@ void WebserverThread::serve(QTcpSocket &socket) {
     HttpResponse response = HttpResponse::route(request);
     QFile file;
     if (response.strType == QLatin1String("typeFile")) {
-        const QString path = StaticFile::resolve(contentPath(), response.strContent);
-        file.setFileName(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        if (!StaticFile::open(contentPath(), response.strContent, file)) {
             response = HttpResponse();
         } else {
             response.addFileHeaders(file.size(), StaticFile::mediaType(response.strContent),

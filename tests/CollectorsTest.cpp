@@ -9,6 +9,7 @@
 #include "StatusDocument.h"
 #include "Storage.h"
 #include "platform/Platform.h"
+#include "platform/windows_wine.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,6 +40,10 @@ quint64 meminfoBytes(const QString &field) {
 bool countersAvailable() {
     return !platform::counterNameList().empty() && platform::processorCount() > 0;
 }
+
+// Wine's counter service knows the object names but has no per-instance counters to add.
+const char wineHasNoInstanceCounters[] =
+    "Wine's counter service has no per-instance counters (such as Processor(0)) to add";
 
 void burnCpu(int milliseconds) {
     QElapsedTimer timer;
@@ -234,8 +239,11 @@ private slots:
         const Memory *pagefile = memoryTable.at(1);
         QCOMPARE(ram->strName, QStringLiteral("Physical"));
         QCOMPARE(pagefile->strName, QStringLiteral("Pagefile"));
-        QCOMPARE(ram->intTotal, physical);
-        QCOMPARE(pagefile->intTotal, physical + meminfoBytes(QStringLiteral("SwapTotal")));
+        // Wine rounds its totals to whole pages of its own: they can lie a page off MemTotal.
+        const qint64 slack = runningUnderWine() ? 4096 : 0;
+        QVERIFY(qAbs(qint64(ram->intTotal) - qint64(physical)) <= slack);
+        const quint64 withSwap = physical + meminfoBytes(QStringLiteral("SwapTotal"));
+        QVERIFY(qAbs(qint64(pagefile->intTotal) - qint64(withSwap)) <= slack);
         const qint64 available = qint64(meminfoBytes(QStringLiteral("MemAvailable")));
         // Other processes allocate and free memory between the two readings.
         QVERIFY(qAbs(qint64(ram->intFree) - available) < 256LL * 1024 * 1024);
@@ -246,6 +254,8 @@ private slots:
     void theFirstTwoPassesAfterAnInitReadZeroAndTheThirdCarriesFigures() {
         if (!countersAvailable())
             QSKIP("the counters of this system layer are not available yet");
+        if (runningUnderWine())
+            QSKIP(wineHasNoInstanceCounters);
         StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
         const qsizetype cores = processorUsages().size();
         QVERIFY(cores > 0);
@@ -276,6 +286,8 @@ private slots:
     void aPartlySetUpRecordDropsItsOldCountersBeforeAddingThemAgain() {
         if (!countersAvailable())
             QSKIP("the counters of this system layer are not available yet");
+        if (runningUnderWine())
+            QSKIP(wineHasNoInstanceCounters);
         Perfdata *counters = perfdata();
         const QString computer = Perfdata::computerName();
         platform::CounterHandle working = nullptr;

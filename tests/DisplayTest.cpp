@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QIcon>
+#include <QImage>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -120,6 +122,7 @@ private slots:
     void aFailedSelfTestLeavesNoListenerBehind();
     void openInBrowserOpensTheLocalRoot();
     void closingTheWindowWhileThreadsAreBusyEndsCleanly();
+    void theApplicationCarriesTheProgramIcon();
 };
 
 void TestDisplay::theWindowIsLaidOutAsDesigned() {
@@ -332,6 +335,20 @@ static void armChild() {
         QTimer::singleShot(0, driveChild);
 }
 Q_COREAPP_STARTUP_FUNCTION(armChild)
+
+void TestDisplay::theApplicationCarriesTheProgramIcon() {
+    // Main installs it: on Windows icon resource 102 of the executable (this test links the
+    // same icon), elsewhere the same picture from the Qt resource.
+    QApplication::setWindowIcon(QIcon());
+    Main main(qobject_cast<QApplication *>(QCoreApplication::instance()));
+    const QImage image = QApplication::windowIcon().pixmap(QSize(32, 32)).toImage();
+    QCOMPARE(image.size(), QSize(32, 32));
+    int opaque = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            opaque += image.pixelColor(x, y).alpha() > 0;
+    QVERIFY2(opaque > 100, qPrintable(QString::number(opaque)));
+}
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {

@@ -6,18 +6,25 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <filesystem>
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
 
 class TestStaticFile : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void onlyRegularFilesInsideTheRootResolve();
+    void onlyRegularFilesInsideTheRootOpen();
+    void shellShortcutsAreNeverServed();
+    void symbolicLinksAreFollowedOnlyWithinTheRoot();
     void mediaTypeFollowsTheLowerCasedExtension_data();
     void mediaTypeFollowsTheLowerCasedExtension();
 
 private:
     static void writeFile(const QString &path, const QByteArray &bytes);
+    // The bytes that StaticFile::open delivers, or "(refused)".
+    QByteArray served(const QString &webRoot, const QString &filePath);
     QTemporaryDir temp;
     QString root;
 };
@@ -28,6 +35,13 @@ void TestStaticFile::writeFile(const QString &path, const QByteArray &bytes) {
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
+QByteArray TestStaticFile::served(const QString &webRoot, const QString &filePath) {
+    QFile file;
+    if (!StaticFile::open(webRoot, filePath, file))
+        return file.isOpen() ? "(refused, but left open)" : "(refused)";
+    return file.readAll();
+}
+
 void TestStaticFile::initTestCase() {
     QVERIFY(temp.isValid());
     root = temp.path() + "/content";
@@ -35,30 +49,67 @@ void TestStaticFile::initTestCase() {
     writeFile(root + "/assets/menu.html", "<html>");
     writeFile(root + "/assets/sub/x.js", "x");
     writeFile(temp.path() + "/secret.txt", "secret");
-    QVERIFY(QFile::link(temp.path() + "/secret.txt", root + "/assets/outside.txt"));
-    QVERIFY(QFile::link(root + "/assets/menu.html", root + "/assets/inside.html"));
-    QVERIFY(QFile::link(temp.path(), root + "/assets/up"));
+#ifndef Q_OS_WIN
     QCOMPARE(mkfifo(QFile::encodeName(root + "/assets/pipe.txt").constData(), 0600), 0);
+#endif
 }
 
-void TestStaticFile::onlyRegularFilesInsideTheRootResolve() {
-    const QString menu = QFileInfo(root + "/assets/menu.html").canonicalFilePath();
-    QCOMPARE(StaticFile::resolve(root, "/assets/menu.html"), menu);
-    QCOMPARE(StaticFile::resolve(root, "/assets/inside.html"), menu);
-    QCOMPARE(StaticFile::resolve(root, "/assets/sub/x.js"),
-             QFileInfo(root + "/assets/sub/x.js").canonicalFilePath());
-    QVERIFY(StaticFile::resolve(root, "/assets/outside.txt").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/up/secret.txt").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/../../secret.txt").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/missing.js").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/sub").isEmpty());
-    QVERIFY(StaticFile::resolve(root, "/assets/pipe.txt").isEmpty());
-    QVERIFY(StaticFile::resolve(QString(), "/assets/menu.html").isEmpty());
-    QVERIFY(StaticFile::resolve(root + "/nowhere", "/assets/menu.html").isEmpty());
+void TestStaticFile::onlyRegularFilesInsideTheRootOpen() {
+    QCOMPARE(served(root, "/assets/menu.html"), QByteArray("<html>"));
+    QCOMPARE(served(root, "/assets/sub/x.js"), QByteArray("x"));
+    QCOMPARE(served(root, "/assets/../../secret.txt"), QByteArray("(refused)"));
+    QCOMPARE(served(root, "/assets/missing.js"), QByteArray("(refused)"));
+    QCOMPARE(served(root, "/assets/"), QByteArray("(refused)"));
+    QCOMPARE(served(root, "/assets/sub"), QByteArray("(refused)"));
+    QCOMPARE(served(QString(), "/assets/menu.html"), QByteArray("(refused)"));
+    QCOMPARE(served(root + "/nowhere", "/assets/menu.html"), QByteArray("(refused)"));
     // A root given with a trailing separator still confines to itself.
-    QCOMPARE(StaticFile::resolve(root + "/assets", "/menu.html"), menu);
-    QVERIFY(StaticFile::resolve(root + "/assets", "/../assets/menu.html").isEmpty());
+    QCOMPARE(served(root + "/assets", "/menu.html"), QByteArray("<html>"));
+    QCOMPARE(served(root + "/assets", "/../assets/menu.html"), QByteArray("(refused)"));
+#ifdef Q_OS_WIN
+    // The root as Windows programs name it: a drive letter, backslashes mixed with slashes.
+    const QString nativeRoot = QDir::toNativeSeparators(QFileInfo(root).absoluteFilePath());
+    QCOMPARE(served(nativeRoot, "/assets/menu.html"), QByteArray("<html>"));
+    QCOMPARE(served(nativeRoot.toLower(), "/assets/menu.html"), QByteArray("<html>"));
+#else
+    // A FIFO would block the worker in open(); it is no file to serve.
+    QCOMPARE(served(root, "/assets/pipe.txt"), QByteArray("(refused)"));
+#endif
+}
+
+void TestStaticFile::shellShortcutsAreNeverServed() {
+    // On Windows QFile::link makes a shortcut file; elsewhere its bytes are written by hand.
+    const QString shortcut = root + "/assets/outside.txt.lnk";
+#ifdef Q_OS_WIN
+    QVERIFY(QFile::link(temp.path() + "/secret.txt", shortcut));
+#else
+    writeFile(shortcut, QByteArray::fromHex("4c0000000114020000000000c000000000000046") +
+                            QByteArray(56, '\0'));
+#endif
+    QCOMPARE(served(root, "/assets/outside.txt.lnk"), QByteArray("(refused)"));
+    // The same header under an ordinary name, and a file that merely starts like it.
+    QVERIFY(QFile::copy(shortcut, root + "/assets/outside.txt"));
+    QCOMPARE(served(root, "/assets/outside.txt"), QByteArray("(refused)"));
+    writeFile(root + "/assets/short.bin", "L");
+    QCOMPARE(served(root, "/assets/short.bin"), QByteArray("L"));
+}
+
+void TestStaticFile::symbolicLinksAreFollowedOnlyWithinTheRoot() {
+    namespace fs = std::filesystem;
+    const fs::path assets = fs::path(root.toStdWString()) / L"assets";
+    const fs::path base = fs::path(temp.path().toStdWString());
+    std::error_code error;
+    fs::create_symlink(base / L"secret.txt", assets / L"out.txt", error);
+    if (error)
+        QSKIP(qPrintable("this system makes no symbolic links here: " +
+                         QString::fromStdString(error.message())));
+    fs::create_symlink(assets / L"menu.html", assets / L"in.html", error);
+    QVERIFY(!error);
+    fs::create_directory_symlink(base, assets / L"up", error);
+    QVERIFY(!error);
+    QCOMPARE(served(root, "/assets/out.txt"), QByteArray("(refused)"));
+    QCOMPARE(served(root, "/assets/up/secret.txt"), QByteArray("(refused)"));
+    QCOMPARE(served(root, "/assets/in.html"), QByteArray("<html>"));
 }
 
 void TestStaticFile::mediaTypeFollowsTheLowerCasedExtension_data() {

@@ -114,4 +114,17 @@ enum class WaitResult { Readable, Woken, TimedOut, Failed };
 // it) or timeoutMs has passed (-1: no time-out). A wake-up wins over data that arrived at once.
 WaitResult waitReadable(intptr_t socket, WakerHandle waker, int timeoutMs);
 
+// Files for reading, as C runtime descriptors (what QFile::open(int) adopts). Paths are UTF-8;
+// on Windows "/" and "\\" both separate. Final paths use "/" and name the file after every
+// symbolic link and junction ("C:/dir/file", "//server/share/file").
+// The regular file at path, following links; -1 when it cannot be opened or is anything but a
+// regular file (a directory, FIFO or device). Never blocks on a FIFO.
+int openRegularFile(const std::string &path);
+// Where an open descriptor's file really lies (GetFinalPathNameByHandleW, /proc/self/fd).
+// Empty on failure.
+std::string finalPathOfFile(int descriptor);
+// Where the directory at path really lies; empty when it is none or cannot be opened.
+std::string finalPathOfDirectory(const std::string &path);
+void closeFile(int descriptor);
+
 } // namespace platform

@@ -1,0 +1,124 @@
+// Files of the web root, opened so that the caller can tell where the open file really lies:
+// after symbolic links, junctions and drive mappings, not where its name seemed to point.
+#include "platform/Platform.h"
+
+#ifdef _WIN32
+#include "platform/windows/WindowsText.h"
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+
+namespace platform {
+
+#ifdef _WIN32
+namespace {
+// "\\?\C:\dir" or "\\?\UNC\server\share\dir" as the usual "C:/dir" or "//server/share/dir".
+std::string finalPathOfHandle(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(handle, &path[0], DWORD(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = GetFinalPathNameByHandleW(handle, &path[0], DWORD(path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (length == 0 || length >= path.size())
+        return {};
+    path.resize(length);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\\\" + path.substr(8);
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path = path.substr(4);
+    std::replace(path.begin(), path.end(), L'\\', L'/');
+    return wideToUtf8(path.data(), path.size());
+}
+} // namespace
+
+int openRegularFile(const std::string &path) {
+    const HANDLE handle = CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    // Without backup semantics a directory does not open at all; devices and pipes do.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(handle);
+        return -1;
+    }
+    const int descriptor = _open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0)
+        CloseHandle(handle);
+    return descriptor;
+}
+
+std::string finalPathOfFile(int descriptor) {
+    const intptr_t handle = _get_osfhandle(descriptor);
+    if (handle == -1)
+        return {};
+    return finalPathOfHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+std::string finalPathOfDirectory(const std::string &path) {
+    const HANDLE handle = CreateFileW(utf8ToWide(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    std::string result = finalPathOfHandle(handle);
+    CloseHandle(handle);
+    return result;
+}
+
+void closeFile(int descriptor) {
+    _close(descriptor);
+}
+#else
+int openRegularFile(const std::string &path) {
+    // Non-blocking, so that a FIFO cannot hold the caller in open() waiting for a writer.
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return -1;
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        return -1;
+    }
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    return descriptor;
+}
+
+std::string finalPathOfFile(int descriptor) {
+    char target[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || size_t(length) >= sizeof target)
+        return {};
+    return std::string(target, size_t(length));
+}
+
+std::string finalPathOfDirectory(const std::string &path) {
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return {};
+    struct stat info;
+    if (stat(resolved, &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    return resolved;
+}
+
+void closeFile(int descriptor) {
+    close(descriptor);
+}
+#endif
+
+} // namespace platform

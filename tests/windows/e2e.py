@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""The packed Windows program, end to end under Wine.
+
+Unpacks the zip, starts tarnivo.exe on the X display in $DISPLAY, types a free port into the
+window titled "Tarnivo" and presses Start, then asks every route and compares the answers
+with those of the Linux build's listener (tarnivo_httpd_bench) on the same web root: byte for
+byte where the answer does not depend on the machine, by structure for the status document.
+Asks the heartbeat on UDP 49497 from a network namespace of its own (a veth pair in
+198.18.0.0/30), presses Stop, closes the window and expects exit code 0.
+
+Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
+own. Exits non-zero on the first failed check.
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+import zipfile
+
+HEARTBEAT = 49497
+checks = 0
+
+
+def say(text):
+    print(f"e2e: {text}", flush=True)
+
+
+def check(condition, what, detail=""):
+    global checks
+    if not condition:
+        say(f"FAIL {what}" + (f"\n{detail}" if detail else ""))
+        sys.exit(1)
+    checks += 1
+    say(f"ok   {what}")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def fetch(port, target, timeout=10):
+    """The whole answer to one HTTP/1.0 request, as bytes; b"" when nobody answers."""
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+            s.sendall(f"GET {target} HTTP/1.0\r\n\r\n".encode())
+            data = b""
+            while True:
+                piece = s.recv(65536)
+                if not piece:
+                    return data
+                data += piece
+    except OSError:
+        return b""
+
+
+def wait_for(what, probe, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        result = probe()
+        if result:
+            return result
+        time.sleep(0.5)
+    check(False, what, f"not within {seconds} s")
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout.strip()
+
+
+# Button centres in the window's client area: the menu bar's height, then the fixed positions
+# of the settings group (10, 10) and its buttons.
+MENU_BAR = int(os.environ.get("TARNIVO_MENU_BAR", "20"))
+PORT = (10 + 10 + 75, MENU_BAR + 10 + 20 + 10)
+START = (10 + 10 + 35, MENU_BAR + 10 + 50 + 11)
+STOP = (10 + 90 + 35, MENU_BAR + 10 + 50 + 11)
+
+
+def click(window, point):
+    xdotool("mousemove", "--window", window, str(point[0]), str(point[1]))
+    xdotool("click", "1")
+
+
+def split(answer):
+    head, _, body = answer.partition(b"\r\n\r\n")
+    return head.split(b"\r\n"), body
+
+
+def skeleton(xml):
+    """The status document with every figure and text replaced, one record per kind."""
+    text = re.sub(r">[^<]+<", "><", xml.decode())
+    seen, kinds = set(), []
+    for record in re.findall(r"<(\w+)>((?:<str|<int)[^/]*?(?:</\w+>)+?)</\1>", text):
+        if record[0] not in seen:
+            seen.add(record[0])
+            kinds.append(record[0] + ":" + record[1])
+    return kinds
+
+
+def records(xml, kind):
+    return re.findall(rf"<{kind}>(.*?)</{kind}>", xml.decode(), re.S)
+
+
+def field(record, name):
+    match = re.search(rf"<{name}>(.*?)</{name}>", record, re.S)
+    return match.group(1) if match else None
+
+
+def heartbeat(request, netns_pid):
+    """Sends request from 198.18.0.2:49497 in the requester's namespace; the reply or b""."""
+    code = (
+        "import socket,sys\n"
+        "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+        f"s.bind(('198.18.0.2',{HEARTBEAT}));s.settimeout(5)\n"
+        f"s.sendto(sys.stdin.buffer.read(),('198.18.0.1',{HEARTBEAT}))\n"
+        "try:\n d,a=s.recvfrom(4096)\n"
+        f" sys.stdout.buffer.write(d if a[1]=={HEARTBEAT} else b'wrong port')\n"
+        "except socket.timeout: pass\n")
+    result = subprocess.run(["nsenter", "-t", str(netns_pid), "-n", sys.executable, "-c", code],
+                            input=request, capture_output=True)
+    return result.stdout
+
+
+def requester_namespace():
+    """A second namespace joined to this one by a veth pair; returns the pid that holds it."""
+    holder = subprocess.Popen(["unshare", "-n", "sleep", "600"])
+    time.sleep(0.3)
+    run = lambda *a: subprocess.run(a, check=True)
+    run("ip", "link", "add", "wine2e0", "type", "veth", "peer", "name", "wine2e1")
+    run("ip", "link", "set", "wine2e1", "netns", str(holder.pid))
+    run("ip", "addr", "add", "198.18.0.1/30", "dev", "wine2e0")
+    run("ip", "link", "set", "wine2e0", "up")
+    enter = ["nsenter", "-t", str(holder.pid), "-n"]
+    run(*enter, "ip", "addr", "add", "198.18.0.2/30", "dev", "wine2e1")
+    run(*enter, "ip", "link", "set", "wine2e1", "up")
+    run(*enter, "ip", "link", "set", "lo", "up")
+    return holder
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--zip", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--reference", required=True, help="Linux build directory")
+    parser.add_argument("--screenshot", help="PNG of the running window")
+    args = parser.parse_args()
+
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    with zipfile.ZipFile(args.zip) as z:
+        z.extractall(args.work)
+    app = os.path.join(args.work, os.listdir(args.work)[0])
+    exe = os.path.join(app, "tarnivo.exe")
+    check(os.path.isfile(exe), "the zip holds tarnivo.exe")
+
+    reference_port, port = free_port(), free_port()
+    bench = os.path.join(args.reference, "tarnivo_httpd_bench")
+    check(os.access(bench, os.X_OK), f"the Linux listener {bench} is built")
+    # Made first, so that the adapter it adds is among those both programs list.
+    holder = requester_namespace()
+    reference = subprocess.Popen([bench, str(reference_port), os.path.join(app, "content")],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = subprocess.Popen(["wine", exe], cwd=app, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        started = time.time()
+        window = wait_for("the window titled Tarnivo appears",
+                          lambda: xdotool("search", "--name", "^Tarnivo$").split("\n")[0], 120)
+        say(f"window {window} after {time.time() - started:.1f} s")
+        time.sleep(2)
+        # Keys go through the X test extension to whatever a click has focused, as a user's do.
+        click(window, PORT)
+        xdotool("key", "ctrl+a")
+        xdotool("type", "--delay", "50", str(port))
+        click(window, START)
+        wait_for(f"the program answers on port {port} after Start", lambda: fetch(port, "/"), 30)
+        wait_for("the reference answers", lambda: fetch(reference_port, "/"), 30)
+
+        for target in ["/", "/assets/menu.html", "/src/app.js", "/nothing", "/assets/missing.js",
+                       "/assets/../../tarnivo.exe"]:
+            mine, theirs = fetch(port, target), fetch(reference_port, target)
+            check(mine == theirs and mine, f"{target} byte for byte as on Linux",
+                  f"Windows: {mine[:300]!r}\nLinux:   {theirs[:300]!r}")
+
+        fetch(port, "/menu.xml?strRequest=requestInit")
+        fetch(reference_port, "/menu.xml?strRequest=requestInit")
+        time.sleep(3)
+        mine = fetch(port, "/menu.xml?strRequest=requestRead")
+        theirs = fetch(reference_port, "/menu.xml?strRequest=requestRead")
+        (mine_head, mine_body), (their_head, their_body) = split(mine), split(theirs)
+        length = lambda head: [h for h in head if not h.startswith(b"Content-Length")]
+        check(length(mine_head) == length(their_head), "status document head as on Linux",
+              f"{mine_head}\n{their_head}")
+        check(skeleton(mine_body) == skeleton(their_body), "status document structure as on Linux",
+              f"{skeleton(mine_body)}\n{skeleton(their_body)}")
+        memory = records(mine_body, "Memory")
+        check([field(r, "strName") for r in memory] == ["Physical", "Pagefile"],
+              "memory: Physical and Pagefile")
+        check(int(field(memory[0], "intTotal")) > 0, f"memory total {field(memory[0], 'intTotal')}")
+        adapters = [field(r, "strName") for r in records(mine_body, "Network")]
+        check("wine2e0" in adapters, f"Wine's adapters: {adapters}")
+        processors = records(mine_body, "Processor")
+        check(len(processors) == os.cpu_count(), f"{len(processors)} processors")
+        disks = records(mine_body, "Storage")
+        # The document names no volumes; which ones lie on disk 0 (C:\\ under Wine) decides
+        # its counter instance, which windows_devices_test checks.
+        check(len(disks) >= 1, f"{len(disks)} physical disk(s), disk 0 first", mine_body[:2000])
+
+        if args.screenshot:
+            subprocess.run(f"xwd -silent -id {window} | xwdtopnm 2>/dev/null | pnmtopng > "
+                           f"'{args.screenshot}'", shell=True, check=True)
+            say(f"screenshot in {args.screenshot}")
+
+        frame = b"Start:Heartbeat\nstrType:typeRequest\nstrCommand:%s\nStop:Heartbeat"
+        check(heartbeat(frame % b"commandVersion", holder.pid) ==
+              b"Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandVersion\n"
+              b"strVersion:1.1\nStop:Heartbeat", "heartbeat version from another host")
+        check(heartbeat(frame % b"commandPort", holder.pid) ==
+              b"Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\n"
+              b"intPort:%d\nStop:Heartbeat" % port, f"heartbeat port {port}")
+
+        click(window, STOP)
+        wait_for("Stop closes the port", lambda: not fetch(port, "/", timeout=2), 20)
+        check(True, "Stop closes the port")
+        # Alt+F4 asks the window to close, as the user's close button does.
+        click(window, PORT)
+        xdotool("key", "alt+F4")
+        code = program.wait(timeout=60)
+        check(code == 0, f"closing the window ends the program with exit code {code}")
+    finally:
+        holder.kill()
+        for process in (program, reference):
+            if process.poll() is None:
+                process.kill()
+    say(f"{checks} checks passed")
+
+
+if __name__ == "__main__":
+    main()

@@ -6,6 +6,7 @@
 // Input: the decoded file path as UTF-8.
 #include "FuzzCheck.h"
 #include "StaticFile.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,14 @@ QString realPath(const QString &path) {
     if (!::realpath(QFile::encodeName(path).constData(), resolved))
         return {};
     return QFile::decodeName(resolved);
+}
+
+// Where the file the server would send really lies: empty when StaticFile refuses the path.
+QString resolve(const QString &root, const QString &filePath) {
+    QFile file;
+    if (!StaticFile::open(root, filePath, file))
+        return {};
+    return QString::fromStdString(platform::finalPathOfFile(file.handle()));
 }
 
 void checkResolved(const QString &filePath, const QString &resolved) {
@@ -91,17 +100,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     canonicalRoot = webRoot + QLatin1Char('/');
 
     // The tree works as meant: the start page resolves, the links out do not.
-    FUZZ_CHECK(!StaticFile::resolve(webRoot, QStringLiteral("/assets/menu.html")).isEmpty());
-    FUZZ_CHECK(StaticFile::resolve(webRoot, QStringLiteral("/src/s.txt")).isEmpty());
+    FUZZ_CHECK(!resolve(webRoot, QStringLiteral("/assets/menu.html")).isEmpty());
+    FUZZ_CHECK(resolve(webRoot, QStringLiteral("/src/s.txt")).isEmpty());
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QString filePath =
         QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString resolved = StaticFile::resolve(webRoot, filePath);
+    const QString resolved = resolve(webRoot, filePath);
     checkResolved(filePath, resolved);
-    const QString resolvedByLink = StaticFile::resolve(webRootByLink, filePath);
+    const QString resolvedByLink = resolve(webRootByLink, filePath);
     checkResolved(filePath, resolvedByLink);
     // The root's own name does not change what a path names.
     FUZZ_CHECK(resolved == resolvedByLink);

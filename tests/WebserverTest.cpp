@@ -194,6 +194,7 @@ private slots:
     void aHugeFileReachesASlowReaderWhileMemoryStaysFlat();
     void aTransferIsCutOnlyWhenTheClientStopsTakingData();
     void connectionsBeyondTheCapsWaitOrAreClosedAtOnce();
+    void queuedConnectionsAreClosedAtTheirDeadline();
     void peerAddressNamesTheConnectedClient();
 
 private:
@@ -559,6 +560,47 @@ void TestWebserver::connectionsBeyondTheCapsWaitOrAreClosedAtOnce() {
 
     QCOMPARE(await(holder).head, notFound);
     QVERIFY(await(sameHost).head.startsWith("HTTP/1.0 302 "));
+}
+
+void TestWebserver::queuedConnectionsAreClosedAtTheirDeadline() {
+    // One worker, held by a client that takes none of a large file; the deadline of the
+    // waiting connections runs from their accept, not from a worker picking them up.
+    const int deadline = 500;
+    server->setLimits(1, 1, 8);
+    server->setTimeouts({deadline, 3000});
+    {
+        QFile large(root + "/assets/large.bin");
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        QVERIFY(large.resize(64 * 1024 * 1024));
+    }
+    std::unique_ptr<QTcpSocket> idle;
+    auto holding = std::async(std::launch::async, [this, &idle] {
+        idle = std::make_unique<QTcpSocket>();
+        idle->setReadBufferSize(1024);
+        idle->connectToHost(QHostAddress::LocalHost, client.port);
+        idle->waitForConnected(10000);
+        idle->write(get("/assets/large.bin"));
+        idle->waitForBytesWritten(10000);
+    });
+    await(holding);
+    QVERIFY(QTest::qWaitFor([this] { return server->runningConnections() == 1; }, 5000));
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::future<Reply>> waiting;
+    for (int i = 0; i < 3; ++i)
+        waiting.push_back(ask(client, get("/")));
+    QVERIFY(QTest::qWaitFor([this] { return server->queuedConnections() == 3; }, 5000));
+    for (auto &reply : waiting) {
+        const Reply closed = await(reply);
+        QVERIFY(closed.connected);
+        QCOMPARE(closed.head, QByteArray());
+    }
+    QVERIFY2(timer.elapsed() >= deadline - 100 && timer.elapsed() < deadline + 700,
+             QByteArray::number(timer.elapsed()));
+    QCOMPARE(server->queuedConnections(), 0);
+    QCOMPARE(server->runningConnections(), 1);
+    idle.reset();
+    QFile::remove(root + "/assets/large.bin");
 }
 
 void TestWebserver::peerAddressNamesTheConnectedClient() {

@@ -12,16 +12,16 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSet>
 #include <QTcpSocket>
-#include <QWaitCondition>
 
 namespace {
 
-// The connection threads alive in the process, guarded by runningMutex; runningDone is
-// signalled whenever the count drops, for waitForAll() at exit.
+// Guards intRunning (the threads that have not yet ended run()) and liveThreads (every thread
+// object not yet deleted, for waitForAll()).
 QMutex runningMutex;
-QWaitCondition runningDone;
 int intRunning = 0;
+QSet<WebserverThread *> liveThreads;
 
 // The head is read within this many bytes (a chunk that crosses the budget is still read whole).
 constexpr qint64 headBudget = 4096;
@@ -46,6 +46,7 @@ WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits, QDeadli
     QMutexLocker lock(&runningMutex);
     ++intRunning;
     boolCounted = true;
+    liveThreads.insert(this);
     lock.unlock();
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     setEventDispatcher(new QuietEventDispatcher);
@@ -54,6 +55,8 @@ WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits, QDeadli
 WebserverThread::~WebserverThread() {
     // A thread that could not be started never reached the end of run().
     leave();
+    QMutexLocker lock(&runningMutex);
+    liveThreads.remove(this);
     intSocket = 0;
 }
 
@@ -63,7 +66,6 @@ void WebserverThread::leave() {
         return;
     boolCounted = false;
     --intRunning;
-    runningDone.wakeAll();
 }
 
 int WebserverThread::runningCount() {
@@ -72,13 +74,16 @@ int WebserverThread::runningCount() {
 }
 
 bool WebserverThread::waitForAll(int msecs) {
-    QDeadlineTimer deadline(msecs);
+    const QDeadlineTimer deadline(msecs);
     QMutexLocker lock(&runningMutex);
-    while (intRunning > 0) {
-        if (!runningDone.wait(&runningMutex, deadline))
-            break;
+    const QList<WebserverThread *> threads = liveThreads.values();
+    lock.unlock();
+    // The objects stay valid while this waits: they are deleted only on this (the GUI) thread.
+    for (WebserverThread *thread : threads) {
+        if (!thread->wait(deadline))
+            return false;
     }
-    return intRunning == 0;
+    return true;
 }
 
 void WebserverThread::run() {

@@ -30,11 +30,13 @@ public:
     WebserverThread(qintptr intSocket, const Timeouts &timeouts, QDeadlineTimer requestDeadline);
     ~WebserverThread() override;
 
-    // Waits until no connection thread is running any more, at most msecs; true when none is.
-    // Used at exit, so that nothing is torn down under a thread that still serves.
+    // Waits until every connection thread has finished, at most msecs; true when all have.
+    // A thread counts as finished only once it is through the framework's finishing code too
+    // (which still reports to the GUI thread), so that exit can tear down what that code uses.
+    // Call it on the GUI thread, which is where finished threads are deleted.
     static bool waitForAll(int msecs);
 
-    // Connection threads counted from construction to the end of run(); see waitForAll().
+    // Connection threads from construction to the end of run().
     static int runningCount();
 
 public slots:

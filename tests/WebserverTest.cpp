@@ -195,6 +195,7 @@ private slots:
     void aTransferIsCutOnlyWhenTheClientStopsTakingData();
     void connectionsBeyondTheCapsWaitOrAreClosedAtOnce();
     void queuedConnectionsAreClosedAtTheirDeadline();
+    void waitingForAllWaitsUntilTheThreadsHaveFinished();
     void peerAddressNamesTheConnectedClient();
 
 private:
@@ -601,6 +602,23 @@ void TestWebserver::queuedConnectionsAreClosedAtTheirDeadline() {
     QCOMPARE(server->runningConnections(), 1);
     idle.reset();
     QFile::remove(root + "/assets/large.bin");
+}
+
+void TestWebserver::waitingForAllWaitsUntilTheThreadsHaveFinished() {
+    // Connections that all end at once: once the wait is over, every thread has also been
+    // through its finishing code, which reports to the listener.
+    server->setTimeouts({200, 30000});
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::future<Reply>> silent;
+        for (int i = 0; i < 8; ++i)
+            silent.push_back(ask(client, QByteArray()));
+        QVERIFY(QTest::qWaitFor([this] { return server->runningConnections() == 8; }, 5000));
+        QVERIFY(WebserverThread::waitForAll(5000));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(server->runningConnections(), 0);
+        for (auto &reply : silent)
+            await(reply);
+    }
 }
 
 void TestWebserver::peerAddressNamesTheConnectedClient() {

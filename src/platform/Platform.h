@@ -7,6 +7,7 @@
 // root directory, so that its parsers can be run on fixture trees.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ CounterHandle addCounter(QueryHandle query, const std::string &path); // null on
 void collectQuery(QueryHandle query);
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags); // 0 on failure
 void removeCounter(CounterHandle counter);
+// How many counters the query holds now: added and not yet removed.
+size_t counterCount(QueryHandle query);
 
 // One network adapter as the adapter list (GetAdaptersInfo) and its interface row
 // (GetIfEntry) describe it. Texts are untrimmed; speed is bits per second, 0 when unknown.

@@ -263,18 +263,24 @@ void TestDisplay::openInBrowserOpensTheLocalRoot() {
 
 void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {
     // The whole program runs in a child process (this test program, in child mode), starts the
-    // server, leaves connections and a device scan in progress, and closes its window.
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNIVO_EXIT_CHILD", "1");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    QVERIFY(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    QVERIFY2(output.contains("child: closing the window while busy"), output.constData());
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.exitCode() == 0, output.constData());
+    // server, leaves connections and a device scan in progress, and closes its window: once
+    // with a connection too slow to wait for, then again and again with connections that end
+    // just while the program waits for them, so that their threads are still finishing when
+    // the application object goes.
+    const QStringList modes = QStringList{"busy"} + QStringList(12, "ending");
+    for (const QString &mode : modes) {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TARNIVO_EXIT_CHILD", mode);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(output.contains("child: closing the window while busy"), output.constData());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, output.constData());
+    }
 }
 
 // Child mode: drives the real program from inside once its application object exists.
@@ -296,6 +302,22 @@ static void driveChild() {
         return;
     }
     busyClients = new QList<QTcpSocket *>();
+    if (qEnvironmentVariable("TARNIVO_EXIT_CHILD") == QLatin1String("ending")) {
+        // Clients that send nothing: their threads all answer at the end of the read wait,
+        // a little after the window has closed.
+        for (int i = 0; i < 16; ++i) {
+            auto *client = new QTcpSocket();
+            client->connectToHost(QHostAddress::LocalHost, port);
+            client->waitForConnected(1000);
+            *busyClients << client;
+        }
+        QTimer::singleShot(900, [] {
+            std::printf("child: closing the window while busy\n");
+            std::fflush(stdout);
+            display->close();
+        });
+        return;
+    }
     // One client trickles a request head and never finishes it; others ask for a device scan
     // and for the start page and never read the answers.
     const QList<QByteArray> requests = {

@@ -7,6 +7,7 @@
 // root directory, so that its parsers can be run on fixture trees.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ CounterHandle addCounter(QueryHandle query, const std::string &path); // null on
 void collectQuery(QueryHandle query);
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags); // 0 on failure
 void removeCounter(CounterHandle counter);
+// How many counters the query holds now: added and not yet removed.
+size_t counterCount(QueryHandle query);
 
 // One network adapter as the adapter list (GetAdaptersInfo) and its interface row
 // (GetIfEntry) describe it. Texts are untrimmed; speed is bits per second, 0 when unknown.
@@ -99,6 +102,9 @@ std::vector<std::string> volumesOfDisk(uint32_t n);
 std::string peerAddress(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
+// Ends the sending side of a connected socket (the peer reads the end of the data) while the
+// receiving side stays open.
+void shutdownSending(intptr_t descriptor);
 
 // Ending a blocking socket wait from another thread. A waker is a descriptor of its own (an
 // event counter on Linux, a loopback datagram socket on Windows) that waitReadable() watches

@@ -314,8 +314,11 @@ TEST_CASE("handles through the platform interface are checked before use") {
     platform::collectQuery(query);
     platform::collectQuery(&unrelated);
     CHECK_EQ(platform::formattedCounterValue(counter, rateFlags), 0);
+    CHECK_EQ(platform::counterCount(query), size_t(1));
+    CHECK_EQ(platform::counterCount(&unrelated), size_t(0));
     platform::removeCounter(counter);
     platform::removeCounter(counter);
     CHECK_EQ(platform::formattedCounterValue(counter, rateFlags), 0);
+    CHECK_EQ(platform::counterCount(query), size_t(0));
     platform::setRootDirectory("/");
 }

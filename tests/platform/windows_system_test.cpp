@@ -184,7 +184,9 @@ TEST_CASE("system up time read through the query agrees with the tick count") {
     const int64_t ticks = int64_t(GetTickCount64() / 1000);
     CHECK(seconds > 0);
     CHECK(seconds >= ticks - 2 && seconds <= ticks + 2);
+    CHECK_EQ(platform::counterCount(query), size_t(1));
     platform::removeCounter(upTime);
+    CHECK_EQ(platform::counterCount(query), size_t(0));
 }
 
 TEST_CASE("a counter for an instance that does not exist is refused, as on Linux") {

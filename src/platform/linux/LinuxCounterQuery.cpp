@@ -332,4 +332,9 @@ bool LinuxCounterQuery::remove(uint64_t number) {
     return counters.erase(number) > 0;
 }
 
+size_t LinuxCounterQuery::count() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return counters.size();
+}
+
 } // namespace platform

@@ -42,6 +42,8 @@ public:
     int64_t value(uint64_t counter, uint32_t flags) const;
     // False when the query does not hold the counter.
     bool remove(uint64_t counter);
+    // The counters held now.
+    size_t count() const;
 
 private:
     enum class Kind {

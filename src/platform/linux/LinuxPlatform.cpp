@@ -144,6 +144,10 @@ void removeCounter(CounterHandle counter) {
     owner->remove(reinterpret_cast<uintptr_t>(counter));
 }
 
+size_t counterCount(QueryHandle query) {
+    return knownQuery(query) ? static_cast<LinuxCounterQuery *>(query)->count() : 0;
+}
+
 std::vector<Adapter> adapters() {
     const std::string root = rootDirectory();
     return linux_adapters::readAdapters(

@@ -3,6 +3,8 @@
 #include "platform/Platform.h"
 #include "platform/windows/WindowsText.h"
 
+#include <map>
+#include <mutex>
 #include <pdh.h>
 #include <pdhmsg.h>
 
@@ -10,6 +12,11 @@ namespace platform {
 
 namespace {
 constexpr DWORD NAME_CAPACITY = 256;
+
+// The query of every counter added and not yet removed, for counterCount(): the counter
+// service itself does not tell. Guarded by heldMutex.
+std::mutex heldMutex;
+std::map<CounterHandle, QueryHandle> held;
 } // namespace
 
 std::string counterNameList() {
@@ -58,6 +65,8 @@ CounterHandle addCounter(QueryHandle query, const std::string &path) {
     PDH_HCOUNTER counter = nullptr;
     if (PdhAddCounterW(query, widePath.c_str(), 0, &counter) != ERROR_SUCCESS)
         return nullptr;
+    std::lock_guard<std::mutex> lock(heldMutex);
+    held[counter] = query;
     return counter;
 }
 
@@ -80,8 +89,19 @@ int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
 }
 
 void removeCounter(CounterHandle counter) {
-    if (counter != nullptr)
-        PdhRemoveCounter(counter);
+    if (counter == nullptr)
+        return;
+    PdhRemoveCounter(counter);
+    std::lock_guard<std::mutex> lock(heldMutex);
+    held.erase(counter);
+}
+
+size_t counterCount(QueryHandle query) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    size_t count = 0;
+    for (const auto &entry : held)
+        count += entry.second == query ? 1 : 0;
+    return count;
 }
 
 } // namespace platform

@@ -193,6 +193,29 @@ private slots:
         QVERIFY(adapter.counterBytesRead && adapter.counterPacketsWrite);
     }
 
+    // The whole document on the fixture tree, sampled three times, with the identifiers masked:
+    // every field, its width and its order as the dashboard has always read them.
+    void theDocumentOfTheFixtureTreeIsAsRecorded() {
+        platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+        struct LiveRoot {
+            ~LiveRoot() { platform::setRootDirectory("/"); }
+        } liveRoot;
+        StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+        for (int pass = 0; pass < 3; ++pass)
+            PerfdataThread::samplePass();
+        QString document =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        document.replace(QRegularExpression(QStringLiteral("<strIdent>[0-9a-f]{32}</strIdent>")),
+                         QStringLiteral("<strIdent/>"));
+        QFile recorded(QStringLiteral(TARNIVO_FIXTURES "/linux/workstation.menu.xml"));
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QCOMPARE(document, QString::fromUtf8(recorded.readAll()));
+        QMutexLocker locker(&storageMutex);
+        QVERIFY(!storageTable.isEmpty());
+        for (const Storage *disk : std::as_const(storageTable))
+            QVERIFY2(disk->counterUsage, "every disk of the tree has its counters");
+    }
+
     void percentagesAboveOneHundredAreCappedAndRatesAreNot() {
         Processor core(0, QStringLiteral("cpu"), QStringLiteral("family"));
         core.store(100500);

@@ -80,8 +80,9 @@ void appendRecord(QString &out, const Network &record) {
     appendText(out, QLatin1String("strSubnetmask"), record.strSubnetmask);
     appendText(out, QLatin1String("strGateway"), record.strGateway);
     appendNumber(out, QLatin1String("intSpeed"), Network::speedField(record.intSpeed));
-    appendNumber(out, QLatin1String("intOctetsRead"), record.intOctetsRead);
-    appendNumber(out, QLatin1String("intOctetsWrite"), record.intOctetsWrite);
+    // The interface row's octet counts are 32 bits wide and wrap.
+    appendNumber(out, QLatin1String("intOctetsRead"), quint32(record.intOctetsRead));
+    appendNumber(out, QLatin1String("intOctetsWrite"), quint32(record.intOctetsWrite));
     appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);
     appendNumber(out, QLatin1String("intPacketsWrite"), record.intPacketsWrite);
     appendNumber(out, QLatin1String("intBytesRead"), record.intBytesRead);
@@ -114,21 +115,17 @@ void appendRecord(QString &out, const Storage &record) {
     out += QLatin1String("</Storage>");
 }
 
-// One table at a time, under its own mutex only; the length is read again after every record.
-template <typename Record>
-void appendTable(QString &out, const QVector<Record *> &table, QMutex &mutex) {
-    QMutexLocker locker(&mutex);
-    for (qsizetype i = 0; i < table.size(); ++i)
-        appendRecord(out, *table.at(i));
+// One table at a time, under its own mutex only.
+template <typename Record> void appendTable(QString &out, DeviceTable<Record> &table) {
+    table.visit([&out](const Record &record) { appendRecord(out, record); });
 }
 
 // The memory records with the figures of this moment, under their own identifiers. The records
 // keep the figures of their scan, so a reader that does not ask for this sees what it always saw.
 void appendFreshMemory(QString &out) {
     const platform::MemoryStatus status = platform::memoryStatus();
-    QMutexLocker locker(&memoryMutex);
-    for (qsizetype i = 0; i < memoryTable.size(); ++i) {
-        Memory fresh = *memoryTable.at(i);
+    memoryTable.visit([&](const Memory &record) {
+        Memory fresh = record;
         if (fresh.strName == QLatin1String("Physical")) {
             fresh.intTotal = status.totalPhys;
             fresh.intFree = status.availPhys;
@@ -138,7 +135,7 @@ void appendFreshMemory(QString &out) {
         }
         fresh.intUsage = Memory::usage(fresh.intTotal, fresh.intFree);
         appendRecord(out, fresh);
-    }
+    });
 }
 } // namespace
 
@@ -171,10 +168,10 @@ QString StatusDocument::build(const QString &requestPath) {
         if (words.contains(requestMemory))
             appendFreshMemory(document);
         else
-            appendTable(document, memoryTable, memoryMutex);
-        appendTable(document, networkTable, networkMutex);
-        appendTable(document, processorTable, processorMutex);
-        appendTable(document, storageTable, storageMutex);
+            appendTable(document, memoryTable);
+        appendTable(document, networkTable);
+        appendTable(document, processorTable);
+        appendTable(document, storageTable);
     }
     document += QLatin1String("</xml>");
     return document;

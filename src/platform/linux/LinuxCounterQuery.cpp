@@ -156,9 +156,9 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
                                  [&](const auto &k) { return sameName(counterName, k.first); });
         if (kind == std::end(kinds))
             return false;
-        // The disk's instance is its number followed by its volumes; only the number names it.
+        // A disk's instance is its number, as the last disk scan numbered them.
         uint32_t disk = 0;
-        if (!decimal(instance.substr(0, instance.find(' ')), disk))
+        if (!decimal(instance, disk))
             return false;
         const std::vector<std::string> disks = sources.diskNames();
         if (disk >= disks.size())

@@ -12,6 +12,7 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
@@ -112,6 +113,28 @@ private slots:
         QCOMPARE(names, QStringList({QStringLiteral("Physical"), QStringLiteral("Pagefile"),
                                      QStringLiteral("Physical"), QStringLiteral("Pagefile")}));
         QCOMPARE(idents.size(), 4);
+    }
+
+    // Run again as a child that breaks the rule; the debug build must stop it at once.
+    void aSecondTableMutexInOneThreadStopsADebugBuild() {
+#ifdef QT_NO_DEBUG
+        QSKIP("the rule is checked in debug builds");
+#endif
+        if (qEnvironmentVariableIsSet("TARNIVO_BREAK_TABLE_RULE")) {
+            memoryTable.fill([] { networkTable.visit([](const Network &) {}); });
+            return;
+        }
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNIVO_BREAK_TABLE_RULE"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QString::fromLatin1(QTest::currentTestFunction())});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitStatus() == QProcess::CrashExit, output.constData());
+        QVERIFY2(output.contains("a second table mutex"), output.constData());
     }
 
     void counterNameListMapsEachNameToItsFirstIndex() {

@@ -13,7 +13,7 @@ constexpr quint32 percentFlags = platform::FMT_LARGE | platform::FMT_1000 | plat
 
 class Counter {
 public:
-    constexpr Counter(const char *english, quint32 format) : englishName(english), flags(format) {}
+    Counter(const char *english, quint32 format) : englishName(english), flags(format) {}
     // Removes the counter from the query.
     ~Counter() { remove(); }
     Counter(const Counter &) = delete;

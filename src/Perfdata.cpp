@@ -3,6 +3,7 @@
 #include "PerfdataThread.h"
 
 #include <QMutex>
+#include <QStringList>
 #include <atomic>
 
 namespace {

@@ -9,12 +9,9 @@
 #include "Counter.h"
 #include "platform/Platform.h"
 
-#include <initializer_list>
-
 #include <QMap>
 #include <QString>
-#include <QStringList>
-#include <QVector>
+#include <initializer_list>
 
 class PerfdataThread;
 

@@ -1,21 +1,25 @@
 #include "DeviceTables.h"
 
 #include "CleanText.h"
+#include "Memory.h"
+#include "Network.h"
+#include "Processor.h"
+#include "Storage.h"
 
 #include <QCryptographicHash>
 #include <QUuid>
 #include <cmath>
 #include <limits>
 
-QVector<Memory *> memoryTable;
-QVector<Network *> networkTable;
-QVector<Processor *> processorTable;
-QVector<Storage *> storageTable;
+DeviceTable<Memory> memoryTable;
+DeviceTable<Network> networkTable;
+DeviceTable<Processor> processorTable;
+DeviceTable<Storage> storageTable;
 
-QMutex memoryMutex;
-QMutex networkMutex;
-QMutex processorMutex;
-QMutex storageMutex;
+QMutex &memoryMutex = memoryTable.mutex();
+QMutex &networkMutex = networkTable.mutex();
+QMutex &processorMutex = processorTable.mutex();
+QMutex &storageMutex = storageTable.mutex();
 
 QString makeIdent() {
     const QByteArray uuidText = QUuid::createUuid().toString().toUtf8();

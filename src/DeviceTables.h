@@ -1,13 +1,13 @@
 // The four device tables, their mutexes, record identifiers and the usage unit.
 //
-// Each table owns its records: the collector's fill makes them, its clear deletes them, nothing
-// else does. Every table operation, status-document read and sampling visit holds exactly one
-// table mutex for its whole run and never a second, so there is no lock order to respect.
+// Each table owns its records (DeviceTable): the collector's fill makes them, its clear deletes
+// them, nothing else does. Every table operation, status-document read and sampling visit holds
+// exactly one table mutex for its whole run and never a second.
 #pragma once
 
-#include <QMutex>
+#include "DeviceTable.h"
+
 #include <QString>
-#include <QVector>
 #include <string>
 
 class Memory;
@@ -15,16 +15,16 @@ class Network;
 class Processor;
 class Storage;
 
-// Guarded by memoryMutex, networkMutex, processorMutex and storageMutex respectively.
-extern QVector<Memory *> memoryTable;
-extern QVector<Network *> networkTable;
-extern QVector<Processor *> processorTable;
-extern QVector<Storage *> storageTable;
+extern DeviceTable<Memory> memoryTable;
+extern DeviceTable<Network> networkTable;
+extern DeviceTable<Processor> processorTable;
+extern DeviceTable<Storage> storageTable;
 
-extern QMutex memoryMutex;
-extern QMutex networkMutex;
-extern QMutex processorMutex;
-extern QMutex storageMutex;
+// The tables' own mutexes, taken only through the tables' operations.
+extern QMutex &memoryMutex;
+extern QMutex &networkMutex;
+extern QMutex &processorMutex;
+extern QMutex &storageMutex;
 
 // A new record identifier: the MD5 digest of a fresh UUID's text, as 32 lowercase hex digits.
 QString makeIdent();

@@ -12,17 +12,16 @@ quint64 Memory::usage(quint64 total, quint64 free) {
 }
 
 void memoryTableFill() {
-    QMutexLocker locker(&memoryMutex);
-    // Both records come from one snapshot, so their figures belong to the same moment.
-    const platform::MemoryStatus status = platform::memoryStatus();
-    memoryTable.append(new Memory(QStringLiteral("Physical"), status.totalPhys, status.availPhys));
-    memoryTable.append(
-        new Memory(QStringLiteral("Pagefile"), status.totalPageFile, status.availPageFile));
+    memoryTable.fill([] {
+        // Both records come from one snapshot, so their figures belong to the same moment.
+        const platform::MemoryStatus status = platform::memoryStatus();
+        memoryTable.append(
+            new Memory(QStringLiteral("Physical"), status.totalPhys, status.availPhys));
+        memoryTable.append(
+            new Memory(QStringLiteral("Pagefile"), status.totalPageFile, status.availPageFile));
+    });
 }
 
 void memoryTableClear() {
-    QMutexLocker locker(&memoryMutex);
-    for (Memory *record : std::as_const(memoryTable))
-        delete record;
-    memoryTable = QVector<Memory *>();
+    memoryTable.clear();
 }

@@ -205,20 +205,12 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.strVersion = QString::fromLatin1(HeartbeatProtocol::strVersion);
     s.memory = platform::memoryStatus();
     s.totals = platform::totals();
-    if (networkMutex.tryLock(tableWaitMs)) {
-        for (qsizetype i = 0; i < networkTable.size(); ++i) {
-            const Network &r = *networkTable.at(i);
-            s.adapters.append({r.strName, r.strAddress, r.strSubnetmask, r.strGateway});
-        }
-        networkMutex.unlock();
-    }
-    if (storageMutex.tryLock(tableWaitMs)) {
-        for (qsizetype i = 0; i < storageTable.size(); ++i) {
-            const Storage &r = *storageTable.at(i);
-            s.disks.append({r.intDrive, r.strModel, r.strSerial, r.strFirmware});
-        }
-        storageMutex.unlock();
-    }
+    networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
+        s.adapters.append({r.strName, r.strAddress, r.strSubnetmask, r.strGateway});
+    });
+    storageTable.tryVisit(tableWaitMs, [&s](const Storage &r) {
+        s.disks.append({r.intDrive, r.strModel, r.strSerial, r.strFirmware});
+    });
     return s;
 }
 

@@ -6,32 +6,17 @@
 #include <limits>
 
 Network::Network(const QString &name, const QString &address, const QString &mask,
-                 const QString &gateway, quint64 speed, quint32 octetsRead, quint32 octetsWrite)
+                 const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite)
     : strIdent(makeIdent()), strName(name), strAddress(address), strSubnetmask(mask),
       strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite) {
 }
 
-Network::~Network() {
-    Perfdata::removeCounter(counterPacketsRead);
-    Perfdata::removeCounter(counterPacketsWrite);
-    Perfdata::removeCounter(counterBytesRead);
-    Perfdata::removeCounter(counterBytesWrite);
-}
-
 void Network::sample() {
-    const QVector<platform::CounterHandle *> handles = {&counterPacketsRead, &counterPacketsWrite,
-                                                        &counterBytesRead, &counterBytesWrite};
-    Perfdata *counters = perfdata();
-    if (Perfdata::anyNull(handles)) {
-        static const QStringList names = {
-            QStringLiteral("Packets Received/sec"), QStringLiteral("Packets Sent/sec"),
-            QStringLiteral("Bytes Received/sec"), QStringLiteral("Bytes Sent/sec")};
-        counters->setUpCounters(strName, QStringLiteral("Network Interface"), names, handles);
-    }
-    store(Perfdata::readCounter(counterPacketsRead, rateFlags),
-          Perfdata::readCounter(counterPacketsWrite, rateFlags),
-          Perfdata::readCounter(counterBytesRead, rateFlags),
-          Perfdata::readCounter(counterBytesWrite, rateFlags));
+    perfdata()->sample(
+        strName, QStringLiteral("Network Interface"),
+        {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite});
+    store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
+          counterBytesWrite.value);
 }
 
 void Network::store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite) {
@@ -54,17 +39,16 @@ quint32 Network::speedField(quint64 bitsPerSecond) {
 }
 
 void networkTableFill() {
-    QMutexLocker locker(&networkMutex);
-    for (const platform::Adapter &adapter : platform::adapters()) {
-        networkTable.append(new Network(
-            deviceText(adapter.description), deviceText(adapter.address), deviceText(adapter.mask),
-            deviceText(adapter.gateway), adapter.speed, adapter.inOctets, adapter.outOctets));
-    }
+    networkTable.fill([] {
+        for (const platform::Adapter &adapter : platform::adapters()) {
+            networkTable.append(new Network(deviceText(adapter.description),
+                                            deviceText(adapter.address), deviceText(adapter.mask),
+                                            deviceText(adapter.gateway), adapter.speed,
+                                            adapter.inOctets, adapter.outOctets));
+        }
+    });
 }
 
 void networkTableClear() {
-    QMutexLocker locker(&networkMutex);
-    for (qsizetype i = 0; i < networkTable.size(); ++i)
-        delete networkTable.at(i);
-    networkTable = QVector<Network *>();
+    networkTable.clear();
 }

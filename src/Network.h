@@ -2,15 +2,14 @@
 // packet and byte rates and the link usage kept current by the sampling thread.
 #pragma once
 
-#include "platform/Platform.h"
+#include "Counter.h"
 
 #include <QString>
 
 class Network {
 public:
     Network(const QString &name, const QString &address, const QString &mask,
-            const QString &gateway, quint64 speed, quint32 octetsRead, quint32 octetsWrite);
-    ~Network();
+            const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite);
     Network(const Network &) = delete;
     Network &operator=(const Network &) = delete;
 
@@ -31,13 +30,13 @@ public:
     QString strAddress;
     QString strSubnetmask;
     QString strGateway;
-    quint64 intSpeed = 0; // bits per second
-    quint32 intOctetsRead = 0;
-    quint32 intOctetsWrite = 0;
-    platform::CounterHandle counterPacketsRead = nullptr;
-    platform::CounterHandle counterPacketsWrite = nullptr;
-    platform::CounterHandle counterBytesRead = nullptr;
-    platform::CounterHandle counterBytesWrite = nullptr;
+    quint64 intSpeed = 0;       // bits per second
+    quint64 intOctetsRead = 0;  // printed as the 32-bit count the interface row keeps
+    quint64 intOctetsWrite = 0; // likewise
+    Counter counterPacketsRead{"Packets Received/sec", rateFlags};
+    Counter counterPacketsWrite{"Packets Sent/sec", rateFlags};
+    Counter counterBytesRead{"Bytes Received/sec", rateFlags};
+    Counter counterBytesWrite{"Bytes Sent/sec", rateFlags};
     quint64 intPacketsRead = 0;
     quint64 intPacketsWrite = 0;
     quint64 intBytesRead = 0;

@@ -3,6 +3,7 @@
 #include "PerfdataThread.h"
 
 #include <QMutex>
+#include <QStringList>
 #include <atomic>
 
 namespace {
@@ -76,33 +77,24 @@ qint64 Perfdata::readCounter(platform::CounterHandle handle, quint32 flags) {
     return platform::formattedCounterValue(handle, flags);
 }
 
-void Perfdata::removeCounter(platform::CounterHandle &handle) {
-    if (handle)
-        platform::removeCounter(handle);
-    handle = nullptr;
-}
-
-void Perfdata::setUpCounters(const QString &deviceText, const QString &englishObject,
-                             const QStringList &englishCounters,
-                             const QVector<platform::CounterHandle *> &handles) {
-    for (platform::CounterHandle *handle : handles)
-        removeCounter(*handle);
-    const QString instance = instanceName(deviceText);
-    // Asked afresh at every set-up: the name may change while the program runs.
-    const QString computer = computerName();
-    const QString object = localName(computer, englishObject);
-    QStringList paths;
-    for (const QString &counter : englishCounters)
-        paths.append(counterPath(computer, object, instance, localName(computer, counter)));
-    for (qsizetype i = 0; i < paths.size() && i < handles.size(); ++i)
-        addCounter(paths.at(i), *handles.at(i));
-}
-
-bool Perfdata::anyNull(const QVector<platform::CounterHandle *> &handles) {
-    for (const platform::CounterHandle *handle : handles)
-        if (!*handle)
-            return true;
-    return false;
+void Perfdata::sample(const QString &deviceText, const QString &englishObject,
+                      std::initializer_list<Counter *> counters) {
+    bool complete = true;
+    for (const Counter *counter : counters)
+        complete = complete && counter->handle;
+    if (!complete) {
+        const QString instance = instanceName(deviceText);
+        // Asked afresh at every set-up: the name may change while the program runs.
+        const QString computer = computerName();
+        const QString object = localName(computer, englishObject);
+        for (Counter *counter : counters) {
+            counter->remove();
+            const QString name = localName(computer, QLatin1String(counter->englishName));
+            addCounter(counterPath(computer, object, instance, name), counter->handle);
+        }
+    }
+    for (Counter *counter : counters)
+        counter->value = readCounter(counter->handle, counter->flags);
 }
 
 QString Perfdata::computerName() {

@@ -6,18 +6,14 @@
 // for the local name of that index.
 #pragma once
 
+#include "Counter.h"
 #include "platform/Platform.h"
 
 #include <QMap>
 #include <QString>
-#include <QStringList>
-#include <QVector>
+#include <initializer_list>
 
 class PerfdataThread;
-
-// Format flags of readCounter: rates ("/sec") and percentages ("%") in thousandths of a percent.
-constexpr quint32 rateFlags = platform::FMT_LARGE | platform::FMT_NOCAP100;
-constexpr quint32 percentFlags = platform::FMT_LARGE | platform::FMT_1000 | platform::FMT_NOCAP100;
 
 class Perfdata {
 public:
@@ -40,17 +36,13 @@ public:
     void addCounter(const QString &path, platform::CounterHandle &handle);
     // 0 when the read fails or the counter has not yet been collected twice.
     static qint64 readCounter(platform::CounterHandle handle, quint32 flags);
-    // Removes a non-null handle from the query and nulls the field.
-    static void removeCounter(platform::CounterHandle &handle);
 
-    // The set-up every counter-based record runs while any of its handles is null: builds the
-    // paths of englishCounters for the instance of deviceText and adds them into handles, in
-    // order. Handles a previous, partly failed set-up left behind are removed first, so the query
-    // never keeps counters nobody reads.
-    void setUpCounters(const QString &deviceText, const QString &englishObject,
-                       const QStringList &englishCounters,
-                       const QVector<platform::CounterHandle *> &handles);
-    static bool anyNull(const QVector<platform::CounterHandle *> &handles);
+    // What every counter-based record does at each visit: while any of its counters has no
+    // handle, builds the paths of all of them for the instance of deviceText and adds them afresh
+    // (handles a partly failed set-up left behind are removed first, so the query never keeps
+    // counters nobody reads); then reads every counter's value from the last collection.
+    void sample(const QString &deviceText, const QString &englishObject,
+                std::initializer_list<Counter *> counters);
 
     static QString computerName();
 

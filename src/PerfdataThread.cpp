@@ -14,11 +14,9 @@ const QString statusNone = QStringLiteral("statusNone");
 const QString statusEnabled = QStringLiteral("statusEnabled");
 const QString statusDisabled = QStringLiteral("statusDisabled");
 
-// The length is read again after every record, as a reader of a table must.
-template <typename Record> void visitTable(QVector<Record *> &table, QMutex &mutex) {
-    QMutexLocker locker(&mutex);
-    for (qsizetype i = 0; i < table.size(); ++i)
-        table.at(i)->sample();
+// Each table under its own mutex, for the whole walk.
+template <typename Record> void sampleTable(DeviceTable<Record> &table) {
+    table.visit([](Record &record) { record.sample(); });
 }
 } // namespace
 
@@ -50,9 +48,9 @@ void PerfdataThread::setClock(Clock newClock) {
 
 void PerfdataThread::samplePass() {
     platform::collectQuery(perfdata()->query);
-    visitTable(networkTable, networkMutex);
-    visitTable(processorTable, processorMutex);
-    visitTable(storageTable, storageMutex);
+    sampleTable(networkTable);
+    sampleTable(processorTable);
+    sampleTable(storageTable);
 }
 
 qint64 PerfdataThread::sleepAfterPass(qint64 t0, qint64 t1) {

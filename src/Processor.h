@@ -2,14 +2,13 @@
 // usage kept current by the sampling thread from "% Processor Time".
 #pragma once
 
-#include "platform/Platform.h"
+#include "Counter.h"
 
 #include <QString>
 
 class Processor {
 public:
     Processor(quint32 core, const QString &name, const QString &family);
-    ~Processor();
     Processor(const Processor &) = delete;
     Processor &operator=(const Processor &) = delete;
 
@@ -22,7 +21,7 @@ public:
     quint32 intCore = 0;
     QString strName;
     QString strFamily;
-    platform::CounterHandle counterUsage = nullptr;
+    Counter counterUsage{"% Processor Time", percentFlags};
     quint64 intUsage = 0;
 };
 

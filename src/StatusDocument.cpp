@@ -52,83 +52,82 @@ QString escaped(const QString &text) {
     return result;
 }
 
-void appendText(QString &out, QLatin1String element, const QString &value) {
-    out += QLatin1Char('<') + element + QLatin1Char('>') + escaped(value) + QLatin1String("</") +
-           element + QLatin1Char('>');
+// One field of a record: its element name and the text of its value.
+struct Field {
+    QLatin1String element;
+    QString value;
+};
+
+Field text(const char *element, const QString &value) {
+    return {QLatin1String(element), escaped(value)};
 }
 
-void appendNumber(QString &out, QLatin1String element, quint64 value) {
-    out += QLatin1Char('<') + element + QLatin1Char('>') + QString::number(value) +
-           QLatin1String("</") + element + QLatin1Char('>');
+// Numbers print in decimal; a 32-bit field is narrowed by its caller.
+Field number(const char *element, quint64 value) {
+    return {QLatin1String(element), QString::number(value)};
 }
 
-void appendRecord(QString &out, const Memory &record) {
-    out += QLatin1String("<Memory>");
-    appendText(out, QLatin1String("strIdent"), record.strIdent);
-    appendText(out, QLatin1String("strName"), record.strName);
-    appendNumber(out, QLatin1String("intTotal"), record.intTotal);
-    appendNumber(out, QLatin1String("intFree"), record.intFree);
-    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
-    out += QLatin1String("</Memory>");
+using Fields = QVector<Field>;
+
+// The figures a counter-based record samples, in their print order.
+template <typename Record> Fields sampled(const Record &r) {
+    return {number("intPacketsRead", r.intPacketsRead),
+            number("intPacketsWrite", r.intPacketsWrite), number("intBytesRead", r.intBytesRead),
+            number("intBytesWrite", r.intBytesWrite), number("intUsage", r.intUsage)};
 }
 
-void appendRecord(QString &out, const Network &record) {
-    out += QLatin1String("<Network>");
-    appendText(out, QLatin1String("strIdent"), record.strIdent);
-    appendText(out, QLatin1String("strName"), record.strName);
-    appendText(out, QLatin1String("strAddress"), record.strAddress);
-    appendText(out, QLatin1String("strSubnetmask"), record.strSubnetmask);
-    appendText(out, QLatin1String("strGateway"), record.strGateway);
-    appendNumber(out, QLatin1String("intSpeed"), Network::speedField(record.intSpeed));
-    appendNumber(out, QLatin1String("intOctetsRead"), record.intOctetsRead);
-    appendNumber(out, QLatin1String("intOctetsWrite"), record.intOctetsWrite);
-    appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);
-    appendNumber(out, QLatin1String("intPacketsWrite"), record.intPacketsWrite);
-    appendNumber(out, QLatin1String("intBytesRead"), record.intBytesRead);
-    appendNumber(out, QLatin1String("intBytesWrite"), record.intBytesWrite);
-    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
-    out += QLatin1String("</Network>");
+void appendElement(QString &out, QLatin1String record, const Fields &fields) {
+    out += QLatin1Char('<') + record + QLatin1Char('>');
+    for (const Field &field : fields)
+        out += QLatin1Char('<') + field.element + QLatin1Char('>') + field.value +
+               QLatin1String("</") + field.element + QLatin1Char('>');
+    out += QLatin1String("</") + record + QLatin1Char('>');
 }
 
-void appendRecord(QString &out, const Processor &record) {
-    out += QLatin1String("<Processor>");
-    appendText(out, QLatin1String("strIdent"), record.strIdent);
-    appendNumber(out, QLatin1String("intCore"), record.intCore);
-    appendText(out, QLatin1String("strName"), record.strName);
-    appendText(out, QLatin1String("strFamily"), record.strFamily);
-    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
-    out += QLatin1String("</Processor>");
+void appendRecord(QString &out, const Memory &r) {
+    appendElement(out, QLatin1String("Memory"),
+                  {text("strIdent", r.strIdent), text("strName", r.strName),
+                   number("intTotal", r.intTotal), number("intFree", r.intFree),
+                   number("intUsage", r.intUsage)});
 }
 
-void appendRecord(QString &out, const Storage &record) {
-    out += QLatin1String("<Storage>");
-    appendText(out, QLatin1String("strIdent"), record.strIdent);
-    appendText(out, QLatin1String("strModel"), record.strModel);
-    appendText(out, QLatin1String("strSerial"), record.strSerial);
-    appendText(out, QLatin1String("strFirmware"), record.strFirmware);
-    appendNumber(out, QLatin1String("intPacketsRead"), record.intPacketsRead);
-    appendNumber(out, QLatin1String("intPacketsWrite"), record.intPacketsWrite);
-    appendNumber(out, QLatin1String("intBytesRead"), record.intBytesRead);
-    appendNumber(out, QLatin1String("intBytesWrite"), record.intBytesWrite);
-    appendNumber(out, QLatin1String("intUsage"), record.intUsage);
-    out += QLatin1String("</Storage>");
+void appendRecord(QString &out, const Network &r) {
+    // The interface row's octet counts are 32 bits wide and wrap.
+    appendElement(out, QLatin1String("Network"),
+                  Fields{text("strIdent", r.strIdent), text("strName", r.strName),
+                         text("strAddress", r.strAddress), text("strSubnetmask", r.strSubnetmask),
+                         text("strGateway", r.strGateway),
+                         number("intSpeed", Network::speedField(r.intSpeed)),
+                         number("intOctetsRead", quint32(r.intOctetsRead)),
+                         number("intOctetsWrite", quint32(r.intOctetsWrite))} +
+                      sampled(r));
 }
 
-// One table at a time, under its own mutex only; the length is read again after every record.
-template <typename Record>
-void appendTable(QString &out, const QVector<Record *> &table, QMutex &mutex) {
-    QMutexLocker locker(&mutex);
-    for (qsizetype i = 0; i < table.size(); ++i)
-        appendRecord(out, *table.at(i));
+void appendRecord(QString &out, const Processor &r) {
+    appendElement(out, QLatin1String("Processor"),
+                  {text("strIdent", r.strIdent), number("intCore", r.intCore),
+                   text("strName", r.strName), text("strFamily", r.strFamily),
+                   number("intUsage", r.intUsage)});
+}
+
+void appendRecord(QString &out, const Storage &r) {
+    appendElement(out, QLatin1String("Storage"),
+                  Fields{text("strIdent", r.strIdent), text("strModel", r.strModel),
+                         text("strSerial", r.strSerial), text("strFirmware", r.strFirmware)} +
+                      sampled(r));
+}
+
+// One table at a time, under its own mutex only.
+template <typename Record> void appendTable(QString &out, DeviceTable<Record> &table) {
+    table.visit([&out](const Record &record) { appendRecord(out, record); });
 }
 
 // The memory records with the figures of this moment, under their own identifiers. The records
 // keep the figures of their scan, so a reader that does not ask for this sees what it always saw.
 void appendFreshMemory(QString &out) {
     const platform::MemoryStatus status = platform::memoryStatus();
-    QMutexLocker locker(&memoryMutex);
-    for (qsizetype i = 0; i < memoryTable.size(); ++i) {
-        Memory fresh = *memoryTable.at(i);
+    memoryTable.visit([&](const Memory &record) {
+        Memory fresh = record;
         if (fresh.strName == QLatin1String("Physical")) {
             fresh.intTotal = status.totalPhys;
             fresh.intFree = status.availPhys;
@@ -138,7 +137,7 @@ void appendFreshMemory(QString &out) {
         }
         fresh.intUsage = Memory::usage(fresh.intTotal, fresh.intFree);
         appendRecord(out, fresh);
-    }
+    });
 }
 } // namespace
 
@@ -171,10 +170,10 @@ QString StatusDocument::build(const QString &requestPath) {
         if (words.contains(requestMemory))
             appendFreshMemory(document);
         else
-            appendTable(document, memoryTable, memoryMutex);
-        appendTable(document, networkTable, networkMutex);
-        appendTable(document, processorTable, processorMutex);
-        appendTable(document, storageTable, storageMutex);
+            appendTable(document, memoryTable);
+        appendTable(document, networkTable);
+        appendTable(document, processorTable);
+        appendTable(document, storageTable);
     }
     document += QLatin1String("</xml>");
     return document;

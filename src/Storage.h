@@ -2,7 +2,7 @@
 // operation and byte rates and the busy share kept current by the sampling thread.
 #pragma once
 
-#include "platform/Platform.h"
+#include "Counter.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,7 +12,6 @@ class Storage {
 public:
     // Also finds the volumes that lie on disk `drive`.
     Storage(quint32 drive, const QString &model, const QString &serial, const QString &firmware);
-    ~Storage();
     Storage(const Storage &) = delete;
     Storage &operator=(const Storage &) = delete;
 
@@ -23,7 +22,7 @@ public:
 
     // Volume roots as the system lists them, trimmed and in ascending order.
     static QStringList volumeList(const std::vector<std::string> &roots);
-    // The counter instance text of a disk: its number, then " L:" for each volume's letter.
+    // The counter instance of disk `drive` with these volumes, as the system names it.
     static QString instanceText(quint32 drive, const QStringList &volumes);
 
     QString strIdent;
@@ -32,11 +31,12 @@ public:
     QString strSerial;
     QString strFirmware;
     QStringList listVolumes;
-    platform::CounterHandle counterPacketsRead = nullptr;
-    platform::CounterHandle counterPacketsWrite = nullptr;
-    platform::CounterHandle counterBytesRead = nullptr;
-    platform::CounterHandle counterBytesWrite = nullptr;
-    platform::CounterHandle counterUsage = nullptr;
+    QString strInstance; // the counter instance, fixed with listVolumes
+    Counter counterPacketsRead{"Disk Reads/sec", rateFlags};
+    Counter counterPacketsWrite{"Disk Writes/sec", rateFlags};
+    Counter counterBytesRead{"Disk Read Bytes/sec", rateFlags};
+    Counter counterBytesWrite{"Disk Write Bytes/sec", rateFlags};
+    Counter counterUsage{"% Disk Time", percentFlags};
     quint64 intPacketsRead = 0;
     quint64 intPacketsWrite = 0;
     quint64 intBytesRead = 0;

@@ -12,6 +12,7 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
@@ -103,14 +104,37 @@ private slots:
     void memoryFillWithoutClearKeepsEveryPairWithItsOwnIdentifiers() {
         memoryTableFill();
         memoryTableFill();
-        QMutexLocker locker(&memoryMutex);
-        QCOMPARE(memoryTable.size(), 4);
-        QCOMPARE(memoryTable.at(0)->strName, QStringLiteral("Physical"));
-        QCOMPARE(memoryTable.at(1)->strName, QStringLiteral("Pagefile"));
+        QStringList names;
         QSet<QString> idents;
-        for (const Memory *record : std::as_const(memoryTable))
-            idents.insert(record->strIdent);
+        memoryTable.visit([&](const Memory &record) {
+            names.append(record.strName);
+            idents.insert(record.strIdent);
+        });
+        QCOMPARE(names, QStringList({QStringLiteral("Physical"), QStringLiteral("Pagefile"),
+                                     QStringLiteral("Physical"), QStringLiteral("Pagefile")}));
         QCOMPARE(idents.size(), 4);
+    }
+
+    // Run again as a child that breaks the rule; the debug build must stop it at once.
+    void aSecondTableMutexInOneThreadStopsADebugBuild() {
+#ifdef QT_NO_DEBUG
+        QSKIP("the rule is checked in debug builds");
+#endif
+        if (qEnvironmentVariableIsSet("TARNIVO_BREAK_TABLE_RULE")) {
+            memoryTable.fill([] { networkTable.visit([](const Network &) {}); });
+            return;
+        }
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNIVO_BREAK_TABLE_RULE"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QString::fromLatin1(QTest::currentTestFunction())});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitStatus() == QProcess::CrashExit, output.constData());
+        QVERIFY2(output.contains("a second table mutex"), output.constData());
     }
 
     void counterNameListMapsEachNameToItsFirstIndex() {
@@ -170,11 +194,8 @@ private slots:
 
     void withoutAKnownWordTheDocumentIsEmptyAndTheTablesUntouched() {
         memoryTableFill();
-        QString firstIdent;
-        {
-            QMutexLocker locker(&memoryMutex);
-            firstIdent = memoryTable.at(0)->strIdent;
-        }
+        QStringList idents;
+        memoryTable.visit([&](const Memory &record) { idents.append(record.strIdent); });
         for (const QString &path :
              {QStringLiteral("/menu.xml"), QStringLiteral("/menu.xml?strRequest="),
               QStringLiteral("/menu.xml?strRequest=somethingElse"),
@@ -183,9 +204,9 @@ private slots:
             QCOMPARE(document, emptyDocument);
             QCOMPARE(document.toUtf8().size(), 50);
         }
-        QMutexLocker locker(&memoryMutex);
-        QCOMPARE(memoryTable.size(), 2);
-        QCOMPARE(memoryTable.at(0)->strIdent, firstIdent);
+        QStringList after;
+        memoryTable.visit([&](const Memory &record) { after.append(record.strIdent); });
+        QCOMPARE(after, idents);
     }
 
     void initRebuildsTheTablesAndReadListsTheNewRecords() {
@@ -246,25 +267,23 @@ private slots:
     }
 
     void recordsArePrintedFieldByFieldWithUnsignedNumbersAndEscapedTexts() {
-        {
-            QMutexLocker locker(&networkMutex);
+        networkTable.fill([] {
+            // Octet counts print as the interface row's 32-bit counts: 2^32 + 8 wraps to 8.
             Network *adapter = new Network(
                 QStringLiteral("Fast & <Cheap> \"NIC\" 'one'"), QStringLiteral("10.0.0.2"),
-                QStringLiteral("255.255.255.0"), QString(), 4294967295U, 7, 8);
+                QStringLiteral("255.255.255.0"), QString(), 4294967295U, 7, 4294967304ULL);
             adapter->store(-1, 2, 3, 4);
             networkTable.append(adapter);
-        }
-        {
-            QMutexLocker locker(&processorMutex);
+        });
+        processorTable.fill([] {
             processorTable.append(new Processor(3, QStringLiteral("CPU"), QStringLiteral("x86")));
-        }
-        {
-            QMutexLocker locker(&storageMutex);
+        });
+        storageTable.fill([] {
             Storage *disk =
                 new Storage(0, QStringLiteral("Disk"), QString(), QStringLiteral("1.0"));
             disk->store(1, 2, 3, 4, 250000);
             storageTable.append(disk);
-        }
+        });
         const QString document =
             StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
         bool wellFormed = false;

@@ -44,9 +44,12 @@ std::string lookupPerfNameByIndex(const std::string &computer, uint32_t index);
 
 // One performance-counter query. All functions are safe to call from several threads on one
 // query. A formatted value is the rate or percentage between the last two collections, so a
-// new counter reads 0 until the query has collected it twice.
-using QueryHandle = void *;
-using CounterHandle = void *;
+// new counter reads 0 until the query has collected it twice. Each backend defines the two
+// handle types; a counter handle is valid from its add until its removal, and is removed once.
+class Query;
+class QueryCounter;
+using QueryHandle = Query *;
+using CounterHandle = QueryCounter *;
 constexpr uint32_t FMT_LARGE = 0x00000400;
 constexpr uint32_t FMT_1000 = 0x00002000;
 constexpr uint32_t FMT_NOCAP100 = 0x00008000;
@@ -68,8 +71,8 @@ struct Adapter {
     std::string gateway;
     uint32_t index = 0;
     uint64_t speed = 0;
-    uint32_t inOctets = 0;
-    uint32_t outOctets = 0;
+    uint64_t inOctets = 0; // Windows counts octets in 32 bits, Linux in 64
+    uint64_t outOctets = 0;
 };
 // The adapters in the system's order; empty when the list cannot be read.
 std::vector<Adapter> adapters();
@@ -95,8 +98,11 @@ struct DiskIdentity {
 bool physicalDisk(uint32_t n, DiskIdentity &identity);
 
 // Root paths of the volumes on disk n, ascending: "C:\" and so on on Windows (letters C to Z),
-// mount points on Linux. The disk's counter instance begins with its number.
+// mount points on Linux.
 std::vector<std::string> volumesOfDisk(uint32_t n);
+// The counter instance of disk n with the volumes its record lists: on Windows the number
+// followed by " L:" for each volume's letter ("0 C: D:"), on Linux the number alone.
+std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volumes);
 
 // The peer's IPv4 address of a connected socket descriptor, dotted; empty on failure.
 std::string peerAddress(intptr_t descriptor);

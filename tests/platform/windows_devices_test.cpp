@@ -129,3 +129,8 @@ TEST_CASE("each lettered fixed volume lies on exactly one disk, letters ascendin
         SKIP("Wine does not map " + systemRoot + " to a disk");
     CHECK(seen.count(systemRoot) == 1);
 }
+
+TEST_CASE("a disk's counter instance is its number and the letters of its volumes") {
+    CHECK_EQ(platform::diskCounterInstance(0, {"C:\\", "D:\\"}), std::string("0 C: D:"));
+    CHECK_EQ(platform::diskCounterInstance(1, {}), std::string("1"));
+}

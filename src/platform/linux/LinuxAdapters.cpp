@@ -83,7 +83,7 @@ std::vector<Adapter> readAdapters(const std::string &root,
         const long long megabits = attribute(base + "/speed");
         if (readLine(base + "/operstate") == "up" && megabits > 0)
             adapter.speed = static_cast<uint64_t>(megabits) * 1000000u;
-        // The interface row's octet counts are 32 bits wide and wrap.
+        // The kernel's whole octet counts; the status document prints them in 32 bits.
         long long rx = attribute(base + "/statistics/rx_bytes");
         long long tx = attribute(base + "/statistics/tx_bytes");
         for (const auto &row : counters) {
@@ -94,8 +94,8 @@ std::vector<Adapter> readAdapters(const std::string &root,
             if (tx < 0)
                 tx = static_cast<long long>(row.txBytes);
         }
-        adapter.inOctets = rx > 0 ? static_cast<uint32_t>(static_cast<uint64_t>(rx)) : 0;
-        adapter.outOctets = tx > 0 ? static_cast<uint32_t>(static_cast<uint64_t>(tx)) : 0;
+        adapter.inOctets = rx > 0 ? static_cast<uint64_t>(rx) : 0;
+        adapter.outOctets = tx > 0 ? static_cast<uint64_t>(tx) : 0;
         found.emplace_back(index, adapter);
     }
     std::stable_sort(found.begin(), found.end(),

@@ -61,6 +61,21 @@ bool counted(uint64_t a, uint64_t b, unsigned bits, uint64_t &change) {
     return true;
 }
 
+// The count pick() takes from the device's row of a kernel table (the last, should the device
+// be listed twice); false when no row names the device.
+template <typename Row, typename Pick>
+bool deviceCount(const std::vector<Row> &rows, const std::string &device, uint64_t &count,
+                 Pick pick) {
+    bool found = false;
+    for (const Row &row : rows) {
+        if (row.name == device) {
+            count = pick(row);
+            found = true;
+        }
+    }
+    return found;
+}
+
 // The kernel's word width as its machine name tells it (x86_64, aarch64, ppc64le, s390x ...).
 unsigned liveKernelLongBits() {
     utsname names{};
@@ -107,9 +122,30 @@ LinuxCounterQuery::LinuxCounterQuery(Sources sources) : sources(std::move(source
 
 bool LinuxCounterQuery::resolve(const std::string &object, const std::string &instance,
                                 const std::string &counterName, Counter &counter) const {
-    if (sameName(object, "Processor")) {
-        if (!sameName(counterName, "% Processor Time"))
-            return false;
+    // Every object and counter this query serves.
+    static const struct {
+        const char *object;
+        const char *counter;
+        Kind kind;
+    } known[] = {
+        {"Processor", "% Processor Time", Kind::ProcessorTime},
+        {"Network Interface", "Packets Received/sec", Kind::PacketsReceived},
+        {"Network Interface", "Packets Sent/sec", Kind::PacketsSent},
+        {"Network Interface", "Bytes Received/sec", Kind::BytesReceived},
+        {"Network Interface", "Bytes Sent/sec", Kind::BytesSent},
+        {"PhysicalDisk", "Disk Reads/sec", Kind::DiskReads},
+        {"PhysicalDisk", "Disk Writes/sec", Kind::DiskWrites},
+        {"PhysicalDisk", "Disk Read Bytes/sec", Kind::DiskReadBytes},
+        {"PhysicalDisk", "Disk Write Bytes/sec", Kind::DiskWriteBytes},
+        {"PhysicalDisk", "% Disk Time", Kind::DiskTime},
+    };
+    const auto entry = std::find_if(std::begin(known), std::end(known), [&](const auto &k) {
+        return sameName(object, k.object) && sameName(counterName, k.counter);
+    });
+    if (entry == std::end(known))
+        return false;
+    counter.kind = entry->kind;
+    if (counter.kind == Kind::ProcessorTime) {
         // Windows numbers the processors it runs on from 0 without gaps; the kernel keeps the
         // numbers of processors that were taken offline, so instance n is the n-th one listed.
         uint32_t position = 0;
@@ -118,25 +154,13 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         const auto cpus = linux_proc::parseStat(sources.readFile("/proc/stat"));
         if (position >= cpus.size())
             return false;
-        counter.kind = Kind::ProcessorTime;
         counter.bits = 64; // /proc/stat prints 64-bit tick counts on every kernel
         counter.cpu = cpus[position].cpu;
         return true;
     }
-    if (sameName(object, "Network Interface")) {
-        const std::pair<const char *, Kind> kinds[] = {
-            {"Packets Received/sec", Kind::PacketsReceived},
-            {"Packets Sent/sec", Kind::PacketsSent},
-            {"Bytes Received/sec", Kind::BytesReceived},
-            {"Bytes Sent/sec", Kind::BytesSent},
-        };
-        auto kind = std::find_if(std::begin(kinds), std::end(kinds),
-                                 [&](const auto &k) { return sameName(counterName, k.first); });
-        if (kind == std::end(kinds))
-            return false;
+    if (counter.kind <= Kind::BytesSent) {
         for (const auto &interface : linux_proc::parseNetDev(sources.readFile("/proc/net/dev"))) {
             if (networkInstance(interface.name) == instance) {
-                counter.kind = kind->second;
                 counter.bits = sources.kernelLongBits;
                 counter.device = interface.name;
                 return true;
@@ -144,32 +168,15 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         }
         return false;
     }
-    if (sameName(object, "PhysicalDisk")) {
-        const std::pair<const char *, Kind> kinds[] = {
-            {"Disk Reads/sec", Kind::DiskReads},
-            {"Disk Writes/sec", Kind::DiskWrites},
-            {"Disk Read Bytes/sec", Kind::DiskReadBytes},
-            {"Disk Write Bytes/sec", Kind::DiskWriteBytes},
-            {"% Disk Time", Kind::DiskTime},
-        };
-        auto kind = std::find_if(std::begin(kinds), std::end(kinds),
-                                 [&](const auto &k) { return sameName(counterName, k.first); });
-        if (kind == std::end(kinds))
-            return false;
-        // The disk's instance is its number followed by its volumes; only the number names it.
-        uint32_t disk = 0;
-        if (!decimal(instance.substr(0, instance.find(' ')), disk))
-            return false;
-        const std::vector<std::string> disks = sources.diskNames();
-        if (disk >= disks.size())
-            return false;
-        counter.kind = kind->second;
-        // The busy time is printed as 32 bits of milliseconds even by a 64-bit kernel.
-        counter.bits = counter.kind == Kind::DiskTime ? 32 : sources.kernelLongBits;
-        counter.device = disks[disk];
-        return true;
-    }
-    return false;
+    // A disk's instance is its number, as the last disk scan numbered them.
+    uint32_t disk = 0;
+    const std::vector<std::string> disks = sources.diskNames();
+    if (!decimal(instance, disk) || disk >= disks.size())
+        return false;
+    // The busy time is printed as 32 bits of milliseconds even by a 64-bit kernel.
+    counter.bits = counter.kind == Kind::DiskTime ? 32 : sources.kernelLongBits;
+    counter.device = disks[disk];
+    return true;
 }
 
 uint64_t LinuxCounterQuery::add(const std::string &path) {
@@ -247,27 +254,22 @@ void LinuxCounterQuery::collect() {
         case Kind::PacketsSent:
         case Kind::BytesReceived:
         case Kind::BytesSent:
-            for (const auto &interface : interfaces) {
-                if (interface.name != counter.device)
-                    continue;
-                sample.valid = true;
-                sample.count = counter.kind == Kind::PacketsReceived ? interface.rxPackets
-                               : counter.kind == Kind::PacketsSent   ? interface.txPackets
-                               : counter.kind == Kind::BytesReceived ? interface.rxBytes
-                                                                     : interface.txBytes;
-            }
+            sample.valid =
+                deviceCount(interfaces, counter.device, sample.count, [&](const auto &i) {
+                    return counter.kind == Kind::PacketsReceived ? i.rxPackets
+                           : counter.kind == Kind::PacketsSent   ? i.txPackets
+                           : counter.kind == Kind::BytesReceived ? i.rxBytes
+                                                                 : i.txBytes;
+                });
             break;
         default:
-            for (const auto &disk : disks) {
-                if (disk.name != counter.device)
-                    continue;
-                sample.valid = true;
-                sample.count = counter.kind == Kind::DiskReads        ? disk.reads
-                               : counter.kind == Kind::DiskWrites     ? disk.writes
-                               : counter.kind == Kind::DiskReadBytes  ? disk.readSectors
-                               : counter.kind == Kind::DiskWriteBytes ? disk.writeSectors
-                                                                      : disk.ioTicksMs;
-            }
+            sample.valid = deviceCount(disks, counter.device, sample.count, [&](const auto &d) {
+                return counter.kind == Kind::DiskReads        ? d.reads
+                       : counter.kind == Kind::DiskWrites     ? d.writes
+                       : counter.kind == Kind::DiskReadBytes  ? d.readSectors
+                       : counter.kind == Kind::DiskWriteBytes ? d.writeSectors
+                                                              : d.ioTicksMs;
+            });
             break;
         }
         // A count beyond 32 bits shows that the kernel counts this figure in 64.

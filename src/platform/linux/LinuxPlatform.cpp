@@ -9,13 +9,23 @@
 #include "ProcParsers.h"
 #include "SystemFiles.h"
 
-#include <mutex>
-#include <set>
 #include <sys/utsname.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace platform {
+
+// The live system's query.
+class Query : public LinuxCounterQuery {
+public:
+    Query() : LinuxCounterQuery(LinuxCounterQuery::liveSources()) {}
+};
+
+// A counter of a query, from its add to its removal.
+class QueryCounter {
+public:
+    Query *const query;
+    const uint64_t number;
+};
 
 namespace {
 
@@ -25,35 +35,6 @@ bool live(const std::string &root) {
 
 std::string rootedText(const std::string &path) {
     return linux_files::readText(linux_files::underRoot(rootDirectory(), path));
-}
-
-// Handles are checked here before they are used, so that a removed counter or a foreign
-// pointer reads as a failure instead of touching freed memory. The registry's lock is released
-// before a query's own lock is taken, so the two are never held together.
-struct Registry {
-    std::mutex mutex; // guards queries and owners
-    std::set<const LinuxCounterQuery *> queries;
-    std::unordered_map<uint64_t, LinuxCounterQuery *> owners;
-};
-
-// Queries are never closed, and the sampling thread may still use them while the process
-// exits, so the registry is never destroyed either.
-Registry &registry() {
-    static Registry *const instance = new Registry;
-    return *instance;
-}
-
-LinuxCounterQuery *ownerOf(CounterHandle counter) {
-    Registry &r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto it = r.owners.find(reinterpret_cast<uintptr_t>(counter));
-    return it == r.owners.end() ? nullptr : it->second;
-}
-
-bool knownQuery(QueryHandle query) {
-    Registry &r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    return r.queries.count(static_cast<const LinuxCounterQuery *>(query)) > 0;
 }
 
 std::string machineName() {
@@ -100,52 +81,32 @@ std::string lookupPerfNameByIndex(const std::string &, uint32_t index) {
 
 QueryHandle openQuery() {
     // Queries are never closed (the interface has no close), so the object lives on.
-    auto *query = new LinuxCounterQuery(LinuxCounterQuery::liveSources());
-    Registry &r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.queries.insert(query);
-    return query;
+    return new Query;
 }
 
 CounterHandle addCounter(QueryHandle query, const std::string &path) {
-    if (!knownQuery(query))
-        return nullptr;
-    auto *owner = static_cast<LinuxCounterQuery *>(query);
-    const uint64_t number = owner->add(path);
-    if (number == 0)
-        return nullptr;
-    Registry &r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.owners[number] = owner;
-    return reinterpret_cast<CounterHandle>(static_cast<uintptr_t>(number));
+    const uint64_t number = query ? query->add(path) : 0;
+    return number ? new QueryCounter{query, number} : nullptr;
 }
 
 void collectQuery(QueryHandle query) {
-    if (knownQuery(query))
-        static_cast<LinuxCounterQuery *>(query)->collect();
+    if (query)
+        query->collect();
 }
 
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
-    LinuxCounterQuery *owner = ownerOf(counter);
-    return owner ? owner->value(reinterpret_cast<uintptr_t>(counter), flags) : 0;
+    return counter ? counter->query->value(counter->number, flags) : 0;
 }
 
 void removeCounter(CounterHandle counter) {
-    LinuxCounterQuery *owner = nullptr;
-    {
-        Registry &r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        auto it = r.owners.find(reinterpret_cast<uintptr_t>(counter));
-        if (it == r.owners.end())
-            return;
-        owner = it->second;
-        r.owners.erase(it);
-    }
-    owner->remove(reinterpret_cast<uintptr_t>(counter));
+    if (!counter)
+        return;
+    counter->query->remove(counter->number);
+    delete counter;
 }
 
 size_t counterCount(QueryHandle query) {
-    return knownQuery(query) ? static_cast<LinuxCounterQuery *>(query)->count() : 0;
+    return query ? query->count() : 0;
 }
 
 std::vector<Adapter> adapters() {
@@ -195,6 +156,10 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity) {
         return false;
     identity = linux_disks::diskIdentity(root, disks[n]);
     return true;
+}
+
+std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &) {
+    return std::to_string(n);
 }
 
 std::vector<std::string> volumesOfDisk(uint32_t n) {

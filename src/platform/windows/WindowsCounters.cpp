@@ -50,7 +50,8 @@ QueryHandle openQuery() {
     PDH_HQUERY query = nullptr;
     if (PdhOpenQueryW(nullptr, 0, &query) != ERROR_SUCCESS)
         return nullptr;
-    return query;
+    // The handle types are never defined here: they stand for the counter service's own.
+    return static_cast<QueryHandle>(query);
 }
 
 CounterHandle addCounter(QueryHandle query, const std::string &path) {
@@ -63,16 +64,17 @@ CounterHandle addCounter(QueryHandle query, const std::string &path) {
     if (PdhValidatePathW(widePath.c_str()) != ERROR_SUCCESS)
         return nullptr;
     PDH_HCOUNTER counter = nullptr;
-    if (PdhAddCounterW(query, widePath.c_str(), 0, &counter) != ERROR_SUCCESS)
+    if (PdhAddCounterW(static_cast<PDH_HQUERY>(query), widePath.c_str(), 0, &counter) !=
+        ERROR_SUCCESS)
         return nullptr;
     std::lock_guard<std::mutex> lock(heldMutex);
-    held[counter] = query;
-    return counter;
+    held[static_cast<CounterHandle>(counter)] = query;
+    return static_cast<CounterHandle>(counter);
 }
 
 void collectQuery(QueryHandle query) {
     if (query != nullptr)
-        PdhCollectQueryData(query);
+        PdhCollectQueryData(static_cast<PDH_HQUERY>(query));
 }
 
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
@@ -81,7 +83,8 @@ int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
     PDH_FMT_COUNTERVALUE value{};
     // A counter that has not been collected twice yet, or whose instance has gone, reports a
     // failure here and may leave its own figure in the record; that figure is not a reading.
-    if (PdhGetFormattedCounterValue(counter, flags, nullptr, &value) != ERROR_SUCCESS)
+    if (PdhGetFormattedCounterValue(static_cast<PDH_HCOUNTER>(counter), flags, nullptr, &value) !=
+        ERROR_SUCCESS)
         return 0;
     if (value.CStatus != PDH_CSTATUS_VALID_DATA && value.CStatus != PDH_CSTATUS_NEW_DATA)
         return 0;
@@ -91,7 +94,7 @@ int64_t formattedCounterValue(CounterHandle counter, uint32_t flags) {
 void removeCounter(CounterHandle counter) {
     if (counter == nullptr)
         return;
-    PdhRemoveCounter(counter);
+    PdhRemoveCounter(static_cast<PDH_HCOUNTER>(counter));
     std::lock_guard<std::mutex> lock(heldMutex);
     held.erase(counter);
 }

@@ -122,4 +122,13 @@ std::vector<std::string> volumesOfDisk(uint32_t n) {
     return volumes;
 }
 
+std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volumes) {
+    std::string instance = std::to_string(n);
+    for (const std::string &root : volumes) {
+        if (!root.empty())
+            instance += std::string(" ") + root[0] + ":";
+    }
+    return instance;
+}
+
 } // namespace platform

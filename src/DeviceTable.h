@@ -1,0 +1,81 @@
+// One device table: the records of one kind of device, in the order their fill appended them,
+// and the mutex that guards them. The table owns its records: a fill makes them, clear deletes
+// them, nothing else does.
+//
+// Every operation holds the table's mutex for its whole run. A thread holds at most one table
+// mutex at a time, so there is no lock order; debug builds stop at once when a thread takes a
+// second table mutex, or appends outside a fill.
+#pragma once
+
+#include <QMutex>
+#include <QVector>
+
+class DeviceTableLock {
+public:
+    // Waits for the mutex; with waitMs >= 0, gives up after that many milliseconds.
+    explicit DeviceTableLock(QMutex &mutex, int waitMs = -1);
+    ~DeviceTableLock();
+    DeviceTableLock(const DeviceTableLock &) = delete;
+    DeviceTableLock &operator=(const DeviceTableLock &) = delete;
+
+    bool held() const { return locked; }
+    // True when the calling thread holds this mutex through a DeviceTableLock.
+    static bool holds(const QMutex &mutex);
+
+private:
+    QMutex &mutex;
+    bool locked = false;
+};
+
+template <typename Record> class DeviceTable {
+public:
+    DeviceTable() = default;
+    DeviceTable(const DeviceTable &) = delete;
+    DeviceTable &operator=(const DeviceTable &) = delete;
+
+    // The table's mutex; take it through the operations below, which keep the one-mutex rule.
+    QMutex &mutex() { return tableMutex; }
+
+    // Runs make() with the mutex held; make() appends the records it constructs.
+    template <typename Make> void fill(Make make) {
+        DeviceTableLock lock(tableMutex);
+        make();
+    }
+    // Only inside fill().
+    void append(Record *record) {
+        Q_ASSERT(DeviceTableLock::holds(tableMutex));
+        records.append(record);
+    }
+
+    // Deletes every record in table order (a record releases its counters as it goes), then
+    // leaves the table empty.
+    void clear() {
+        DeviceTableLock lock(tableMutex);
+        for (qsizetype i = 0; i < records.size(); ++i)
+            delete records.at(i);
+        records = QVector<Record *>();
+    }
+
+    // Calls visit(record) for each record in table order with the mutex held. The length is read
+    // again after every record; no record may be kept after the visit.
+    template <typename Visit> void visit(Visit visit) {
+        DeviceTableLock lock(tableMutex);
+        walk(visit);
+    }
+    // The same, unless the mutex is not free within waitMs; then false and nothing is visited.
+    template <typename Visit> bool tryVisit(int waitMs, Visit visit) {
+        DeviceTableLock lock(tableMutex, waitMs);
+        if (lock.held())
+            walk(visit);
+        return lock.held();
+    }
+
+private:
+    template <typename Visit> void walk(Visit &visit) {
+        for (qsizetype i = 0; i < records.size(); ++i)
+            visit(*records.at(i));
+    }
+
+    QMutex tableMutex;
+    QVector<Record *> records; // guarded by tableMutex
+};

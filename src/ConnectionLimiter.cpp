@@ -13,8 +13,8 @@ bool ConnectionLimiter::mayStart(const QString &strAddress) const {
     return count == runningPerAddress.end() || count->second < intMaxPerAddress;
 }
 
-ConnectionLimiter::Admission ConnectionLimiter::admit(qintptr intSocket,
-                                                      const QString &strAddress) {
+ConnectionLimiter::Admission ConnectionLimiter::admit(qintptr intSocket, const QString &strAddress,
+                                                      qint64 intDeadline) {
     if (mayStart(strAddress)) {
         ++intRunning;
         ++runningPerAddress[strAddress];
@@ -22,7 +22,7 @@ ConnectionLimiter::Admission ConnectionLimiter::admit(qintptr intSocket,
     }
     if (int(queue.size()) >= intMaxQueued)
         return Admission::Refuse;
-    queue.push_back({intSocket, strAddress});
+    queue.push_back({intSocket, strAddress, intDeadline});
     return Admission::Queue;
 }
 
@@ -47,6 +47,28 @@ std::vector<ConnectionLimiter::Connection> ConnectionLimiter::release(const QStr
         }
     }
     return startable;
+}
+
+std::vector<ConnectionLimiter::Connection> ConnectionLimiter::expire(qint64 now) {
+    std::vector<Connection> due;
+    for (auto waiting = queue.begin(); waiting != queue.end();) {
+        if (waiting->intDeadline <= now) {
+            due.push_back(*waiting);
+            waiting = queue.erase(waiting);
+        } else {
+            ++waiting;
+        }
+    }
+    return due;
+}
+
+bool ConnectionLimiter::nextDeadline(qint64 &deadline) const {
+    if (queue.empty())
+        return false;
+    deadline = queue.front().intDeadline;
+    for (const Connection &waiting : queue)
+        deadline = std::min(deadline, waiting.intDeadline);
+    return true;
 }
 
 std::vector<ConnectionLimiter::Connection> ConnectionLimiter::takeQueued() {

@@ -17,6 +17,8 @@ public:
     struct Connection {
         qintptr intSocket = 0;
         QString strAddress;
+        // When its request must have been read, in milliseconds of the caller's steady clock.
+        qint64 intDeadline = 0;
     };
     enum class Admission { Start, Queue, Refuse };
 
@@ -24,11 +26,17 @@ public:
 
     // Decides for a newly accepted connection. Start counts it as running at once; Queue keeps
     // it until release() hands it back; Refuse means the queue is full and the caller closes it.
-    Admission admit(qintptr intSocket, const QString &strAddress);
+    Admission admit(qintptr intSocket, const QString &strAddress, qint64 intDeadline = 0);
 
     // A running connection of this address has ended. Returns the waiting connections that may
     // start now, in arrival order, each already counted as running.
     std::vector<Connection> release(const QString &strAddress);
+
+    // Takes the waiting connections whose deadline is at or before now out of the queue (the
+    // caller closes them unserved), in arrival order.
+    std::vector<Connection> expire(qint64 now);
+    // The earliest deadline in the queue; false when the queue is empty.
+    bool nextDeadline(qint64 &deadline) const;
 
     // Empties the queue (the listener closes what it returns when it goes away).
     std::vector<Connection> takeQueued();

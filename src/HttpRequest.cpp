@@ -42,6 +42,7 @@ HttpRequest HttpRequest::parse(const QString &requestText) {
         return request;
     request.strHead = parts.at(0);
     request.strBody = parts.at(1);
+    request.intBodyBytes = request.strBody.toUtf8().size();
 
     const QStringList lines = request.strHead.split(QLatin1String("\r\n"), Qt::KeepEmptyParts);
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -63,13 +64,22 @@ HttpRequest HttpRequest::parse(const QString &requestText) {
     return request;
 }
 
-qint64 HttpRequest::bodyRemaining() const {
+HttpRequest HttpRequest::fromBytes(const QByteArray &received) {
+    HttpRequest request = parse(decodeChunk(received));
+    const qsizetype headEnd = received.indexOf("\r\n\r\n");
+    request.intBodyBytes = headEnd < 0 ? 0 : received.size() - (headEnd + 4);
+    return request;
+}
+
+qint64 HttpRequest::announcedLength() const {
     const auto length = headers.constFind(QStringLiteral("Content-Length"));
     if (length == headers.constEnd())
         return 0;
     bool ok = false;
-    qint64 announced = length->toLongLong(&ok, 10);
-    if (!ok)
-        announced = 0;
-    return qMax<qint64>(0, announced - strBody.length());
+    const qint64 announced = length->toLongLong(&ok, 10);
+    return ok ? qMax<qint64>(0, announced) : 0;
+}
+
+qint64 HttpRequest::bodyRemaining() const {
+    return qMax<qint64>(0, announcedLength() - intBodyBytes);
 }

@@ -20,12 +20,21 @@ public:
     // space-separated parts, leaves the type and the path empty.
     static HttpRequest parse(const QString &requestText);
 
-    // How many more body bytes the client announced ("Content-Length", exactly so spelled)
-    // beyond the body text already received; 0 when none.
+    // The same for the bytes of a request received in any number of pieces, decoded as one
+    // (up to the first NUL), so that a character cut between two pieces reads as if it had
+    // come whole. The body is counted in bytes as received, NUL bytes included.
+    static HttpRequest fromBytes(const QByteArray &received);
+
+    // The body length the client announced ("Content-Length", exactly so spelled); 0 when
+    // none or not a number.
+    qint64 announcedLength() const;
+    // How many more body bytes were announced than have been received; 0 when none.
     qint64 bodyRemaining() const;
 
     QString strHead;
     QString strBody;
+    // The body received so far in bytes: what "Content-Length" counts.
+    qint64 intBodyBytes = 0;
     // The method word, "GET" and "POST" rewritten to "typeGet" and "typePost".
     QString strType;
     // The decoded target, query included: what routing compares and the status document reads.

@@ -8,10 +8,20 @@ namespace {
 constexpr int defaultMaxRunning = 64;
 constexpr int defaultMaxPerAddress = 16;
 constexpr int defaultMaxQueued = 256;
+
+// Now on the steady clock that QDeadlineTimer uses, in milliseconds.
+qint64 now() {
+    return QDeadlineTimer::current().deadline();
+}
+
 } // namespace
 
 Webserver::Webserver()
-    : QTcpServer(nullptr), limiter(defaultMaxRunning, defaultMaxPerAddress, defaultMaxQueued) {}
+    : QTcpServer(nullptr), limiter(defaultMaxRunning, defaultMaxPerAddress, defaultMaxQueued) {
+    expiry.setSingleShot(true);
+    expiry.setTimerType(Qt::PreciseTimer);
+    connect(&expiry, &QTimer::timeout, this, &Webserver::expireQueued);
+}
 
 Webserver::~Webserver() {
     for (const auto &waiting : limiter.takeQueued())
@@ -28,11 +38,15 @@ void Webserver::setTimeouts(const WebserverThread::Timeouts &limits) {
 
 void Webserver::incomingConnection(qintptr intSocket) {
     const QString address = QString::fromStdString(platform::peerAddress(intSocket));
-    switch (limiter.admit(intSocket, address)) {
+    // The request deadline runs from here, through any wait in the queue.
+    const qint64 deadline = QDeadlineTimer(timeouts.intRequestDeadline).deadline();
+    switch (limiter.admit(intSocket, address, deadline)) {
     case ConnectionLimiter::Admission::Start:
-        launch({intSocket, address});
+        launch({intSocket, address, deadline});
         break;
     case ConnectionLimiter::Admission::Queue:
+        if (!expiry.isActive())
+            expireQueued();
         break;
     case ConnectionLimiter::Admission::Refuse:
         platform::closeSocket(intSocket);
@@ -41,7 +55,9 @@ void Webserver::incomingConnection(qintptr intSocket) {
 }
 
 void Webserver::launch(const ConnectionLimiter::Connection &connection) {
-    auto *thread = new WebserverThread(connection.intSocket, timeouts);
+    QDeadlineTimer deadline;
+    deadline.setDeadline(connection.intDeadline);
+    auto *thread = new WebserverThread(connection.intSocket, timeouts, deadline);
     const QString address = connection.strAddress;
     // Queued to this (GUI) thread; dropped if the listener is deleted first.
     connect(thread, &QThread::finished, this, [this, address]() { finishedConnection(address); });
@@ -58,6 +74,18 @@ void Webserver::launch(const ConnectionLimiter::Connection &connection) {
 }
 
 void Webserver::finishedConnection(const QString &strAddress) {
+    // What is due is closed first, so that a freed thread never goes to an expired connection.
+    expireQueued();
     for (const auto &next : limiter.release(strAddress))
         launch(next);
+}
+
+void Webserver::expireQueued() {
+    for (const auto &due : limiter.expire(now()))
+        platform::closeSocket(due.intSocket);
+    qint64 next = 0;
+    if (limiter.nextDeadline(next))
+        expiry.start(int(qBound<qint64>(0, next - now(), 24LL * 3600 * 1000)));
+    else
+        expiry.stop();
 }

@@ -6,6 +6,7 @@
 #include "WebserverThread.h"
 
 #include <QTcpServer>
+#include <QTimer>
 
 class Webserver : public QTcpServer {
     Q_OBJECT
@@ -28,9 +29,13 @@ public slots:
 private:
     void launch(const ConnectionLimiter::Connection &connection);
     void finishedConnection(const QString &strAddress);
+    // Closes, unserved, the waiting connections whose request deadline has passed, and sets
+    // the timer for the next one.
+    void expireQueued();
 
-    // GUI thread only: incomingConnection() and the queued finished() of the threads both run
-    // there, so the limiter needs no lock.
+    // GUI thread only: incomingConnection(), the queued finished() of the threads and the
+    // expiry timer all run there, so the limiter needs no lock.
     ConnectionLimiter limiter;
     WebserverThread::Timeouts timeouts;
+    QTimer expiry;
 };

@@ -40,7 +40,10 @@ constexpr qint64 writeHighWater = 64 * 1024;
 WebserverThread::WebserverThread(qintptr socket) : WebserverThread(socket, Timeouts()) {}
 
 WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits)
-    : intSocket(socket), timeouts(limits) {
+    : WebserverThread(socket, limits, QDeadlineTimer(limits.intRequestDeadline)) {}
+
+WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits, QDeadlineTimer deadline)
+    : intSocket(socket), timeouts(limits), requestDeadline(deadline) {
     QMutexLocker lock(&runningMutex);
     ++intRunning;
     boolCounted = true;
@@ -95,7 +98,7 @@ void WebserverThread::run() {
 
 void WebserverThread::serve(QTcpSocket &socket) {
     socket.setReadBufferSize(readBufferSize);
-    const QDeadlineTimer deadline(timeouts.intRequestDeadline);
+    const QDeadlineTimer deadline = requestDeadline;
     // The next wait for data: one read wait, but never past the request deadline.
     auto waitForData = [&socket, &deadline]() {
         const qint64 left = deadline.remainingTime();
@@ -104,33 +107,42 @@ void WebserverThread::serve(QTcpSocket &socket) {
         return socket.waitForReadyRead(int(left < 0 ? readWait : qMin<qint64>(left, readWait)));
     };
 
-    QString requestText;
-    qint64 budget = headBudget;
+    // The head is gathered as bytes and decoded once, and its end must lie within the budget,
+    // so that a head cut into pieces anywhere reads as it would in one piece.
+    QByteArray received;
+    qsizetype headEnd = -1;
     while (waitForData()) {
-        budget -= socket.bytesAvailable();
-        requestText += HttpRequest::decodeChunk(socket.readAll());
-        if (HttpRequest::headComplete(requestText) || budget < 1)
+        const qsizetype searchFrom = qMax<qsizetype>(0, received.size() - 3);
+        received += socket.readAll();
+        headEnd = received.indexOf("\r\n\r\n", searchFrom);
+        if (headEnd >= 0 || received.size() >= headBudget)
             break;
     }
-    const HttpRequest request = HttpRequest::parse(requestText);
+    const bool overBudget = headEnd < 0 ? received.size() >= headBudget : headEnd + 4 > headBudget;
+    const HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
 
-    // The body is never used: it is only drained, and not kept, so that the answer is not
-    // reset away by unread data and a large body costs no memory.
-    qint64 remaining = request.bodyRemaining();
-    while (remaining >= 1 && waitForData()) {
-        remaining -= socket.bytesAvailable();
-        socket.readAll();
-    }
+    // The body is never used: it is only drained, and not kept, so a large body costs no memory.
+    const qint64 announced = request.announcedLength();
+    qint64 bodyBytes = request.intBodyBytes;
+    while (!overBudget && bodyBytes < announced && waitForData())
+        bodyBytes += socket.readAll().size();
+    // A request not read to its exact end may have left bytes unread: a head cut off or over
+    // the budget, a body shorter or longer than announced.
+    const bool unread = overBudget || (headEnd < 0 ? !received.isEmpty() : bodyBytes != announced);
 
     HttpResponse response = HttpResponse::route(request);
     QFile file;
+    // The size is taken once: the announced length also bounds what is sent, should the file
+    // grow meanwhile.
+    qint64 fileSize = 0;
     if (response.strType == QLatin1String("typeFile")) {
         const QString path = StaticFile::resolve(contentPath(), response.strContent);
         file.setFileName(path);
         if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
             response = HttpResponse();
         } else {
-            response.addFileHeaders(file.size(), StaticFile::mediaType(response.strContent),
+            fileSize = file.size();
+            response.addFileHeaders(fileSize, StaticFile::mediaType(response.strContent),
                                     StaticFile::disposition(response.strContent));
         }
     } else if (response.strType == QLatin1String("typeText")) {
@@ -145,14 +157,17 @@ void WebserverThread::serve(QTcpSocket &socket) {
     if (response.strType == QLatin1String("typeText"))
         socket.write(response.strContent.toUtf8());
     else if (response.strType == QLatin1String("typeFile"))
-        sent = sendFile(socket, file, file.size());
+        sent = sendFile(socket, file, fileSize);
 
-    if (sent && drain(socket, 0)) {
-        socket.disconnectFromHost();
-        if (socket.state() != QAbstractSocket::UnconnectedState)
-            socket.waitForDisconnected(timeouts.intStall);
+    if (!sent || !drain(socket, 0))
+        return; // the client stalled: the socket is destroyed (and the connection aborted) here
+    if (unread || socket.bytesAvailable() > 0) {
+        linger(socket);
+        return;
     }
-    // Otherwise the client stalled: the socket is destroyed (and the connection aborted) here.
+    socket.disconnectFromHost();
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        socket.waitForDisconnected(timeouts.intStall);
 }
 
 bool WebserverThread::sendFile(QTcpSocket &socket, QFile &file, qint64 size) {
@@ -169,6 +184,18 @@ bool WebserverThread::sendFile(QTcpSocket &socket, QFile &file, qint64 size) {
             return false;
     }
     return true;
+}
+
+void WebserverThread::linger(QTcpSocket &socket) {
+    // Closing with unread bytes would send a reset, and the client could lose the answer still
+    // on its way. So the answer is ended with the sending side's shutdown, and what the client
+    // still sends is read and thrown away until it closes too, for a bounded time.
+    platform::shutdownSending(socket.socketDescriptor());
+    const QDeadlineTimer until(timeouts.intLinger);
+    do {
+        socket.skip(socket.bytesAvailable());
+    } while (socket.state() == QAbstractSocket::ConnectedState && !until.hasExpired() &&
+             socket.waitForReadyRead(int(until.remainingTime())));
 }
 
 bool WebserverThread::drain(QTcpSocket &socket, qint64 limit) {

@@ -11,6 +11,7 @@ private slots:
     void connectionsBeyondTheCapWaitThenOverflowIsRefused();
     void aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers();
     void queuedConnectionsAreHandedBackWhenTheListenerGoes();
+    void queuedConnectionsExpireAtTheirDeadline();
 };
 
 void TestConnectionLimiter::connectionsBeyondTheCapWaitThenOverflowIsRefused() {
@@ -63,6 +64,30 @@ void TestConnectionLimiter::queuedConnectionsAreHandedBackWhenTheListenerGoes() 
     QCOMPARE(queued.at(1).intSocket, qintptr(3));
     QCOMPARE(limiter.queued(), 0);
     QVERIFY(limiter.release("a").empty());
+}
+
+void TestConnectionLimiter::queuedConnectionsExpireAtTheirDeadline() {
+    ConnectionLimiter limiter(1, 1, 8);
+    QCOMPARE(limiter.admit(1, "a", 1000), Admission::Start);
+    qint64 next = -1;
+    QVERIFY(!limiter.nextDeadline(next));
+    limiter.admit(2, "a", 1100);
+    limiter.admit(3, "b", 1200);
+    limiter.admit(4, "a", 1300);
+    QVERIFY(limiter.nextDeadline(next));
+    QCOMPARE(next, qint64(1100));
+    QVERIFY(limiter.expire(1099).empty());
+    const auto due = limiter.expire(1200);
+    QCOMPARE(int(due.size()), 2);
+    QCOMPARE(due.at(0).intSocket, qintptr(2));
+    QCOMPARE(due.at(1).intSocket, qintptr(3));
+    QVERIFY(limiter.nextDeadline(next));
+    QCOMPARE(next, qint64(1300));
+    // The one left still starts, with its own deadline, when the worker is free.
+    const auto started = limiter.release("a");
+    QCOMPARE(int(started.size()), 1);
+    QCOMPARE(started.front().intDeadline, qint64(1300));
+    QVERIFY(!limiter.nextDeadline(next));
 }
 
 QTEST_APPLESS_MAIN(TestConnectionLimiter)

@@ -120,6 +120,9 @@ void TestHttpRequest::announcedBodyIsCountedOnlyUnderItsExactName() {
              qint64(0));
     QCOMPARE(HttpRequest::parse("POST / HTTP/1.0\r\nContent-Length: 2\r\n\r\nabcd").bodyRemaining(),
              qint64(0));
+    // Bytes, not characters, and a NUL in the body still counts.
+    const QByteArray received("POST / HTTP/1.0\r\nContent-Length: 6\r\n\r\n\xc3\xa9\0a", 42);
+    QCOMPARE(HttpRequest::fromBytes(received).bodyRemaining(), qint64(2));
 }
 
 void TestHttpRequest::chunksAreDecodedUpToTheirFirstNul() {

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -39,7 +40,9 @@ struct Reply {
 struct Client {
     quint16 port = 0;
     QHostAddress from;  // the client's own address; any when null
-    int pieceDelay = 0; // sends the request byte by byte with this pause (ms)
+    int pieceDelay = 0; // sends the request in pieces with this pause (ms) after each
+    int pieceSize = 1;
+    int readDelay = 0; // waits this long (ms) before reading the answer
 };
 
 // Runs on a plain thread: the listener needs the test's own thread for its event loop.
@@ -53,8 +56,8 @@ Reply exchange(const Client &client, const QByteArray &request) {
     // Trickles until the server has answered and closed.
     for (qsizetype at = 0; at < request.size() && client.pieceDelay > 0 &&
                            socket.state() == QAbstractSocket::ConnectedState;
-         ++at) {
-        socket.write(request.constData() + at, 1);
+         at += client.pieceSize) {
+        socket.write(request.mid(at, client.pieceSize));
         socket.waitForBytesWritten(10000);
         std::this_thread::sleep_for(std::chrono::milliseconds(client.pieceDelay));
     }
@@ -63,6 +66,7 @@ Reply exchange(const Client &client, const QByteArray &request) {
     socket.waitForBytesWritten(10000);
     QElapsedTimer timer;
     timer.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(client.readDelay));
     QByteArray all;
     while (socket.waitForReadyRead(20000) || socket.bytesAvailable() > 0)
         all += socket.readAll();
@@ -76,7 +80,8 @@ Reply exchange(const Client &client, const QByteArray &request) {
 }
 
 template <typename T> T await(std::future<T> &future) {
-    while (future.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+    // Waits a little between rounds, so that the threads under test have the processors.
+    while (future.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return future.get();
 }
@@ -179,11 +184,17 @@ private slots:
     void filesAreServedOnlyFromInsideTheWebRoot_data();
     void filesAreServedOnlyFromInsideTheWebRoot();
     void theBodyIsAwaitedOnlyUnderTheExactLengthHeader();
+    void aHeadIsReadTheSameWholeOrInPieces_data();
+    void aHeadIsReadTheSameWholeOrInPieces();
+    void unreadRequestBytesDoNotCostTheAnswer_data();
+    void unreadRequestBytesDoNotCostTheAnswer();
+    void aGrowingFileIsSentAsLongAsAnnounced();
     void aSilentClientIsAnsweredAfterTheReadWaitWithoutDelayingOthers();
     void aTricklingClientIsCutOffAfterTheDeadline();
     void aHugeFileReachesASlowReaderWhileMemoryStaysFlat();
     void aTransferIsCutOnlyWhenTheClientStopsTakingData();
     void connectionsBeyondTheCapsWaitOrAreClosedAtOnce();
+    void queuedConnectionsAreClosedAtTheirDeadline();
     void peerAddressNamesTheConnectedClient();
 
 private:
@@ -324,13 +335,108 @@ void TestWebserver::theBodyIsAwaitedOnlyUnderTheExactLengthHeader() {
     const QByteArray body(300000, 'b');
     auto drained = ask(client, "POST /menu.xml HTTP/1.0\r\nContent-Length: " +
                                    QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    const Reply waited = await(exact), prompt = await(lower), answered = await(drained);
+    // The length counts bytes, whatever characters they make.
+    const QByteArray text = QString(100, QChar(0xe9)).toUtf8();
+    auto accented =
+        ask(client, "POST / HTTP/1.0\r\nContent-Length: " + QByteArray::number(text.size()) +
+                        "\r\n\r\n" + text);
+    const Reply waited = await(exact), prompt = await(lower), answered = await(drained),
+                counted = await(accented);
     QCOMPARE(waited.head, notFound);
-    QCOMPARE(prompt.head, notFound);
-    QCOMPARE(answered.head, notFound);
     QVERIFY2(waited.msecs >= 900, QByteArray::number(waited.msecs));
-    QVERIFY2(prompt.msecs < 900, QByteArray::number(prompt.msecs));
-    QVERIFY2(answered.msecs < 900, QByteArray::number(answered.msecs));
+    for (const Reply &reply : {prompt, answered, counted}) {
+        QCOMPARE(reply.head, notFound);
+        QVERIFY2(reply.msecs < 900, QByteArray::number(reply.msecs));
+    }
+}
+
+void TestWebserver::aHeadIsReadTheSameWholeOrInPieces_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("pieceSize");
+    QTest::addColumn<QByteArray>("status");
+    // A piece ends inside the two bytes of the "é".
+    QTest::newRow("character cut in two")
+        << get("/assets/\xc3\xa9.txt") << 13 << QByteArray("HTTP/1.0 200 OK\r\n");
+    // Past the head budget, the same refusal however the bytes come.
+    QTest::newRow("head over the budget")
+        << "GET /assets/menu.html?" + QByteArray(4060, 'q') + " HTTP/1.0\r\nHost: x\r\n\r\n"
+        << 1000 << QByteArray("HTTP/1.0 404 ");
+    QTest::newRow("head just within")
+        << "GET /assets/menu.html?" + QByteArray(4096 - 47, 'q') + " HTTP/1.0\r\nHost: x\r\n\r\n"
+        << 1000 << QByteArray("HTTP/1.0 200 OK\r\n");
+}
+
+void TestWebserver::aHeadIsReadTheSameWholeOrInPieces() {
+    QFETCH(QByteArray, request);
+    QFETCH(int, pieceSize);
+    QFETCH(QByteArray, status);
+    writeFile("content/assets/\xc3\xa9.txt", "accented");
+    auto whole = ask(client, request);
+    Client pieces = client;
+    pieces.pieceSize = pieceSize;
+    pieces.pieceDelay = 30;
+    auto pieced = ask(pieces, request);
+    const Reply first = await(whole), second = await(pieced);
+    QVERIFY2(first.head.startsWith(status), first.head.constData());
+    QCOMPARE(second.head, first.head);
+    QCOMPARE(second.body, first.body);
+}
+
+void TestWebserver::unreadRequestBytesDoNotCostTheAnswer_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<qint64>("bodySize");
+    // More than the server's read buffer holds, so some stays unread in the system.
+    const QByteArray junk(1024 * 1024, 'j');
+    QTest::newRow("bytes beyond the length")
+        << "GET /assets/large.bin HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc" + junk
+        << qint64(16 * 1024 * 1024);
+    QTest::newRow("head over the budget") << "GET / HTTP/1.0\r\nX-Long: " + junk << qint64(0);
+}
+
+void TestWebserver::unreadRequestBytesDoNotCostTheAnswer() {
+    QFETCH(QByteArray, request);
+    QFETCH(qint64, bodySize);
+    {
+        QFile large(root + "/assets/large.bin");
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        QVERIFY(large.resize(16 * 1024 * 1024));
+    }
+    server->setTimeouts({10000, 30000, 1000});
+    // The client reads only after a while, so the answer is still on its way when the server
+    // is done with the connection.
+    Client late = client;
+    late.readDelay = 300;
+    auto pending = ask(late, request);
+    const Reply reply = await(pending);
+    QFile::remove(root + "/assets/large.bin");
+    QVERIFY2(reply.head.startsWith(bodySize ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.0 404 "),
+             reply.head.left(100).constData());
+    QCOMPARE(qint64(reply.body.size()), bodySize);
+}
+
+void TestWebserver::aGrowingFileIsSentAsLongAsAnnounced() {
+    const QString path = root + "/assets/growing.txt";
+    writeFile("content/assets/growing.txt", QByteArray(1000, 'g'));
+    std::atomic<bool> stop{false};
+    std::thread writer([&path, &stop] {
+        QFile file(path);
+        if (!file.open(QIODevice::Append | QIODevice::Unbuffered))
+            return;
+        while (!stop)
+            file.write("0123456789abcdef");
+    });
+    int mismatches = 0;
+    for (int i = 0; i < 25; ++i) {
+        auto pending = ask(client, get("/assets/growing.txt"));
+        const Reply reply = await(pending);
+        const qsizetype at = reply.head.indexOf("Content-Length: ") + 16;
+        const qint64 announced = reply.head.mid(at, reply.head.indexOf('\r', at) - at).toLongLong();
+        mismatches += announced != reply.body.size();
+    }
+    stop = true;
+    writer.join();
+    QFile::remove(path);
+    QCOMPARE(mismatches, 0);
 }
 
 void TestWebserver::aSilentClientIsAnsweredAfterTheReadWaitWithoutDelayingOthers() {
@@ -454,6 +560,47 @@ void TestWebserver::connectionsBeyondTheCapsWaitOrAreClosedAtOnce() {
 
     QCOMPARE(await(holder).head, notFound);
     QVERIFY(await(sameHost).head.startsWith("HTTP/1.0 302 "));
+}
+
+void TestWebserver::queuedConnectionsAreClosedAtTheirDeadline() {
+    // One worker, held by a client that takes none of a large file; the deadline of the
+    // waiting connections runs from their accept, not from a worker picking them up.
+    const int deadline = 500;
+    server->setLimits(1, 1, 8);
+    server->setTimeouts({deadline, 3000});
+    {
+        QFile large(root + "/assets/large.bin");
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        QVERIFY(large.resize(64 * 1024 * 1024));
+    }
+    std::unique_ptr<QTcpSocket> idle;
+    auto holding = std::async(std::launch::async, [this, &idle] {
+        idle = std::make_unique<QTcpSocket>();
+        idle->setReadBufferSize(1024);
+        idle->connectToHost(QHostAddress::LocalHost, client.port);
+        idle->waitForConnected(10000);
+        idle->write(get("/assets/large.bin"));
+        idle->waitForBytesWritten(10000);
+    });
+    await(holding);
+    QVERIFY(QTest::qWaitFor([this] { return server->runningConnections() == 1; }, 5000));
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::future<Reply>> waiting;
+    for (int i = 0; i < 3; ++i)
+        waiting.push_back(ask(client, get("/")));
+    QVERIFY(QTest::qWaitFor([this] { return server->queuedConnections() == 3; }, 5000));
+    for (auto &reply : waiting) {
+        const Reply closed = await(reply);
+        QVERIFY(closed.connected);
+        QCOMPARE(closed.head, QByteArray());
+    }
+    QVERIFY2(timer.elapsed() >= deadline - 100 && timer.elapsed() < deadline + 700,
+             QByteArray::number(timer.elapsed()));
+    QCOMPARE(server->queuedConnections(), 0);
+    QCOMPARE(server->runningConnections(), 1);
+    idle.reset();
+    QFile::remove(root + "/assets/large.bin");
 }
 
 void TestWebserver::peerAddressNamesTheConnectedClient() {

@@ -99,5 +99,8 @@ std::vector<std::string> volumesOfDisk(uint32_t n);
 std::string peerAddress(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
+// Ends the sending side of a connected socket (the peer reads the end of the data) while the
+// receiving side stays open.
+void shutdownSending(intptr_t descriptor);
 
 } // namespace platform

@@ -59,4 +59,12 @@ void closeSocket(intptr_t descriptor) {
 #endif
 }
 
+void shutdownSending(intptr_t descriptor) {
+#ifdef _WIN32
+    shutdown(static_cast<SOCKET>(descriptor), SD_SEND);
+#else
+    shutdown(static_cast<int>(descriptor), SHUT_WR);
+#endif
+}
+
 } // namespace platform

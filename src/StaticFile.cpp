@@ -1,7 +1,32 @@
 #include "StaticFile.h"
 
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
+
+namespace {
+
+// The canonical form of the web root, with a final "/", empty when it does not exist. The web
+// root changes only at Start, so its resolution (a system call per path component) is kept
+// for as long as the same root is asked for. Asked from every connection thread: guarded by
+// its mutex.
+QString canonicalRoot(const QString &webRoot) {
+    static QMutex mutex;
+    static QString cachedRoot;
+    static QString cachedCanonical;
+    QMutexLocker lock(&mutex);
+    if (webRoot != cachedRoot || cachedCanonical.isEmpty()) {
+        QString canonical = QFileInfo(webRoot).canonicalFilePath();
+        if (!canonical.isEmpty() && !canonical.endsWith(QLatin1Char('/')))
+            canonical += QLatin1Char('/');
+        cachedRoot = webRoot;
+        cachedCanonical = canonical;
+    }
+    return cachedCanonical;
+}
+
+} // namespace
 
 bool StaticFile::isSafeFilePath(const QString &filePath) {
     if (!filePath.startsWith(QLatin1Char('/')))
@@ -22,11 +47,9 @@ bool StaticFile::isSafeFilePath(const QString &filePath) {
 QString StaticFile::resolve(const QString &webRoot, const QString &filePath) {
     if (webRoot.isEmpty() || !isSafeFilePath(filePath))
         return {};
-    QString root = QFileInfo(webRoot).canonicalFilePath();
+    const QString root = canonicalRoot(webRoot);
     if (root.isEmpty())
         return {};
-    if (!root.endsWith(QLatin1Char('/')))
-        root += QLatin1Char('/');
     const QFileInfo file(webRoot + filePath);
     const QString canonical = file.canonicalFilePath();
 #ifdef _WIN32
@@ -37,7 +60,8 @@ QString StaticFile::resolve(const QString &webRoot, const QString &filePath) {
     if (canonical.isEmpty() || !canonical.startsWith(root, fileNameCase))
         return {};
     // A directory, a FIFO (whose open would block the worker) or a device is no file to serve.
-    if (!QFileInfo(canonical).isFile())
+    // (isFile() follows links, so it speaks of the canonical file.)
+    if (!file.isFile())
         return {};
     return canonical;
 }

@@ -29,7 +29,7 @@ int intRunning = 0;
 constexpr qint64 headBudget = 4096;
 // One wait for more request data.
 constexpr int readWait = 1000;
-// One read from the socket, on the thread's stack: a huge body is drained piece by piece.
+// One read from the socket: a huge body is drained piece by piece.
 constexpr qint64 readChunk = 8 * 1024;
 // One piece of a file on its way to the socket.
 constexpr qint64 filePiece = 16 * 1024;
@@ -111,7 +111,11 @@ qint64 WebserverThread::receive(char *buffer, qint64 size) {
 void WebserverThread::serve() {
     // The head is gathered as bytes and decoded once, and its end must lie within the budget,
     // so that a head cut into pieces anywhere reads as it would in one piece.
-    char chunk[readChunk];
+    // On the heap, not the stack: the arena hands back memory a finished connection has
+    // returned, while every stack page a new thread touches is a page fault, and its release at
+    // the thread's end a flush of the other processors' address caches.
+    QByteArray scratch(readChunk, Qt::Uninitialized);
+    char *const chunk = scratch.data();
     QByteArray received;
     qsizetype headEnd = -1;
     for (qint64 got; (got = receive(chunk, readChunk)) > 0;) {
@@ -168,8 +172,8 @@ void WebserverThread::serve() {
     }
     if (!sent)
         return; // the client stalled or went: closing cuts the connection
-    if (unread || moreToRead())
-        linger();
+    if (unread || moreToRead(chunk, readChunk))
+        linger(chunk, readChunk);
 }
 
 bool WebserverThread::sendAll(const char *data, qint64 size) {
@@ -210,20 +214,18 @@ bool WebserverThread::sendFile(const QByteArray &head, QFile &file, qint64 size)
     }
 }
 
-bool WebserverThread::moreToRead() {
-    char chunk[512];
-    return platform::receiveSome(intSocket, chunk, sizeof chunk) > 0;
+bool WebserverThread::moreToRead(char *buffer, qint64 size) {
+    return platform::receiveSome(intSocket, buffer, size) > 0;
 }
 
-void WebserverThread::linger() {
+void WebserverThread::linger(char *buffer, qint64 size) {
     // Closing with unread bytes would send a reset, and the client could lose the answer still
     // on its way. So the answer is ended with the sending side's shutdown, and what the client
     // still sends is read and thrown away until it closes too, for a bounded time.
     platform::shutdownSending(intSocket);
     const QDeadlineTimer until(timeouts.intLinger);
-    char chunk[readChunk];
     for (;;) {
-        const qint64 got = platform::receiveSome(intSocket, chunk, readChunk);
+        const qint64 got = platform::receiveSome(intSocket, buffer, size);
         if (got == 0 || got == -2)
             return;
         if (got == -1 && (until.hasExpired() ||

@@ -48,8 +48,8 @@ private:
     bool sendAll(const char *data, qint64 size);
     bool sendFile(const QByteArray &head, QFile &file, qint64 size);
     // True when the client has sent more than was read (closing now would reset the answer).
-    bool moreToRead();
-    void linger();
+    bool moreToRead(char *buffer, qint64 size);
+    void linger(char *buffer, qint64 size);
     void leave();
 
     qintptr intSocket;

@@ -146,7 +146,8 @@ void WebserverThread::serve() {
     if (response.strType == QLatin1String("typeFile")) {
         const QString path = StaticFile::resolve(contentPath(), response.strContent);
         file.setFileName(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        // Unbuffered: each piece is one read of the system, straight into the send buffer.
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             response = HttpResponse();
         } else {
             fileSize = file.size();

@@ -16,9 +16,9 @@
 #else
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -85,10 +85,9 @@ bool setNonBlocking(intptr_t descriptor) {
     u_long on = 1;
     return ioctlsocket(static_cast<SOCKET>(descriptor), FIONBIO, &on) == 0;
 #else
-    const int socket = static_cast<int>(descriptor);
-    const int flags = fcntl(socket, F_GETFL);
-    return flags >= 0 &&
-           ((flags & O_NONBLOCK) != 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0);
+    // One call, where reading the flags and writing them back would take two.
+    int on = 1;
+    return ioctl(static_cast<int>(descriptor), FIONBIO, &on) == 0;
 #endif
 }
 

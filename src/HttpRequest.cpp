@@ -35,31 +35,59 @@ void decodeTarget(const QString &target, QString &path, QString &filePath) {
 
 } // namespace
 
+namespace {
+
+// The parts of text split at every separator, keeping empty parts, when there are exactly
+// `count` of them; false otherwise. Views into text: nothing is copied.
+template <typename Separator>
+bool splitExactly(QStringView text, Separator separator, qsizetype separatorLength,
+                  QStringView *parts, int count) {
+    qsizetype from = 0;
+    for (int i = 0; i < count - 1; ++i) {
+        const qsizetype at = text.indexOf(separator, from);
+        if (at < 0)
+            return false;
+        parts[i] = text.mid(from, at - from);
+        from = at + separatorLength;
+    }
+    parts[count - 1] = text.mid(from);
+    return text.indexOf(separator, from) < 0;
+}
+
+} // namespace
+
 HttpRequest HttpRequest::parse(const QString &requestText) {
     HttpRequest request;
-    const QStringList parts = requestText.split(QLatin1String("\r\n\r\n"), Qt::KeepEmptyParts);
-    if (parts.size() != 2)
+    QStringView headAndBody[2];
+    if (!splitExactly(QStringView(requestText), QLatin1String("\r\n\r\n"), 4, headAndBody, 2))
         return request;
-    request.strHead = parts.at(0);
-    request.strBody = parts.at(1);
+    request.strHead = headAndBody[0].toString();
+    request.strBody = headAndBody[1].toString();
     request.intBodyBytes = request.strBody.toUtf8().size();
 
-    const QStringList lines = request.strHead.split(QLatin1String("\r\n"), Qt::KeepEmptyParts);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i == 0) {
-            const QStringList words = lines.at(0).split(QLatin1Char(' '), Qt::KeepEmptyParts);
-            if (words.size() != 3)
-                continue;
-            QString type = words.at(0);
-            type.replace(QLatin1String("GET"), QLatin1String("typeGet"));
-            type.replace(QLatin1String("POST"), QLatin1String("typePost"));
-            request.strType = type;
-            decodeTarget(words.at(1), request.strPath, request.strFilePath);
-            continue;
+    // Line by line, the request line first; every line is looked at, as a split would.
+    const QStringView head(request.strHead);
+    qsizetype from = 0;
+    for (bool first = true;; first = false) {
+        const qsizetype at = head.indexOf(QLatin1String("\r\n"), from);
+        const QStringView line = head.mid(from, at < 0 ? -1 : at - from);
+        if (first) {
+            QStringView words[3];
+            if (splitExactly(line, QLatin1Char(' '), 1, words, 3)) {
+                QString type = words[0].toString();
+                type.replace(QLatin1String("GET"), QLatin1String("typeGet"));
+                type.replace(QLatin1String("POST"), QLatin1String("typePost"));
+                request.strType = type;
+                decodeTarget(words[1].toString(), request.strPath, request.strFilePath);
+            }
+        } else {
+            QStringView header[2];
+            if (splitExactly(line, QLatin1String(": "), 2, header, 2))
+                request.headers.insert(header[0].toString(), header[1].toString());
         }
-        const QStringList header = lines.at(i).split(QLatin1String(": "), Qt::KeepEmptyParts);
-        if (header.size() == 2)
-            request.headers.insert(header.at(0), header.at(1));
+        if (at < 0)
+            break;
+        from = at + 2;
     }
     return request;
 }

@@ -69,9 +69,19 @@ void HttpResponse::complete() {
 }
 
 QByteArray HttpResponse::head() const {
-    QString text = strStatus;
+    // Appended in place into room reserved once: a head is built for every request.
+    qsizetype length = strStatus.size() + 2;
     for (auto header = headers.constBegin(); header != headers.constEnd(); ++header)
-        text += header.key() + QLatin1String(": ") + header.value() + QLatin1String("\r\n");
+        length += header.key().size() + header.value().size() + 4;
+    QString text;
+    text.reserve(length);
+    text += strStatus;
+    for (auto header = headers.constBegin(); header != headers.constEnd(); ++header) {
+        text += header.key();
+        text += QLatin1String(": ");
+        text += header.value();
+        text += QLatin1String("\r\n");
+    }
     text += QLatin1String("\r\n");
     return text.toUtf8();
 }

@@ -15,7 +15,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
-#include <QTcpSocket>
+
+#include <cstring>
 
 namespace {
 
@@ -29,12 +30,10 @@ QSet<WebserverThread *> liveThreads;
 constexpr qint64 headBudget = 4096;
 // One wait for more request data.
 constexpr int readWait = 1000;
-// Bounds what one read from the socket can hold, so a huge body is drained piece by piece.
-constexpr qint64 readBufferSize = 64 * 1024;
-// File pieces, and how much unsent data the socket may hold before the next piece is read:
-// memory stays flat however large the file.
+// One read from the socket: a huge body is drained piece by piece.
+constexpr qint64 readChunk = 8 * 1024;
+// One piece of a file on its way to the socket.
 constexpr qint64 filePiece = 16 * 1024;
-constexpr qint64 writeHighWater = 64 * 1024;
 
 // The generated documents: metrics, the discovery lists, and the status document.
 QString textDocument(const QString &path) {
@@ -98,37 +97,45 @@ bool WebserverThread::waitForAll(int msecs) {
 }
 
 void WebserverThread::run() {
-    {
-        QTcpSocket socket;
-        if (socket.setSocketDescriptor(intSocket, QAbstractSocket::ConnectedState,
-                                       QIODevice::ReadWrite)) {
-            serve(socket);
-        } else {
-            // Not adopted, so no socket object will ever close it.
-            platform::closeSocket(intSocket);
-        }
-    }
+    // The descriptor is used as it is: blocking calls with time-outs need no socket object.
+    if (platform::setNonBlocking(intSocket))
+        serve();
+    // Whatever the kernel still holds of the answer is sent after this; a stalled transfer is
+    // cut off here.
+    platform::closeSocket(intSocket);
     leave();
 }
 
-void WebserverThread::serve(QTcpSocket &socket) {
-    socket.setReadBufferSize(readBufferSize);
-    const QDeadlineTimer deadline = requestDeadline;
-    // The next wait for data: one read wait, but never past the request deadline.
-    auto waitForData = [&socket, &deadline]() {
-        const qint64 left = deadline.remainingTime();
+qint64 WebserverThread::receive(char *buffer, qint64 size) {
+    for (;;) {
+        // Checked first, so that a client sending without pause cannot outrun it either.
+        if (requestDeadline.hasExpired())
+            return 0;
+        const qint64 got = platform::receiveSome(intSocket, buffer, size);
+        if (got != -1)
+            return qMax<qint64>(0, got);
+        const qint64 left = requestDeadline.remainingTime();
         if (left == 0)
-            return false;
-        return socket.waitForReadyRead(int(left < 0 ? readWait : qMin<qint64>(left, readWait)));
-    };
+            return 0;
+        const int wait = int(left < 0 ? readWait : qMin<qint64>(left, readWait));
+        if (platform::waitReadable(intSocket, wait) <= 0)
+            return 0;
+    }
+}
 
+void WebserverThread::serve() {
     // The head is gathered as bytes and decoded once, and its end must lie within the budget,
     // so that a head cut into pieces anywhere reads as it would in one piece.
+    // On the heap, not the stack: the arena hands back memory a finished connection has
+    // returned, while every stack page a new thread touches is a page fault, and its release at
+    // the thread's end a flush of the other processors' address caches.
+    QByteArray scratch(readChunk, Qt::Uninitialized);
+    char *const chunk = scratch.data();
     QByteArray received;
     qsizetype headEnd = -1;
-    while (waitForData()) {
+    for (qint64 got; (got = receive(chunk, readChunk)) > 0;) {
         const qsizetype searchFrom = qMax<qsizetype>(0, received.size() - 3);
-        received += socket.readAll();
+        received.append(chunk, got);
         headEnd = received.indexOf("\r\n\r\n", searchFrom);
         if (headEnd >= 0 || received.size() >= headBudget)
             break;
@@ -139,8 +146,9 @@ void WebserverThread::serve(QTcpSocket &socket) {
     // The body is never used: it is only drained, and not kept, so a large body costs no memory.
     const qint64 announced = request.announcedLength();
     qint64 bodyBytes = request.intBodyBytes;
-    while (!overBudget && bodyBytes < announced && waitForData())
-        bodyBytes += socket.readAll().size();
+    for (qint64 got; !overBudget && bodyBytes < announced &&
+                     (got = receive(chunk, qMin<qint64>(readChunk, announced - bodyBytes))) > 0;)
+        bodyBytes += got;
     // A request not read to its exact end may have left bytes unread: a head cut off or over
     // the budget, a body shorter or longer than announced.
     const bool unread = overBudget || (headEnd < 0 ? !received.isEmpty() : bodyBytes != announced);
@@ -163,58 +171,76 @@ void WebserverThread::serve(QTcpSocket &socket) {
     }
     response.complete();
 
-    socket.write(response.head());
-    bool sent = true;
-    if (response.strType == QLatin1String("typeText"))
-        socket.write(response.strContent.toUtf8());
-    else if (response.strType == QLatin1String("typeFile"))
-        sent = sendFile(socket, file, fileSize);
-
-    if (!sent || !drain(socket, 0))
-        return; // the client stalled: the socket is destroyed (and the connection aborted) here
-    if (unread || socket.bytesAvailable() > 0) {
-        linger(socket);
-        return;
+    // Head and body leave in one write where they fit, so a small answer is one segment.
+    bool sent;
+    if (response.strType == QLatin1String("typeFile")) {
+        sent = sendFile(response.head(), file, fileSize);
+    } else {
+        QByteArray whole = response.head();
+        if (response.strType == QLatin1String("typeText"))
+            whole += response.strContent.toUtf8();
+        sent = sendAll(whole.constData(), whole.size());
     }
-    socket.disconnectFromHost();
-    if (socket.state() != QAbstractSocket::UnconnectedState)
-        socket.waitForDisconnected(timeouts.intStall);
+    if (!sent)
+        return; // the client stalled or went: closing cuts the connection
+    if (unread || moreToRead(chunk, readChunk))
+        linger(chunk, readChunk);
 }
 
-bool WebserverThread::sendFile(QTcpSocket &socket, QFile &file, qint64 size) {
-    // Never more than the announced length, should the file grow while it is sent.
-    QByteArray piece(filePiece, Qt::Uninitialized);
-    qint64 left = size;
-    while (left > 0) {
-        const qint64 read = file.read(piece.data(), qMin(left, filePiece));
-        if (read <= 0)
-            break;
-        left -= read;
-        socket.write(piece.constData(), read);
-        if (!drain(socket, writeHighWater))
+bool WebserverThread::sendAll(const char *data, qint64 size) {
+    // Each wait ends as soon as some bytes leave, so only a client that takes nothing for the
+    // whole stall time is cut off, however long the transfer takes in all.
+    while (size > 0) {
+        const qint64 sent = platform::sendSome(intSocket, data, size);
+        if (sent == -2)
             return false;
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+        } else if (platform::waitWritable(intSocket, timeouts.intStall) <= 0) {
+            return false;
+        }
     }
     return true;
 }
 
-void WebserverThread::linger(QTcpSocket &socket) {
+bool WebserverThread::sendFile(const QByteArray &head, QFile &file, qint64 size) {
+    // The file goes in pieces through one buffer, so memory stays flat however large it is;
+    // the first piece shares the write with the head. Never more than the announced length,
+    // should the file grow while it is sent.
+    QByteArray buffer(head.size() + filePiece, Qt::Uninitialized);
+    std::memcpy(buffer.data(), head.constData(), size_t(head.size()));
+    qint64 used = head.size();
+    qint64 left = size;
+    for (;;) {
+        const qint64 read = left > 0 ? file.read(buffer.data() + used, qMin(left, filePiece)) : 0;
+        if (read > 0)
+            left -= read;
+        const qint64 piece = used + qMax<qint64>(0, read);
+        if (piece > 0 && !sendAll(buffer.constData(), piece))
+            return false;
+        if (read <= 0)
+            return true;
+        used = 0;
+    }
+}
+
+bool WebserverThread::moreToRead(char *buffer, qint64 size) {
+    return platform::receiveSome(intSocket, buffer, size) > 0;
+}
+
+void WebserverThread::linger(char *buffer, qint64 size) {
     // Closing with unread bytes would send a reset, and the client could lose the answer still
     // on its way. So the answer is ended with the sending side's shutdown, and what the client
     // still sends is read and thrown away until it closes too, for a bounded time.
-    platform::shutdownSending(socket.socketDescriptor());
+    platform::shutdownSending(intSocket);
     const QDeadlineTimer until(timeouts.intLinger);
-    do {
-        socket.skip(socket.bytesAvailable());
-    } while (socket.state() == QAbstractSocket::ConnectedState && !until.hasExpired() &&
-             socket.waitForReadyRead(int(until.remainingTime())));
-}
-
-bool WebserverThread::drain(QTcpSocket &socket, qint64 limit) {
-    // Each wait ends as soon as some bytes leave, so only a client that takes nothing for the
-    // whole stall time is cut off, however long the transfer takes in all.
-    while (socket.bytesToWrite() > limit) {
-        if (!socket.waitForBytesWritten(timeouts.intStall))
-            return false;
+    for (;;) {
+        const qint64 got = platform::receiveSome(intSocket, buffer, size);
+        if (got == 0 || got == -2)
+            return;
+        if (got == -1 && (until.hasExpired() ||
+                          platform::waitReadable(intSocket, int(until.remainingTime())) <= 0))
+            return;
     }
-    return true;
 }

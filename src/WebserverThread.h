@@ -5,7 +5,6 @@
 #include <QThread>
 
 class QFile;
-class QTcpSocket;
 
 class WebserverThread : public QThread {
     Q_OBJECT
@@ -43,10 +42,16 @@ public slots:
     void run() override;
 
 private:
-    void serve(QTcpSocket &socket);
-    bool sendFile(QTcpSocket &socket, QFile &file, qint64 size);
-    bool drain(QTcpSocket &socket, qint64 limit);
-    void linger(QTcpSocket &socket);
+    void serve();
+    // One piece of the request into buffer: waits up to one read wait, never past the request
+    // deadline. The number of bytes; 0 when none came in time or the client ended its sending.
+    qint64 receive(char *buffer, qint64 size);
+    // Sends all of data; false when the client took none of it for the stall time, or went.
+    bool sendAll(const char *data, qint64 size);
+    bool sendFile(const QByteArray &head, QFile &file, qint64 size);
+    // True when the client has sent more than was read (closing now would reset the answer).
+    bool moreToRead(char *buffer, qint64 size);
+    void linger(char *buffer, qint64 size);
     void leave();
 
     qintptr intSocket;

@@ -197,6 +197,8 @@ private slots:
     void queuedConnectionsAreClosedAtTheirDeadline();
     void waitingForAllWaitsUntilTheThreadsHaveFinished();
     void peerAddressNamesTheConnectedClient();
+    void aClientThatEndsItsSendingStillGetsTheAnswer();
+    void aNewWebRootIsServedFromTheNextRequestOn();
 
 private:
     void writeFile(const QString &relative, const QByteArray &bytes);
@@ -634,6 +636,33 @@ void TestWebserver::peerAddressNamesTheConnectedClient() {
                  QString(address));
     }
     QCOMPARE(QString::fromStdString(platform::peerAddress(-1)), QString());
+}
+
+void TestWebserver::aClientThatEndsItsSendingStillGetsTheAnswer() {
+    auto pending = std::async(std::launch::async, [this] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, client.port);
+        if (!socket.waitForConnected(10000))
+            return QByteArray();
+        socket.write(get("/"));
+        socket.waitForBytesWritten(10000);
+        platform::shutdownSending(socket.socketDescriptor());
+        QByteArray all;
+        while (socket.waitForReadyRead(10000) || socket.bytesAvailable() > 0)
+            all += socket.readAll();
+        return all;
+    });
+    QVERIFY(await(pending).startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
+}
+
+void TestWebserver::aNewWebRootIsServedFromTheNextRequestOn() {
+    writeFile("other/assets/only.txt", "from the other root");
+    setContentPath(temp.path() + "/other");
+    auto there = ask(client, get("/assets/only.txt"));
+    QCOMPARE(await(there).body, QByteArray("from the other root"));
+    setContentPath(root);
+    auto back = ask(client, get("/assets/only.txt"));
+    QCOMPARE(await(back).head, notFound);
 }
 
 QTEST_MAIN(TestWebserver)

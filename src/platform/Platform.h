@@ -139,4 +139,19 @@ std::string finalPathOfFile(int descriptor);
 std::string finalPathOfDirectory(const std::string &path);
 void closeFile(int descriptor);
 
+// A connection's I/O without a socket object: the descriptor is put into non-blocking mode once,
+// and every wait is a poll with a time-out, so that no call can hang a thread.
+bool setNonBlocking(intptr_t descriptor);
+// Waits up to msecs (negative: without limit) until the socket can be read, or written: 1 when
+// it can (a closed or failed connection counts as readable and writable, the next call says
+// which), 0 at the time-out, -1 when the wait itself fails.
+int waitReadable(intptr_t descriptor, int msecs);
+int waitWritable(intptr_t descriptor, int msecs);
+// Reads what is there, without waiting: the number of bytes, 0 when the peer has ended its
+// sending, -1 when nothing has arrived yet, -2 when the connection failed.
+int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size);
+// Writes what fits, without waiting: the number of bytes, -1 when nothing fits now, -2 when the
+// connection failed (no signal is raised for a peer that has gone).
+int64_t sendSome(intptr_t descriptor, const char *data, int64_t size);
+
 } // namespace platform

@@ -1,4 +1,13 @@
-// Socket helpers for descriptors that no Qt object owns yet (the listener's admission control).
+// Sockets by descriptor: the listener's admission control, and the blocking-with-time-out I/O of
+// a connection thread, which needs no socket object and no event machinery of its own.
+#ifdef _WIN32
+// WSAPoll came with Vista.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
+#endif
+
 #include "platform/Platform.h"
 
 #ifdef _WIN32
@@ -6,11 +15,15 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
 
+#include <climits>
 #include <cstring>
 
 namespace platform {
@@ -65,6 +78,92 @@ void shutdownSending(intptr_t descriptor) {
 #else
     shutdown(static_cast<int>(descriptor), SHUT_WR);
 #endif
+}
+
+bool setNonBlocking(intptr_t descriptor) {
+#ifdef _WIN32
+    u_long on = 1;
+    return ioctlsocket(static_cast<SOCKET>(descriptor), FIONBIO, &on) == 0;
+#else
+    // One call, where reading the flags and writing them back would take two.
+    int on = 1;
+    return ioctl(static_cast<int>(descriptor), FIONBIO, &on) == 0;
+#endif
+}
+
+namespace {
+
+int waitFor(intptr_t descriptor, short events, int msecs) {
+#ifdef _WIN32
+    WSAPOLLFD entry{};
+    entry.fd = static_cast<SOCKET>(descriptor);
+    entry.events = events;
+    const int ready = WSAPoll(&entry, 1, msecs < 0 ? -1 : msecs);
+#else
+    pollfd entry{};
+    entry.fd = static_cast<int>(descriptor);
+    entry.events = events;
+    int ready;
+    do {
+        ready = poll(&entry, 1, msecs < 0 ? -1 : msecs);
+    } while (ready < 0 && errno == EINTR);
+#endif
+    // A hang-up or an error is "ready" too: the next read or write reports it.
+    return ready < 0 ? -1 : ready > 0 ? 1 : 0;
+}
+
+bool wouldBlock() {
+#ifdef _WIN32
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+#endif
+}
+
+int clampedLength(int64_t size) {
+    return size > INT_MAX ? INT_MAX : static_cast<int>(size);
+}
+
+} // namespace
+
+int waitReadable(intptr_t descriptor, int msecs) {
+#ifdef _WIN32
+    return waitFor(descriptor, POLLRDNORM, msecs);
+#else
+    return waitFor(descriptor, POLLIN, msecs);
+#endif
+}
+
+int waitWritable(intptr_t descriptor, int msecs) {
+#ifdef _WIN32
+    return waitFor(descriptor, POLLWRNORM, msecs);
+#else
+    return waitFor(descriptor, POLLOUT, msecs);
+#endif
+}
+
+int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size) {
+#ifdef _WIN32
+    const int got = recv(static_cast<SOCKET>(descriptor), buffer, clampedLength(size), 0);
+#else
+    const ssize_t got = recv(static_cast<int>(descriptor), buffer, size_t(clampedLength(size)), 0);
+#endif
+    if (got >= 0)
+        return got;
+    return wouldBlock() ? -1 : -2;
+}
+
+int64_t sendSome(intptr_t descriptor, const char *data, int64_t size) {
+#ifdef _WIN32
+    const int sent = send(static_cast<SOCKET>(descriptor), data, clampedLength(size), 0);
+#else
+    // No SIGPIPE for a client that has gone: the failure is reported here instead.
+    const ssize_t sent =
+        send(static_cast<int>(descriptor), data, size_t(clampedLength(size)), MSG_NOSIGNAL);
+#endif
+    if (sent >= 0)
+        return sent;
+    return wouldBlock() ? -1 : -2;
 }
 
 } // namespace platform

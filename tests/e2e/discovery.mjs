@@ -43,7 +43,7 @@ async function check(name, body) {
         console.log(`ok   ${name}${note ? ` (${note})` : ''} [${Date.now() - started} ms]`);
     } catch (error) {
         results.push({ name, ok: false });
-        console.log(`FAIL ${name}\n     ${error.stack || error}`);
+        console.log(`FAIL ${name}\n     ${error.stack || error}\n     cause: ${error.cause && (error.cause.stack || error.cause)}`);
     }
 }
 

@@ -86,4 +86,11 @@ done
 status=0
 ip netns exec "${names[0]}" env TARNIVO_PEER_PIDS="${pids[*]}" \
     timeout 300 node "$repo/tests/e2e/discovery.mjs" "$@" || status=$?
+if [ "$status" -ne 0 ]; then
+    for i in "${!pids[@]}"; do
+        kill -0 "${pids[$i]}" 2>/dev/null && state=running || state=ended
+        echo "--- copy $i ($state):"
+        tail -20 "$logs/$i.log"
+    done
+fi
 exit $status

@@ -4,7 +4,6 @@
 #include "StatusDocument.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
-#include "platform/windows_wine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -506,9 +505,7 @@ void TestWebserver::aHugeFileReachesASlowReaderWhileMemoryStaysFlat() {
 }
 
 void TestWebserver::aTransferIsCutOnlyWhenTheClientStopsTakingData() {
-    // Under Wine every socket call passes through Wine's server, which on a busy machine can
-    // hold the client's reads up past 300 ms; the client's pace follows the stall time.
-    const int stall = runningUnderWine() ? 1000 : 300;
+    const int stall = 300;
     server->setTimeouts({10000, stall});
     const QString path = root + "/assets/big.gz";
     writeFile("content/assets/big.gz", randomBytes(24 * 1024 * 1024));

@@ -261,7 +261,10 @@ private slots:
         const auto total = [](quint64 bytes) {
             return QStringLiteral("<intTotal>%1</intTotal>").arg(bytes);
         };
+#ifdef Q_OS_LINUX
+        // Only the Linux system layer reads from a root directory; elsewhere both are live.
         QVERIFY(scanned.contains(total(16303428ull * 1024)));
+#endif
         QVERIFY(fresh.contains(total(platform::memoryStatus().totalPhys)));
         QCOMPARE(StatusDocument::build(read), scanned);
     }

@@ -88,6 +88,10 @@ long long contextSwitches(const QString &name) {
 // listen beside the heartbeat there (the Windows program is asked from another host instead).
 const char wineSharesNoPort[] =
     "Wine applies Linux's port sharing, so no requester can listen beside the heartbeat here";
+// Under Wine a datagram sent from a socket bound to another loopback address (127.0.0.2)
+// arrives from 127.0.0.1, so other hosts cannot be played on one machine there.
+const char wineKeepsNoSenderAddress[] =
+    "Wine gives a datagram from 127.0.0.2 the sender 127.0.0.1, so no other host can be played";
 
 struct RunningHeartbeat {
     HeartbeatThread thread;
@@ -219,6 +223,10 @@ private slots:
         QVERIFY(discovery.peers().at(0).boolThisMachine);
 
         // Another responder's reply: listed, and not answered.
+        if (runningUnderWine()) {
+            intPort = 0;
+            QSKIP(wineKeepsNoSenderAddress);
+        }
         Requester other(port);
         other.send("Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\nintPort:0\n"
                    "Stop:Heartbeat");
@@ -231,6 +239,8 @@ private slots:
     }
 
     void aFloodKeepsTheListBoundedAndRequestsAnswered() {
+        if (runningUnderWine())
+            QSKIP(wineKeepsNoSenderAddress);
         const quint16 port = freeUdpPort();
         Discovery::Settings settings = loopbackSettings();
         settings.intCapacity = 1024;

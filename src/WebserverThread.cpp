@@ -188,8 +188,12 @@ void WebserverThread::serve() {
 }
 
 bool WebserverThread::sendAll(const char *data, qint64 size) {
-    // Each wait ends as soon as some bytes leave, so only a client that takes nothing for the
-    // whole stall time is cut off, however long the transfer takes in all.
+    // Only a client that takes nothing for the whole stall time is cut off, however long the
+    // transfer takes in all. The system reports a socket writable only once a good part of its
+    // send buffer is free, which a slow but steady reader may take longer than that to free:
+    // so a wait that times out is followed by one more try, and only a try that then finds no
+    // room at all ends the transfer.
+    bool waitedInVain = false;
     while (size > 0) {
         const qint64 sent = platform::sendSome(intSocket, data, size);
         if (sent == -2)
@@ -197,8 +201,11 @@ bool WebserverThread::sendAll(const char *data, qint64 size) {
         if (sent > 0) {
             data += sent;
             size -= sent;
-        } else if (platform::waitWritable(intSocket, timeouts.intStall) <= 0) {
+            waitedInVain = false;
+        } else if (waitedInVain) {
             return false;
+        } else {
+            waitedInVain = platform::waitWritable(intSocket, timeouts.intStall) <= 0;
         }
     }
     return true;

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QMutexLocker>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 const QString strPeersRoute = QStringLiteral("/peers.json");
@@ -37,6 +38,8 @@ Discovery::Targets Discovery::targetsOf(const std::vector<platform::Adapter> &ad
             mask.protocol() != QAbstractSocket::IPv4Protocol || address.toIPv4Address() == 0)
             continue;
         targets.ownAddresses.insert(address.toString());
+        if (!adapter.running)
+            continue;
         const quint32 bits = mask.toIPv4Address();
         // A mask is ones then zeros; anything else is not a subnet to broadcast on.
         const quint32 hosts = ~bits;
@@ -45,8 +48,10 @@ Discovery::Targets Discovery::targetsOf(const std::vector<platform::Adapter> &ad
         const QHostAddress broadcast((address.toIPv4Address() & bits) | hosts);
         if (broadcast == QHostAddress(QHostAddress::Broadcast))
             continue;
-        if (!targets.broadcasts.contains(broadcast))
+        if (!targets.broadcasts.contains(broadcast)) {
             targets.broadcasts.append(broadcast);
+            targets.subnets.append({address.toIPv4Address() & bits, bits});
+        }
     }
     return targets;
 }
@@ -69,6 +74,7 @@ bool Discovery::look() {
     ++intRound;
     intRoundAt = now;
     boolRoundDue = true;
+    roundSubnets.clear();
     if (wakeSender)
         wakeSender();
     return true;
@@ -90,17 +96,31 @@ QVector<QHostAddress> Discovery::takeRound() {
     const Targets targets = targetsOf(adapters());
     QMutexLocker lock(&mutex);
     ownAddresses = targets.ownAddresses;
-    return boolRunning ? targets.broadcasts : QVector<QHostAddress>();
+    if (!boolRunning)
+        return {};
+    roundSubnets = targets.subnets;
+    return targets.broadcasts;
 }
 
-void Discovery::hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer) {
+bool Discovery::hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer) {
     bool ipv4 = false;
     const quint32 intAddress = sender.toIPv4Address(&ipv4);
     if (!ipv4 || intAddress == 0)
-        return;
+        return false;
     const QString strAddress = QHostAddress(intAddress).toString();
     QMutexLocker lock(&mutex);
-    peerList.hear(strAddress, answer, ownAddresses.contains(strAddress), clock(), intRound);
+    // Anyone can send a reply, from any source address: only what can be an answer to the
+    // round we sent counts, so that a forger has to sit on our own subnet, and answer in time.
+    const qint64 now = clock();
+    if (roundSubnets.isEmpty() || now < intRoundAt || now - intRoundAt >= settings.intAnswerWaitMs)
+        return false;
+    const bool thisMachine = ownAddresses.contains(strAddress);
+    const bool onSubnet =
+        std::any_of(roundSubnets.begin(), roundSubnets.end(),
+                    [intAddress](const Subnet &s) { return s.contains(intAddress); });
+    if (!thisMachine && !onSubnet)
+        return false;
+    return peerList.hear(strAddress, answer, thisMachine, now, intRound);
 }
 
 void Discovery::forgetSilent() {
@@ -128,12 +148,12 @@ bool Discovery::serves(const QString &strPath) {
     return isRoute(strPath, strPeersRoute) || isRoute(strPath, strServiceDiscoveryRoute);
 }
 
-QString Discovery::document(const QString &strPath) {
+QString Discovery::document(const QString &strPath, const QString &strLocalAddress) {
     if (isRoute(strPath, strServiceDiscoveryRoute)) {
         // Prometheus asks seldom: its answer should already hold the round it started.
         if (look())
             QThread::msleep(ulong(settings.intAnswerWaitMs));
-        return PeerDocuments::serviceDiscovery(peers());
+        return PeerDocuments::serviceDiscovery(peers(), strLocalAddress);
     }
     if (strPath.mid(strPeersRoute.size() + 1)
             .split(QLatin1Char('&'))

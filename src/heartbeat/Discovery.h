@@ -35,14 +35,26 @@ public:
     static Discovery &instance();
     Discovery(const Settings &settings, Clock clock, Adapters adapters);
 
+    // An IPv4 subnet: its network address and mask.
+    struct Subnet {
+        quint32 intNetwork = 0;
+        quint32 intMask = 0;
+        bool contains(quint32 intAddress) const { return (intAddress & intMask) == intNetwork; }
+        bool operator==(const Subnet &other) const {
+            return intNetwork == other.intNetwork && intMask == other.intMask;
+        }
+    };
     // Where a round goes and which sender addresses are this machine's own.
     struct Targets {
         QVector<QHostAddress> broadcasts;
+        // The subnets of the broadcasts, in the same order: answers come only from these.
+        QVector<Subnet> subnets;
         QSet<QString> ownAddresses;
     };
-    // The directed broadcast address of every adapter with an address and a mask, each once.
-    // Never the limited broadcast 255.255.255.255 (a mask of 0), never a point-to-point mask
-    // (/31, /32), whose "broadcast" is a host.
+    // The directed broadcast address of every running adapter (up, with a carrier) with an
+    // address and a mask, each once. Never the limited broadcast 255.255.255.255 (a mask of
+    // 0), never a point-to-point mask (/31, /32), whose "broadcast" is a host. Every adapter's
+    // address is this machine's own, running or not.
     static Targets targetsOf(const std::vector<platform::Adapter> &adapters);
 
     // The GUI thread: rounds are allowed between Start and Stop only.
@@ -58,8 +70,11 @@ public:
     // The heartbeat thread: where the round that is due goes, once per round; empty when none
     // is due (or the monitor stopped meanwhile).
     QVector<QHostAddress> takeRound();
-    // The heartbeat thread: records a reply of a responder, whoever it came from.
-    void hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer);
+    // The heartbeat thread: records a reply of a responder, but only while the last round is
+    // within its answer time and only from a subnet that round went to or from an address of
+    // this machine's own; anything else cannot be an answer to us and is dropped. True when
+    // recorded.
+    bool hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer);
 
     // The peers as of now, those silent for too many rounds left out.
     QVector<Peer> peers();
@@ -67,9 +82,11 @@ public:
     qint64 lastRoundAt();
 
     // The two routes: "/peers.json" (with "?strRequest=requestLook" it also starts a round)
-    // and "/sd.json" (always starts one, and waits for its answers when it did).
+    // and "/sd.json" (always starts one, and waits for its answers when it did). In the
+    // latter this machine's target is the local address on which the request arrived
+    // (strLocalAddress, when given), since that is the one the asker reaches it at.
     static bool serves(const QString &strPath);
-    QString document(const QString &strPath);
+    QString document(const QString &strPath, const QString &strLocalAddress = QString());
 
 private:
     void forgetSilent();
@@ -85,6 +102,8 @@ private:
     quint64 intRound = 0;
     qint64 intRoundAt = -1;
     bool boolRoundDue = false;
+    // Where the last round went; empty until it is sent.
+    QVector<Subnet> roundSubnets;
     std::function<void()> wakeSender;
     QSet<QString> ownAddresses;
     PeerList peerList;

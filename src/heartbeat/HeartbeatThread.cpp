@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -16,16 +17,31 @@ constexpr int intDefaultRetryMs = 3000;
 // Only should the system refuse a waker: the receive wait is then cut into slices, so that a
 // stop request at exit is still seen within one.
 constexpr int intDefaultSliceMs = 250;
+
+std::atomic<quint64> intDroppedRequests{0};
+
+// Whom an answer must never go to, whatever a request's source says: nobody (0.0.0.0/8), every
+// host at once (255.255.255.255) or a multicast group.
+bool answerable(const QHostAddress &address) {
+    bool ipv4 = false;
+    const quint32 bits = address.toIPv4Address(&ipv4);
+    return ipv4 && (bits >> 24) != 0 && (bits >> 28) != 0xE && bits != 0xFFFFFFFFu;
+}
 } // namespace
+
+quint64 HeartbeatThread::droppedRequests() {
+    return intDroppedRequests.load();
+}
 
 HeartbeatThread::HeartbeatThread()
     : HeartbeatThread(HeartbeatProtocol::port, intDefaultRetryMs, intDefaultSliceMs,
                       &Discovery::instance()) {}
 
 HeartbeatThread::HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs,
-                                 Discovery *discovery)
+                                 Discovery *discovery, ReplyLimiter::Clock replyClock)
     : QThread(nullptr), intHeartbeatPort(intHeartbeatPort), intRetryMs(intRetryMs),
       intSliceMs(intSliceMs), discovery(discovery), waker(platform::openWaker()),
+      limiter(intRepliesPerAddress, intRepliesTotal, std::move(replyClock)),
       strStatus(QStringLiteral("statusNone")) {}
 
 HeartbeatThread::~HeartbeatThread() {
@@ -125,9 +141,15 @@ void HeartbeatThread::run() {
 }
 
 void HeartbeatThread::handle(QUdpSocket &socket, const QNetworkDatagram &datagram) {
-    const QByteArray reply = HeartbeatProtocol::reply(datagram.data(), intPort.load());
+    const QByteArray reply = HeartbeatProtocol::reply(datagram.data(), intListeningPort.load());
     if (!reply.isEmpty()) {
-        socket.writeDatagram(reply, datagram.senderAddress(), intHeartbeatPort);
+        const QHostAddress sender = datagram.senderAddress();
+        if (!answerable(sender))
+            return;
+        if (limiter.allow(sender.toIPv4Address()))
+            socket.writeDatagram(reply, sender, intHeartbeatPort);
+        else
+            ++intDroppedRequests;
         return;
     }
     // Replies are recorded, never answered, so that two responders never answer each other.

@@ -4,6 +4,7 @@
 // datagram comes or another thread wakes it (a round to send, a stop), never on a timer.
 #pragma once
 
+#include "ReplyLimiter.h"
 #include "platform/Platform.h"
 
 #include <QMutex>
@@ -24,9 +25,11 @@ public:
     // Tests and the bench serve another port and wait less: intRetryMs is the pause between
     // two bind attempts while the port is taken, intSliceMs the longest a wait lasts should no
     // waker be available (otherwise waits have no time-out). Without a discovery, replies of
-    // other responders are dropped and no round is ever sent.
+    // other responders are dropped and no round is ever sent. replyClock times the answer
+    // limits.
     HeartbeatThread(quint16 intHeartbeatPort, int intRetryMs, int intSliceMs,
-                    Discovery *discovery = nullptr);
+                    Discovery *discovery = nullptr,
+                    ReplyLimiter::Clock replyClock = &ReplyLimiter::steadyNow);
     ~HeartbeatThread() override;
 
     // Ends the receive loop promptly (it does not wait for another datagram); used at exit.
@@ -38,6 +41,13 @@ public:
     QString status() const;
     // True while the socket holds the port; false before the first bind and while retrying.
     bool isBound() const;
+
+    // Answers to one address, and in all, within any second; requests past them go
+    // unanswered (a forged source address would make us flood whoever it names).
+    static constexpr int intRepliesPerAddress = 10;
+    static constexpr int intRepliesTotal = 100;
+    // Requests left unanswered for those limits since the process started, by every heartbeat.
+    static quint64 droppedRequests();
 
 public slots:
     void run() override;
@@ -60,6 +70,8 @@ private:
     // Made with the object and closed with it, so requestStop() and Discovery can wake the
     // thread at any time in between; waking is safe from any thread.
     const platform::WakerHandle waker;
+    // The heartbeat thread only.
+    ReplyLimiter limiter;
 
     // Guards strStatus, boolStopRequested and boolBound: the thread writes them, the GUI
     // thread (exit) and tests read them or request the stop. stopCondition wakes a retry pause.

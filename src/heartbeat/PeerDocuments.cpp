@@ -41,7 +41,7 @@ QString PeerDocuments::peers(const QVector<Peer> &peers, qint64 intLastRoundAt, 
     return compact(QJsonDocument(document));
 }
 
-QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers) {
+QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine) {
     QJsonArray groups;
     for (const Peer &peer : peers) {
         if (peer.intPort <= 0)
@@ -52,8 +52,10 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers) {
         labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
                       peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
         QJsonObject group;
-        group.insert(QStringLiteral("targets"), QJsonArray{peer.strAddress + QLatin1Char(':') +
-                                                           QString::number(peer.intPort)});
+        const QString &address =
+            peer.boolThisMachine && !strThisMachine.isEmpty() ? strThisMachine : peer.strAddress;
+        group.insert(QStringLiteral("targets"),
+                     QJsonArray{address + QLatin1Char(':') + QString::number(peer.intPort)});
         group.insert(QStringLiteral("labels"), labels);
         groups.append(group);
     }

@@ -17,6 +17,8 @@ public:
 
     // [{"targets":["address:port"],"labels":{…}}] for every peer whose web server runs, so
     // that one http_sd_configs entry scrapes every workstation. The labels are meta labels,
-    // for relabelling: they are not attached to the series themselves.
-    static QString serviceDiscovery(const QVector<Peer> &peers);
+    // for relabelling: they are not attached to the series themselves. This machine is given
+    // under strThisMachine when that is not empty.
+    static QString serviceDiscovery(const QVector<Peer> &peers,
+                                    const QString &strThisMachine = QString());
 };

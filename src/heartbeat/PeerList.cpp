@@ -5,11 +5,16 @@
 
 PeerList::PeerList(int intCapacity) : intCapacity(qMax(1, intCapacity)) {}
 
-void PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
+bool PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
                     bool boolThisMachine, qint64 intNow, quint64 intRound) {
-    auto found = index.find(strAddress);
+    auto found =
+        index.find(boolThisMachine && index.contains(strThisMachine) ? strThisMachine : strAddress);
     if (found == index.end()) {
         if (int(index.size()) >= intCapacity) {
+            // Answers of one round come after those of every earlier one, so the least
+            // recently heard is from an earlier round unless all are from this one.
+            if (order.front().intRound >= intRound)
+                return false;
             index.remove(order.front().strAddress);
             order.pop_front();
         }
@@ -29,6 +34,9 @@ void PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &
     peer.intLastHeard = intNow;
     peer.intRound = intRound;
     peer.boolThisMachine = boolThisMachine;
+    if (boolThisMachine)
+        strThisMachine = peer.strAddress;
+    return true;
 }
 
 void PeerList::forgetBefore(quint64 intRound) {

@@ -27,8 +27,11 @@ class PeerList {
 public:
     explicit PeerList(int intCapacity);
 
-    // Records one answer. A new peer past the capacity pushes out the one heard least recently.
-    void hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
+    // Records one answer of round intRound. This machine is one peer whichever of its
+    // addresses answers: it stays under the address it was first heard from. A new peer past
+    // the capacity pushes out the one heard least recently, but never one that answered
+    // intRound: then the newcomer is not recorded (false).
+    bool hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
               bool boolThisMachine, qint64 intNow, quint64 intRound);
 
     // Drops every peer last heard in a round before intRound.
@@ -43,4 +46,6 @@ private:
     // Least recently heard first; index finds a peer's place by address.
     std::list<Peer> order;
     QHash<QString, std::list<Peer>::iterator> index;
+    // The address under which this machine is listed; empty while it is not.
+    QString strThisMachine;
 };

@@ -73,6 +73,9 @@ struct Adapter {
     uint64_t speed = 0;
     uint64_t inOctets = 0; // Windows counts octets in 32 bits, Linux in 64
     uint64_t outOctets = 0;
+    // Up and with a carrier. An interface that is up without one (a bridge with no member, as
+    // Docker leaves docker0) carries no traffic to other machines.
+    bool running = false;
 };
 // The adapters in the system's order; empty when the list cannot be read.
 std::vector<Adapter> adapters();
@@ -106,6 +109,8 @@ std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volu
 
 // The peer's IPv4 address of a connected socket descriptor, dotted; empty on failure.
 std::string peerAddress(intptr_t descriptor);
+// The local address on which a connected socket descriptor was reached, the same way.
+std::string localAddress(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
 // Ends the sending side of a connected socket (the peer reads the end of the data) while the

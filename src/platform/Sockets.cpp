@@ -28,7 +28,9 @@
 
 namespace platform {
 
-std::string peerAddress(intptr_t descriptor) {
+namespace {
+// One end of a connected socket, dotted: getpeername or getsockname.
+template <typename Name> std::string endAddress(intptr_t descriptor, Name name) {
     sockaddr_storage address;
     std::memset(&address, 0, sizeof address);
 #ifdef _WIN32
@@ -38,7 +40,7 @@ std::string peerAddress(intptr_t descriptor) {
     socklen_t length = sizeof address;
     const int socket = static_cast<int>(descriptor);
 #endif
-    if (getpeername(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    if (name(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return {};
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET) {
@@ -62,6 +64,19 @@ std::string peerAddress(intptr_t descriptor) {
         return text;
     }
     return {};
+}
+} // namespace
+
+std::string peerAddress(intptr_t descriptor) {
+    return endAddress(descriptor, [](auto socket, sockaddr *address, auto *length) {
+        return getpeername(socket, address, length);
+    });
+}
+
+std::string localAddress(intptr_t descriptor) {
+    return endAddress(descriptor, [](auto socket, sockaddr *address, auto *length) {
+        return getsockname(socket, address, length);
+    });
 }
 
 void closeSocket(intptr_t descriptor) {

@@ -4,6 +4,7 @@
 #include <QMutexLocker>
 
 std::atomic<quint32> intPort{0};
+std::atomic<quint32> intListeningPort{0};
 
 namespace {
 QMutex contentPathMutex; // guards strContentPath

@@ -162,6 +162,7 @@ void Display::clickedSettingsStart() {
     setContentPath(QCoreApplication::applicationDirPath() + QLatin1String(webRootSuffix));
 
     // A listener of an earlier Start is never left running without a reference.
+    intListeningPort = 0;
     delete webserver;
     webserver = new Webserver();
 
@@ -173,8 +174,10 @@ void Display::clickedSettingsStart() {
         showStopped(QStringLiteral("An error occured."));
         return;
     }
+    intListeningPort = webserver->serverPort();
 
     if (selfTest().isEmpty()) {
+        intListeningPort = 0;
         delete webserver;
         webserver = nullptr;
         showStopped(QStringLiteral("An error occured."));
@@ -208,6 +211,7 @@ QString Display::selfTest() {
 void Display::clickedSettingsStop() {
     showBusy(QStringLiteral("Shutting down ..."));
     Discovery::instance().setRunning(false);
+    intListeningPort = 0;
     // Connections already accepted finish on their own; they never refer to the listener.
     delete webserver;
     webserver = nullptr;

@@ -3,6 +3,7 @@
 #include "CleanText.h"
 #include "DeviceTables.h"
 #include "HeartbeatProtocol.h"
+#include "HeartbeatThread.h"
 #include "Network.h"
 #include "Storage.h"
 
@@ -204,6 +205,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     Snapshot s;
     s.strVersion = QString::fromLatin1(HeartbeatProtocol::strVersion);
     s.memory = platform::memoryStatus();
+    s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.strName, r.strAddress, r.strSubnetmask, r.strGateway});
@@ -223,5 +225,9 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     writeAdapters(writer, snapshot.totals.adapters);
     writeDisks(writer, snapshot.totals.disks);
     writeInfo(writer, snapshot);
+    writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),
+                  QLatin1String("Heartbeat requests left unanswered because their sender, or all "
+                                "senders together, asked more often than allowed."));
+    writer.sample(QString(), count(snapshot.intHeartbeatDropped));
     return out;
 }

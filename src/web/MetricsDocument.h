@@ -36,6 +36,7 @@ public:
         platform::Totals totals;
         QVector<AdapterInfo> adapters;
         QVector<DiskInfo> disks;
+        quint64 intHeartbeatDropped = 0;
     };
 
     // Reads memory and the device totals from the system now, and the devices' texts from the

@@ -36,11 +36,12 @@ constexpr qint64 readChunk = 8 * 1024;
 constexpr qint64 filePiece = 16 * 1024;
 
 // The generated documents: metrics, the discovery lists, and the status document.
-QString textDocument(const QString &path) {
+QString textDocument(const QString &path, qintptr socket) {
     if (MetricsDocument::serves(path))
         return MetricsDocument::build();
     if (Discovery::serves(path))
-        return Discovery::instance().document(path);
+        return Discovery::instance().document(
+            path, QString::fromStdString(platform::localAddress(socket)));
     return StatusDocument::build(path);
 }
 
@@ -167,7 +168,7 @@ void WebserverThread::serve() {
                                     StaticFile::disposition(response.strContent));
         }
     } else if (response.strType == QLatin1String("typeText")) {
-        response.strContent = textDocument(request.strPath);
+        response.strContent = textDocument(request.strPath, intSocket);
     }
     response.complete();
 

@@ -95,6 +95,14 @@ async function main() {
         assert(groups.every((g) => g.labels.__meta_tarnivo_version === '1.1'), JSON.stringify(groups));
     });
 
+    await check('beside a bridge without carrier this machine is listed once, and sd.json names it where asked', async () => {
+        const own = (await json(`${first.base}/peers.json`)).peers.filter((p) => p.thisMachine).map((p) => p.address);
+        assert(JSON.stringify(own) === JSON.stringify([first.address]), `this machine listed as ${JSON.stringify(own)}`);
+        const targets = (await json(`${first.base}/sd.json`)).flatMap((g) => g.targets).sort();
+        assert(JSON.stringify(targets) === JSON.stringify(monitors.map((m) => `${m.address}:${m.port}`)),
+            `targets ${JSON.stringify(targets)}`);
+    });
+
     const profile = mkdtempSync(join(tmpdir(), 'tarnivo-peers-'));
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: '/usr/bin/chromium',

@@ -54,6 +54,11 @@ for i in 0 1 2; do
     ip -n "$ns" link set "${ns}a" up
     ip -n "$ns" link set lo up
 done
+# Beside the first copy, a bridge with no member, up without a carrier, as Docker leaves
+# docker0: no round goes there, and an answer from its address is still this machine.
+ip -n "${names[0]}" link add "${prefix}dk" type bridge
+ip -n "${names[0]}" addr add 198.18.64.1/24 dev "${prefix}dk"
+ip -n "${names[0]}" link set "${prefix}dk" up
 
 # The lone copy's network is a link to an unbridged end in the bridge's namespace: nobody else
 # is on it. The first namespace reaches its web server over a point-to-point pair (/32

@@ -30,6 +30,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     intPort = server.serverPort();
+    intListeningPort = server.serverPort();
     Discovery::instance().setRunning(true);
     std::printf("listening %u\n", unsigned(server.serverPort()));
     std::fflush(stdout);

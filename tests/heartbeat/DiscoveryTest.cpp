@@ -7,10 +7,11 @@
 #include <QTest>
 
 namespace {
-platform::Adapter adapter(const char *address, const char *mask) {
+platform::Adapter adapter(const char *address, const char *mask, bool running = true) {
     platform::Adapter result;
     result.address = address;
     result.mask = mask;
+    result.running = running;
     return result;
 }
 
@@ -21,7 +22,8 @@ HeartbeatProtocol::Answer port(quint16 number) {
     return {QStringLiteral("commandPort"), QString(), number};
 }
 
-// A discovery on a manual clock, on one subnet whose own address is 192.0.2.1.
+// A discovery on a manual clock, on one subnet whose own address is 192.0.2.1, beside a
+// Docker-style bridge that is up without a carrier.
 struct Fixture {
     qint64 now = 1'000'000;
     Discovery discovery;
@@ -29,7 +31,9 @@ struct Fixture {
         : discovery(
               settings, [this] { return now; },
               [] {
-                  return std::vector<platform::Adapter>{adapter("192.0.2.1", "255.255.255.0")};
+                  return std::vector<platform::Adapter>{
+                      adapter("192.0.2.1", "255.255.255.0"),
+                      adapter("172.17.0.1", "255.255.0.0", false)};
               }) {}
     // A round as the heartbeat thread runs it: the request, the send, then the answers.
     void round(const QStringList &answering) {
@@ -58,15 +62,14 @@ private slots:
         const Discovery::Targets targets = Discovery::targetsOf({
             adapter("192.168.1.10", "255.255.255.0"),
             adapter("192.168.1.11", "255.255.255.0"), // same subnet: one broadcast
-            adapter("10.1.2.3", "255.0.0.0"),
-            adapter("198.18.7.9", "255.254.0.0"),
+            adapter("10.1.2.3", "255.0.0.0"), adapter("198.18.7.9", "255.254.0.0"),
             adapter("172.16.0.5", "0.0.0.0"),         // would be 255.255.255.255
             adapter("200.1.1.1", "128.0.0.0"),        // so would this
             adapter("100.64.0.1", "255.255.255.255"), // point to point
             adapter("100.64.0.2", "255.255.255.254"),
             adapter("192.168.9.1", "255.0.255.0"), // not a mask
-            adapter("", ""),
-            adapter("0.0.0.0", "255.255.255.0"),
+            adapter("", ""), adapter("0.0.0.0", "255.255.255.0"),
+            adapter("172.17.0.1", "255.255.0.0", false), // up without a carrier
         });
         QStringList broadcasts;
         for (const QHostAddress &address : targets.broadcasts)
@@ -74,6 +77,9 @@ private slots:
         QCOMPARE(broadcasts, QStringList({"192.168.1.255", "10.255.255.255", "198.19.255.255"}));
         QVERIFY(targets.ownAddresses.contains("100.64.0.1"));
         QVERIFY(!targets.ownAddresses.contains("0.0.0.0"));
+        QVERIFY(targets.ownAddresses.contains("172.17.0.1"));
+        QCOMPARE(targets.subnets.size(), 3);
+        QVERIFY(targets.subnets.at(2).contains(QHostAddress("198.19.0.1").toIPv4Address()));
     }
 
     void aRoundNeedsTheMonitorRunningAndStartsAtMostOnceInTheGap() {
@@ -135,23 +141,62 @@ private slots:
         }
     }
 
-    void theListKeepsTheMostRecentlyHeardWithinItsBound() {
+    void onlyAnswersToOurOwnRoundAreRecorded_data() {
+        QTest::addColumn<bool>("looked");
+        QTest::addColumn<qint64>("after");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("on the subnet, in time") << true << 999LL << "192.0.2.7" << true;
+        QTest::newRow("before any round") << false << 0LL << "192.0.2.7" << false;
+        QTest::newRow("past the answer time") << true << 1000LL << "192.0.2.7" << false;
+        QTest::newRow("from a subnet the round did not go to")
+            << true << 10LL << "10.66.0.77" << false;
+        QTest::newRow("on the bridge the round skipped") << true << 10LL << "172.17.0.9" << false;
+        QTest::newRow("this machine's own bridge address") << true << 10LL << "172.17.0.1" << true;
+    }
+    void onlyAnswersToOurOwnRoundAreRecorded() {
+        QFETCH(bool, looked);
+        QFETCH(qint64, after);
+        QFETCH(QString, sender);
+        QFETCH(bool, recorded);
+        Fixture f;
+        f.discovery.setRunning(true);
+        if (looked)
+            f.round({});
+        f.now += after;
+        QCOMPARE(f.discovery.hear(QHostAddress(sender), port(80)), recorded);
+        QCOMPARE(f.addresses(), recorded ? QStringList{sender} : QStringList());
+    }
+
+    void thisMachineIsListedOnceAndServedAtTheAddressAskedOn() {
+        Fixture f;
+        f.discovery.setRunning(true);
+        f.round({"192.0.2.1", "172.17.0.1", "192.0.2.7"});
+        f.discovery.hear(QHostAddress("172.17.0.1"), version("1.1"));
+        const QVector<Peer> peers = f.discovery.peers();
+        QCOMPARE(f.addresses(), QStringList({"192.0.2.1", "192.0.2.7"}));
+        QVERIFY(peers.at(0).boolThisMachine);
+        QCOMPARE(peers.at(0).strVersion, QStringLiteral("1.1"));
+        QCOMPARE(PeerDocuments::serviceDiscovery(peers, "198.18.0.1"),
+                 QStringLiteral("[{\"labels\":{\"__meta_tarnivo_this_machine\":\"true\","
+                                "\"__meta_tarnivo_version\":\"1.1\"},\"targets\":["
+                                "\"198.18.0.1:8080\"]},{\"labels\":{"
+                                "\"__meta_tarnivo_this_machine\":\"false\"},\"targets\":["
+                                "\"192.0.2.7:8080\"]}]"));
+    }
+
+    void aFullListKeepsThoseThatAnsweredTheLastRound() {
         Discovery::Settings settings;
-        settings.intCapacity = 1024;
+        settings.intCapacity = 3;
         Fixture f(settings);
         f.discovery.setRunning(true);
-        f.round({});
-        for (quint32 i = 0; i < 10'000; ++i) {
-            f.discovery.hear(QHostAddress(0x0A000000 + i), port(80));
-            // One early peer keeps answering, so it is never the oldest.
-            f.discovery.hear(QHostAddress("10.255.0.1"), port(80));
-        }
-        const QStringList kept = f.addresses();
-        QCOMPARE(kept.size(), 1024);
-        QVERIFY(kept.contains("10.255.0.1"));
-        QVERIFY(kept.contains("10.0.39.15")); // the last one, 10,000 - 1
-        QVERIFY(kept.contains("10.0.35.17")); // 10,000 - 1023
-        QVERIFY(!kept.contains("10.0.35.16"));
+        f.round({"192.0.2.7", "192.0.2.8", "192.0.2.9"});
+        QVERIFY(!f.discovery.hear(QHostAddress("192.0.2.66"), port(6379)));
+        QCOMPARE(f.addresses(), QStringList({"192.0.2.7", "192.0.2.8", "192.0.2.9"}));
+        // In the next round the silent ones of the last make room, least recently heard first.
+        f.now += 5000;
+        f.round({"192.0.2.9", "192.0.2.66", "192.0.2.67", "192.0.2.68"});
+        QCOMPARE(f.addresses(), QStringList({"192.0.2.9", "192.0.2.66", "192.0.2.67"}));
     }
 
     void theDocumentsCarryThePeersInTheirShapes() {

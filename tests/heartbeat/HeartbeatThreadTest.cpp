@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QUdpSocket>
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -51,16 +52,25 @@ struct Requester {
 
 // Rounds that stay on this machine: the one adapter is the loopback network, whose broadcast
 // address 127.255.255.255 reaches only local sockets.
+// Answers count for a minute, however slow the machine.
 Discovery::Settings loopbackSettings() {
     Discovery::Settings settings;
     settings.intRoundGapMs = 0;
+    settings.intAnswerWaitMs = 60000;
     return settings;
 }
 std::vector<platform::Adapter> loopbackAdapter() {
     platform::Adapter adapter;
     adapter.address = "127.0.0.1";
     adapter.mask = "255.0.0.0";
+    adapter.running = true;
     return {adapter};
+}
+
+// A clock for the answer limits that a second passes at every reading: nothing is ever limited.
+qint64 aSecondPerReading() {
+    static std::atomic<qint64> now{0};
+    return now += 1000;
 }
 
 // The voluntary and involuntary context switches of this process's thread with that name,
@@ -95,8 +105,9 @@ const char wineKeepsNoSenderAddress[] =
 
 struct RunningHeartbeat {
     HeartbeatThread thread;
-    RunningHeartbeat(quint16 port, Discovery *discovery = nullptr, const QString &name = {})
-        : thread(port, 50, 50, discovery) {
+    RunningHeartbeat(quint16 port, Discovery *discovery = nullptr, const QString &name = {},
+                     ReplyLimiter::Clock clock = &ReplyLimiter::steadyNow)
+        : thread(port, 50, 50, discovery, std::move(clock)) {
         thread.setObjectName(name);
         thread.start();
     }
@@ -118,13 +129,13 @@ private slots:
         QTRY_VERIFY(heartbeat.thread.isBound());
         Requester requester(port);
 
-        intPort = 0;
+        intListeningPort = 0;
         requester.send(portRequest);
         QVERIFY(requester.answer().endsWith("\nintPort:0\nStop:Heartbeat"));
-        intPort = 80;
+        intListeningPort = 80;
         requester.send(portRequest);
         QCOMPARE(requester.answer().size(), 85);
-        intPort = 0;
+        intListeningPort = 0;
         // Nothing for the malformed request, so the next answer is the version reply.
         requester.send(versionRequest + "\n");
         requester.send(versionRequest);
@@ -137,7 +148,7 @@ private slots:
         if (runningUnderWine())
             QSKIP(wineSharesNoPort);
         const quint16 port = freeUdpPort();
-        RunningHeartbeat heartbeat(port);
+        RunningHeartbeat heartbeat(port, nullptr, {}, aSecondPerReading);
         QTRY_VERIFY(heartbeat.thread.isBound());
         Requester requester(port);
         for (int i = 0; i < 60; ++i) {
@@ -213,7 +224,7 @@ private slots:
                             loopbackAdapter);
         RunningHeartbeat heartbeat(port, &discovery);
         QTRY_VERIFY(heartbeat.thread.isBound());
-        intPort = 8123;
+        intListeningPort = 8123;
         QVERIFY(!discovery.look()); // not before Start
         discovery.setRunning(true);
         QVERIFY(discovery.look());
@@ -224,7 +235,7 @@ private slots:
 
         // Another responder's reply: listed, and not answered.
         if (runningUnderWine()) {
-            intPort = 0;
+            intListeningPort = 0;
             QSKIP(wineKeepsNoSenderAddress);
         }
         Requester other(port);
@@ -235,7 +246,7 @@ private slots:
         QCOMPARE(discovery.peers().at(1).intPort, 0);
         QVERIFY(!discovery.peers().at(1).boolThisMachine);
         QVERIFY(other.answer(300).isEmpty());
-        intPort = 0;
+        intListeningPort = 0;
     }
 
     void aFloodKeepsTheListBoundedAndRequestsAnswered() {
@@ -247,6 +258,8 @@ private slots:
         Discovery discovery(settings, &QDateTime::currentMSecsSinceEpoch, loopbackAdapter);
         RunningHeartbeat heartbeat(port, &discovery);
         QTRY_VERIFY(heartbeat.thread.isBound());
+        discovery.setRunning(true);
+        QVERIFY(discovery.look());
         QRandomGenerator random(QRandomGenerator::global()->generate());
         QUdpSocket noise;
         for (int i = 0; i < 10'000; ++i) {
@@ -281,6 +294,24 @@ private slots:
         QCOMPARE(answer.size(), 92);
         const int listed = discovery.peers().size();
         QVERIFY2(listed > 1000 && listed <= 1024, qPrintable(QString::number(listed)));
+    }
+
+    void answersPastTheLimitsAreDroppedAndCounted() {
+        if (runningUnderWine())
+            QSKIP(wineSharesNoPort);
+        const quint16 port = freeUdpPort();
+        // The clock stands still: every request falls within one second.
+        RunningHeartbeat heartbeat(port, nullptr, {}, [] { return qint64(0); });
+        QTRY_VERIFY(heartbeat.thread.isBound());
+        const quint64 droppedBefore = HeartbeatThread::droppedRequests();
+        Requester requester(port);
+        for (int i = 0; i < 30; ++i)
+            requester.send(versionRequest);
+        int answered = 0;
+        while (!requester.answer(500).isEmpty())
+            ++answered;
+        QCOMPARE(answered, HeartbeatThread::intRepliesPerAddress);
+        QCOMPARE(HeartbeatThread::droppedRequests() - droppedBefore, quint64(20));
     }
 };
 

@@ -72,6 +72,10 @@ TEST_CASE("adapters skip loopback and come in interface-index order") {
     CHECK_EQ(list[0].gateway, std::string("192.0.2.1"));
     CHECK_EQ(list[2].address, std::string());
     CHECK_EQ(list[2].gateway, std::string());
+    // Up with a carrier; a bridge up without one (Docker's docker0) and a link set down are not.
+    CHECK(list[0].running);
+    CHECK(!list[1].running);
+    CHECK(!list[2].running);
     // Megabits become bits; a link that is down, or of unknown speed, reads 0.
     CHECK_EQ(list[0].speed, 1000000000ull);
     CHECK_EQ(list[1].speed, 0ull);

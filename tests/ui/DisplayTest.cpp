@@ -3,6 +3,8 @@
 #include "Display.h"
 #include "platform/windows_wine.h"
 
+#include "HeartbeatProtocol.h"
+
 #include "Main.h"
 #include "SharedState.h"
 #include "Webserver.h"
@@ -27,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -101,6 +104,14 @@ private:
     QString path;
 };
 
+// The port that the heartbeat's port reply gives at this moment.
+QByteArray heartbeatPort() {
+    const QByteArray reply = HeartbeatProtocol::reply(
+        "Start:Heartbeat\nstrType:typeRequest\nstrCommand:commandPort\nStop:Heartbeat",
+        intListeningPort.load());
+    return reply.split('\n').value(3).mid(int(qstrlen("intPort:")));
+}
+
 } // namespace
 
 class UrlCatcher : public QObject {
@@ -122,6 +133,8 @@ private slots:
     void startOnATakenPortFailsAtOnce();
     void aFailedSelfTestLeavesNoListenerBehind();
     void openInBrowserOpensTheLocalRoot();
+    void theHeartbeatGivesThePortOnlyWhileTheServerListens_data();
+    void theHeartbeatGivesThePortOnlyWhileTheServerListens();
     void closingTheWindowWhileThreadsAreBusyEndsCleanly();
     void theApplicationCarriesTheProgramIcon();
 };
@@ -260,6 +273,44 @@ void TestDisplay::openInBrowserOpensTheLocalRoot() {
     window.clickedStatusOpen();
     QDesktopServices::unsetUrlHandler("http");
     QCOMPARE(catcher.urls, QList<QUrl>{QUrl("http://localhost:8181/")});
+}
+
+void TestDisplay::theHeartbeatGivesThePortOnlyWhileTheServerListens_data() {
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("Stop") << "stop";
+    QTest::newRow("a Start on a port another program holds") << "taken";
+    QTest::newRow("a Start whose self-test fails") << "self-test";
+}
+
+void TestDisplay::theHeartbeatGivesThePortOnlyWhileTheServerListens() {
+    QFETCH(QString, ending);
+    QTcpServer holder;
+    quint16 port = freePort();
+    if (ending == "taken") {
+        QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
+        port = holder.serverPort();
+    }
+    std::optional<StartPageHidden> hidden;
+    if (ending == "self-test")
+        hidden.emplace();
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "open");
+    {
+        Display window;
+        window.editSettingsPort->setText(QString::number(port));
+        window.clickedSettingsStart();
+        if (ending == "stop") {
+            QCOMPARE(heartbeatPort(), QByteArray::number(port));
+            window.clickedStatusOpen();
+            window.clickedSettingsStop();
+        }
+        QCOMPARE(heartbeatPort(), QByteArray("0"));
+        // The window keeps what was typed.
+        QCOMPARE(window.editSettingsPort->text(), QString::number(port));
+    }
+    QDesktopServices::unsetUrlHandler("http");
+    if (ending == "stop")
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("http://localhost:%1/").arg(port))});
 }
 
 void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {

@@ -42,6 +42,7 @@ private slots:
         s.adapters = {{QStringLiteral("eth0"), QStringLiteral("192.0.2.1"), {}, {}},
                       {QStringLiteral("eth0"), QStringLiteral("192.0.2.1"), {}, {}}};
         s.disks = {{0, QStringLiteral("Disk"), QStringLiteral("S1"), QStringLiteral("F1")}};
+        s.intHeartbeatDropped = 20;
         const QString text = MetricsDocument::render(s);
         QVERIFY(text.endsWith(QLatin1Char('\n')));
 
@@ -79,7 +80,7 @@ private slots:
               "tarnivo_network_info{adapter=\"eth0\",address=\"192.0.2.1\",mask=\"\",gateway=\"\"} "
               "1\n",
               "tarnivo_disk_info{disk=\"0\",model=\"Disk\",serial=\"S1\",firmware=\"F1\"} 1\n",
-              "tarnivo_build_info{version=\"1.1\"} 1\n"})
+              "tarnivo_build_info{version=\"1.1\"} 1\n", "tarnivo_heartbeat_dropped_total 20\n"})
             QVERIFY2(text.contains(QLatin1String(expected)), expected);
     }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
@@ -78,6 +79,9 @@ std::vector<Adapter> readAdapters(const std::string &root,
             }
         }
         adapter.gateway = linux_proc::defaultGateway(routes, name);
+        // flags is hexadecimal ("0x1003"); carrier cannot be read while the interface is down.
+        const unsigned long flags = std::strtoul(readLine(base + "/flags").c_str(), nullptr, 16);
+        adapter.running = (flags & 0x1) != 0 && attribute(base + "/carrier") == 1; // IFF_UP
         // The kernel reports -1 (or refuses the read) when the link is down or its driver does
         // not know the speed; the adapter list then says 0, as it does for an unknown speed.
         const long long megabits = attribute(base + "/speed");

@@ -73,6 +73,8 @@ std::vector<Adapter> adapters() {
             const ULONG64 speed = std::max(wide.ReceiveLinkSpeed, wide.TransmitLinkSpeed);
             if (speed != unknownSpeed && speed > adapter.speed)
                 adapter.speed = speed;
+            adapter.running = wide.OperStatus == IfOperStatusUp &&
+                              wide.MediaConnectState != MediaConnectStateDisconnected;
         }
         result.push_back(std::move(adapter));
     }

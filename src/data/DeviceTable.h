@@ -56,6 +56,31 @@ public:
         records = QVector<Record *>();
     }
 
+    // Puts fresh records (made by the caller without the mutex) in place of the present ones in
+    // one step: a reader sees the old records or the new, never an empty or a doubled table.
+    // Each fresh record may adopt() one old record of the same device, taking over its counters;
+    // then the old records are deleted.
+    void replace(const QVector<Record *> &fresh) {
+        QVector<Record *> old;
+        {
+            DeviceTableLock lock(tableMutex);
+            old = records;
+            QVector<bool> adopted(old.size(), false);
+            for (Record *record : fresh) {
+                for (qsizetype i = 0; i < old.size(); ++i) {
+                    if (!adopted.at(i) && record->adopt(*old.at(i))) {
+                        adopted[i] = true;
+                        break;
+                    }
+                }
+            }
+            records = fresh;
+        }
+        // No other thread can reach the old records any more.
+        for (Record *record : old)
+            delete record;
+    }
+
     // Calls visit(record) for each record in table order with the mutex held. The length is read
     // again after every record; no record may be kept after the visit.
     template <typename Visit> void visit(Visit visit) {

@@ -1,6 +1,6 @@
 // One device table: the records of one kind of device, in the order their fill appended them,
-// and the mutex that guards them. The table owns its records: a fill makes them, clear deletes
-// them, nothing else does.
+// and the mutex that guards them. The table owns its records: a fill or a replace adds them,
+// clear or a replace deletes them, nothing else does.
 //
 // Every operation holds the table's mutex for its whole run. A thread holds at most one table
 // mutex at a time, so there is no lock order; debug builds stop at once when a thread takes a

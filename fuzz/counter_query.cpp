@@ -52,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             return sections[first + 2];
         return std::string();
     };
-    sources.diskNames = [&] { return disks; };
+    sources.diskName = [&](uint32_t number) {
+        return number < disks.size() ? disks[number] : std::string();
+    };
     sources.computerName = [] { return std::string("fuzzhost"); };
     sources.nowNanoseconds = [&] { return now; };
 

@@ -5,3 +5,10 @@ void Counter::remove() {
         platform::removeCounter(handle);
     handle = nullptr;
 }
+
+void Counter::takeOver(Counter &older) {
+    remove();
+    handle = older.handle;
+    value = older.value;
+    older.handle = nullptr;
+}

@@ -21,6 +21,9 @@ public:
 
     // Removes a non-null handle from the query and nulls it.
     void remove();
+    // Takes the handle and the last reading of the same counter of an older record, which is
+    // left without a handle.
+    void takeOver(Counter &older);
 
     const char *const englishName;
     const quint32 flags;

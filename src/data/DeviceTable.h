@@ -1,6 +1,6 @@
 // One device table: the records of one kind of device, in the order their fill appended them,
-// and the mutex that guards them. The table owns its records: a fill makes them, clear deletes
-// them, nothing else does.
+// and the mutex that guards them. The table owns its records: a fill or a replace adds them,
+// clear or a replace deletes them, nothing else does.
 //
 // Every operation holds the table's mutex for its whole run. A thread holds at most one table
 // mutex at a time, so there is no lock order; debug builds stop at once when a thread takes a
@@ -54,6 +54,31 @@ public:
         for (qsizetype i = 0; i < records.size(); ++i)
             delete records.at(i);
         records = QVector<Record *>();
+    }
+
+    // Puts fresh records (made by the caller without the mutex) in place of the present ones in
+    // one step: a reader sees the old records or the new, never an empty or a doubled table.
+    // Each fresh record may adopt() one old record of the same device, taking over its counters;
+    // then the old records are deleted.
+    void replace(const QVector<Record *> &fresh) {
+        QVector<Record *> old;
+        {
+            DeviceTableLock lock(tableMutex);
+            old = records;
+            QVector<bool> adopted(old.size(), false);
+            for (Record *record : fresh) {
+                for (qsizetype i = 0; i < old.size(); ++i) {
+                    if (!adopted.at(i) && record->adopt(*old.at(i))) {
+                        adopted[i] = true;
+                        break;
+                    }
+                }
+            }
+            records = fresh;
+        }
+        // No other thread can reach the old records any more.
+        for (Record *record : old)
+            delete record;
     }
 
     // Calls visit(record) for each record in table order with the mutex held. The length is read

@@ -1,8 +1,8 @@
 // The four device tables, their mutexes, record identifiers and the usage unit.
 //
-// Each table owns its records (DeviceTable): the collector's fill makes them, its clear deletes
-// them, nothing else does. Every table operation, status-document read and sampling visit holds
-// exactly one table mutex for its whole run and never a second.
+// Each table owns its records (DeviceTable): the collector's fill or rescan makes them, its clear
+// or the next rescan deletes them, nothing else does. Every table operation, status-document read
+// and sampling visit holds exactly one table mutex for its whole run and never a second.
 #pragma once
 
 #include "DeviceTable.h"

@@ -11,17 +11,26 @@ quint64 Memory::usage(quint64 total, quint64 free) {
     return usageFromRatio(1.0 - static_cast<double>(free) / static_cast<double>(total));
 }
 
+namespace {
+// Both records come from one snapshot, so their figures belong to the same moment.
+QVector<Memory *> scanMemory() {
+    const platform::MemoryStatus status = platform::memoryStatus();
+    return {new Memory(QStringLiteral("Physical"), status.totalPhys, status.availPhys),
+            new Memory(QStringLiteral("Pagefile"), status.totalPageFile, status.availPageFile)};
+}
+} // namespace
+
 void memoryTableFill() {
     memoryTable.fill([] {
-        // Both records come from one snapshot, so their figures belong to the same moment.
-        const platform::MemoryStatus status = platform::memoryStatus();
-        memoryTable.append(
-            new Memory(QStringLiteral("Physical"), status.totalPhys, status.availPhys));
-        memoryTable.append(
-            new Memory(QStringLiteral("Pagefile"), status.totalPageFile, status.availPageFile));
+        for (Memory *record : scanMemory())
+            memoryTable.append(record);
     });
 }
 
 void memoryTableClear() {
     memoryTable.clear();
+}
+
+void memoryTableRescan() {
+    memoryTable.replace(scanMemory());
 }

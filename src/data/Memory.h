@@ -8,6 +8,9 @@ class Memory {
 public:
     Memory(const QString &name, quint64 total, quint64 free);
 
+    // A memory record carries nothing over from an earlier scan: its figures are the scan's.
+    bool adopt(Memory &) { return false; }
+
     // Used share of total in thousandths of a percent; a zero total reads as full.
     static quint64 usage(quint64 total, quint64 free);
 
@@ -22,3 +25,5 @@ public:
 void memoryTableFill();
 // Deletes every record of memoryTable and empties it, under memoryMutex.
 void memoryTableClear();
+// Puts the two new records in place of the old ones in one step.
+void memoryTableRescan();

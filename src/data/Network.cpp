@@ -6,17 +6,32 @@
 #include <limits>
 
 Network::Network(const QString &name, const QString &address, const QString &mask,
-                 const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite)
+                 const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite,
+                 const std::string &instance, quint32 index)
     : strIdent(makeIdent()), strName(name), strAddress(address), strSubnetmask(mask),
-      strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite) {
-}
+      strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite),
+      counterInstance(instance), intIndex(index) {}
 
 void Network::sample() {
     perfdata()->sample(
-        strName, QStringLiteral("Network Interface"),
+        counterInstance, QStringLiteral("Network Interface"),
         {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite});
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value);
+}
+
+bool Network::adopt(Network &old) {
+    if (counterInstance.empty() || counterInstance != old.counterInstance)
+        return false;
+    for (auto [mine, theirs] : {std::pair(&counterPacketsRead, &old.counterPacketsRead),
+                                {&counterPacketsWrite, &old.counterPacketsWrite},
+                                {&counterBytesRead, &old.counterBytesRead},
+                                {&counterBytesWrite, &old.counterBytesWrite}})
+        mine->takeOver(*theirs);
+    // The figures of the last pass stand until the next one, as they would have.
+    store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
+          counterBytesWrite.value);
+    return true;
 }
 
 void Network::store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite) {
@@ -38,17 +53,30 @@ quint32 Network::speedField(quint64 bitsPerSecond) {
     return static_cast<quint32>(bitsPerSecond > largest ? largest : bitsPerSecond);
 }
 
+namespace {
+QVector<Network *> scanAdapters() {
+    QVector<Network *> records;
+    for (const platform::Adapter &adapter : platform::adapters()) {
+        records.append(new Network(deviceText(adapter.description), deviceText(adapter.address),
+                                   deviceText(adapter.mask), deviceText(adapter.gateway),
+                                   adapter.speed, adapter.inOctets, adapter.outOctets,
+                                   adapter.counterInstance, adapter.index));
+    }
+    return records;
+}
+} // namespace
+
 void networkTableFill() {
     networkTable.fill([] {
-        for (const platform::Adapter &adapter : platform::adapters()) {
-            networkTable.append(new Network(deviceText(adapter.description),
-                                            deviceText(adapter.address), deviceText(adapter.mask),
-                                            deviceText(adapter.gateway), adapter.speed,
-                                            adapter.inOctets, adapter.outOctets));
-        }
+        for (Network *record : scanAdapters())
+            networkTable.append(record);
     });
 }
 
 void networkTableClear() {
     networkTable.clear();
+}
+
+void networkTableRescan() {
+    networkTable.replace(scanAdapters());
 }

@@ -5,16 +5,24 @@
 #include "Counter.h"
 
 #include <QString>
+#include <string>
 
 class Network {
 public:
+    // instance: the adapter's counter instance as the system layer names it; index: its
+    // interface index.
     Network(const QString &name, const QString &address, const QString &mask,
-            const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite);
+            const QString &gateway, quint64 speed, quint64 octetsRead, quint64 octetsWrite,
+            const std::string &instance = {}, quint32 index = 0);
     Network(const Network &) = delete;
     Network &operator=(const Network &) = delete;
 
     // Adds the four counters while any is missing, then reads them. Caller holds networkMutex.
     void sample();
+
+    // Same adapter, same counters: takes over old's counters and last figures when both name
+    // the same counter instance. Both tables' records; caller holds networkMutex.
+    bool adopt(Network &old);
 
     // Stores one sample's counter values (as read, 0 for a failed read) and the usage they give.
     void store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite);
@@ -30,9 +38,11 @@ public:
     QString strAddress;
     QString strSubnetmask;
     QString strGateway;
-    quint64 intSpeed = 0;       // bits per second
-    quint64 intOctetsRead = 0;  // printed as the 32-bit count the interface row keeps
-    quint64 intOctetsWrite = 0; // likewise
+    quint64 intSpeed = 0;        // bits per second
+    quint64 intOctetsRead = 0;   // printed as the 32-bit count the interface row keeps
+    quint64 intOctetsWrite = 0;  // likewise
+    std::string counterInstance; // the counters' instance, byte for byte as the system names it
+    quint32 intIndex = 0;        // the interface index: which adapter of the running totals
     Counter counterPacketsRead{"Packets Received/sec", rateFlags};
     Counter counterPacketsWrite{"Packets Sent/sec", rateFlags};
     Counter counterBytesRead{"Bytes Received/sec", rateFlags};
@@ -49,3 +59,6 @@ public:
 void networkTableFill();
 // Deletes every record (removing its counters) and empties the table, under networkMutex.
 void networkTableClear();
+// Puts a new record for each adapter in place of the old ones in one step; an adapter still
+// present keeps its counters, so its rates go on.
+void networkTableRescan();

@@ -50,23 +50,25 @@ QString Perfdata::localName(const QString &computer, const QString &englishName)
         platform::lookupPerfNameByIndex(computer.toStdString(), ok ? number : 0));
 }
 
-QString Perfdata::instanceName(const QString &text) {
-    QString instance = text;
-    instance.replace(QLatin1Char('('), QLatin1Char('['));
-    instance.replace(QLatin1Char(')'), QLatin1Char(']'));
-    instance.replace(QLatin1Char('#'), QLatin1Char('_'));
-    instance.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return instance;
-}
-
 QString Perfdata::counterPath(const QString &computer, const QString &object,
                               const QString &instance, const QString &counter) {
     return QStringLiteral("\\\\") + computer + QLatin1Char('\\') + object + QLatin1Char('(') +
            instance + QStringLiteral(")\\") + counter;
 }
 
+std::string Perfdata::counterPath(const QString &computer, const QString &object,
+                                  const std::string &instance, const QString &counter) {
+    std::string path = counterPath(computer, object, QString(), counter).toStdString();
+    path.insert(path.rfind(")\\"), instance);
+    return path;
+}
+
 void Perfdata::addCounter(const QString &path, platform::CounterHandle &handle) {
-    platform::CounterHandle added = platform::addCounter(query, path.toStdString());
+    addCounter(path.toStdString(), handle);
+}
+
+void Perfdata::addCounter(const std::string &path, platform::CounterHandle &handle) {
+    platform::CounterHandle added = platform::addCounter(query, path);
     if (added)
         handle = added;
 }
@@ -77,13 +79,12 @@ qint64 Perfdata::readCounter(platform::CounterHandle handle, quint32 flags) {
     return platform::formattedCounterValue(handle, flags);
 }
 
-void Perfdata::sample(const QString &deviceText, const QString &englishObject,
+void Perfdata::sample(const std::string &instance, const QString &englishObject,
                       std::initializer_list<Counter *> counters) {
     bool complete = true;
     for (const Counter *counter : counters)
         complete = complete && counter->handle;
     if (!complete) {
-        const QString instance = instanceName(deviceText);
         // Asked afresh at every set-up: the name may change while the program runs.
         const QString computer = computerName();
         const QString object = localName(computer, englishObject);

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QString>
 #include <initializer_list>
+#include <string>
 
 class PerfdataThread;
 
@@ -29,19 +30,24 @@ public:
 
     // The name of englishName in the system's language; empty when unknown.
     QString localName(const QString &computer, const QString &englishName) const;
-    static QString instanceName(const QString &text);
     static QString counterPath(const QString &computer, const QString &object,
                                const QString &instance, const QString &counter);
+    // The same path with the instance's bytes as they are, which a text round trip could
+    // change (an interface name need not be valid UTF-8).
+    static std::string counterPath(const QString &computer, const QString &object,
+                                   const std::string &instance, const QString &counter);
     // Adds path to the query; the field stays as it was when the add fails.
     void addCounter(const QString &path, platform::CounterHandle &handle);
+    void addCounter(const std::string &path, platform::CounterHandle &handle);
     // 0 when the read fails or the counter has not yet been collected twice.
     static qint64 readCounter(platform::CounterHandle handle, quint32 flags);
 
     // What every counter-based record does at each visit: while any of its counters has no
-    // handle, builds the paths of all of them for the instance of deviceText and adds them afresh
-    // (handles a partly failed set-up left behind are removed first, so the query never keeps
-    // counters nobody reads); then reads every counter's value from the last collection.
-    void sample(const QString &deviceText, const QString &englishObject,
+    // handle, builds the paths of all of them for `instance` (the device's instance exactly as
+    // the system layer names it) and adds them afresh (handles a partly failed set-up left
+    // behind are removed first, so the query never keeps counters nobody reads); then reads every
+    // counter's value from the last collection.
+    void sample(const std::string &instance, const QString &englishObject,
                 std::initializer_list<Counter *> counters);
 
     static QString computerName();

@@ -7,8 +7,16 @@ Processor::Processor(quint32 core, const QString &name, const QString &family)
     : strIdent(makeIdent()), intCore(core), strName(name), strFamily(family) {}
 
 void Processor::sample() {
-    perfdata()->sample(QString::number(intCore), QStringLiteral("Processor"), {&counterUsage});
+    perfdata()->sample(std::to_string(intCore), QStringLiteral("Processor"), {&counterUsage});
     store(counterUsage.value);
+}
+
+bool Processor::adopt(Processor &old) {
+    if (intCore != old.intCore)
+        return false;
+    counterUsage.takeOver(old.counterUsage);
+    store(counterUsage.value);
+    return true;
 }
 
 // Clamped: the counter service does not cap percentages at 100.
@@ -16,17 +24,30 @@ void Processor::store(qint64 usageValue) {
     intUsage = clampUsage(usageValue);
 }
 
+namespace {
+QVector<Processor *> scanProcessors() {
+    QVector<Processor *> records;
+    const quint32 count = platform::processorCount();
+    for (quint32 i = 0; i < count; ++i) {
+        const platform::ProcessorDescription description = platform::processorDescription(i);
+        records.append(
+            new Processor(i, deviceText(description.name), deviceText(description.identifier)));
+    }
+    return records;
+}
+} // namespace
+
 void processorTableFill() {
     processorTable.fill([] {
-        const quint32 count = platform::processorCount();
-        for (quint32 i = 0; i < count; ++i) {
-            const platform::ProcessorDescription description = platform::processorDescription(i);
-            processorTable.append(
-                new Processor(i, deviceText(description.name), deviceText(description.identifier)));
-        }
+        for (Processor *record : scanProcessors())
+            processorTable.append(record);
     });
 }
 
 void processorTableClear() {
     processorTable.clear();
+}
+
+void processorTableRescan() {
+    processorTable.replace(scanProcessors());
 }

@@ -14,6 +14,9 @@ public:
 
     // Adds the counter while it is missing, then reads it. Caller holds processorMutex.
     void sample();
+    // Takes over old's counter and last figure when both are the same processor. Caller holds
+    // processorMutex.
+    bool adopt(Processor &old);
     // Stores one "% Processor Time" value in thousandths of a percent.
     void store(qint64 usageValue);
 
@@ -29,3 +32,5 @@ public:
 void processorTableFill();
 // Deletes every record (removing its counter) and empties the table, under processorMutex.
 void processorTableClear();
+// Puts new records in place of the old ones in one step; a processor keeps its counter.
+void processorTableRescan();

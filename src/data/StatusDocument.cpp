@@ -1,5 +1,6 @@
 #include "StatusDocument.h"
 
+#include "DeviceScan.h"
 #include "DeviceTables.h"
 #include "Memory.h"
 #include "Network.h"
@@ -169,16 +170,9 @@ QString StatusDocument::build(const QString &requestPath) {
     // Room for a machine with a few dozen devices, taken once.
     document.reserve(16 * 1024);
     document += QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><xml>");
-    if (words.contains(requestInit)) {
-        memoryTableClear();
-        memoryTableFill();
-        networkTableClear();
-        networkTableFill();
-        processorTableClear();
-        processorTableFill();
-        storageTableClear();
-        storageTableFill();
-    }
+    // A rescan already running, or one that ended a moment ago, serves this request too.
+    if (words.contains(requestInit))
+        DeviceScan::instance().request();
     if (words.contains(requestRead)) {
         if (words.contains(requestMemory))
             appendFreshMemory(document);

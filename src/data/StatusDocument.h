@@ -10,7 +10,8 @@ public:
     // next "&", split at ":" with empty parts kept. Empty when there is no "strRequest=".
     static QStringList requestWords(const QString &requestPath);
 
-    // Carries out the words ("requestInit" rebuilds the four tables first) and returns the
+    // Carries out the words ("requestInit" rescans the devices first, through DeviceScan, which
+    // may serve it with a rescan that is running or has just ended) and returns the
     // document: prolog, <xml>, the records of every table when "requestRead" is asked, </xml>.
     // With "requestMemory" as well, the memory records carry the figures of this moment instead
     // of those of their scan; the records themselves are not changed.

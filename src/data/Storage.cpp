@@ -26,11 +26,25 @@ QString Storage::instanceText(quint32 drive, const QStringList &volumes) {
 }
 
 void Storage::sample() {
-    perfdata()->sample(strInstance, QStringLiteral("PhysicalDisk"),
+    perfdata()->sample(strInstance.toStdString(), QStringLiteral("PhysicalDisk"),
                        {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead,
                         &counterBytesWrite, &counterUsage});
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value, counterUsage.value);
+}
+
+bool Storage::adopt(Storage &old) {
+    if (intDrive != old.intDrive || strInstance != old.strInstance)
+        return false;
+    for (auto [mine, theirs] : {std::pair(&counterPacketsRead, &old.counterPacketsRead),
+                                {&counterPacketsWrite, &old.counterPacketsWrite},
+                                {&counterBytesRead, &old.counterBytesRead},
+                                {&counterBytesWrite, &old.counterBytesWrite},
+                                {&counterUsage, &old.counterUsage}})
+        mine->takeOver(*theirs);
+    store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
+          counterBytesWrite.value, counterUsage.value);
+    return true;
 }
 
 void Storage::store(qint64 reads, qint64 writes, qint64 bytesRead, qint64 bytesWrite, qint64 busy) {
@@ -42,21 +56,32 @@ void Storage::store(qint64 reads, qint64 writes, qint64 bytesRead, qint64 bytesW
     intUsage = clampUsage(busy);
 }
 
+namespace {
+QVector<Storage *> scanDisks() {
+    QVector<Storage *> records;
+    for (const quint32 n : platform::physicalDiskNumbers()) {
+        platform::DiskIdentity identity;
+        // A disk that went away since it was listed is left out.
+        if (!platform::physicalDisk(n, identity))
+            continue;
+        records.append(new Storage(n, deviceText(identity.model), deviceText(identity.serial),
+                                   deviceText(identity.firmware)));
+    }
+    return records;
+}
+} // namespace
+
 void storageTableFill() {
-    // Far more disks than any machine holds; stops a scan that never meets a closed number.
-    constexpr quint32 diskLimit = 4096;
     storageTable.fill([] {
-        for (quint32 n = 0; n < diskLimit; ++n) {
-            platform::DiskIdentity identity;
-            if (!platform::physicalDisk(n, identity))
-                break;
-            storageTable.append(new Storage(n, deviceText(identity.model),
-                                            deviceText(identity.serial),
-                                            deviceText(identity.firmware)));
-        }
+        for (Storage *record : scanDisks())
+            storageTable.append(record);
     });
 }
 
 void storageTableClear() {
     storageTable.clear();
+}
+
+void storageTableRescan() {
+    storageTable.replace(scanDisks());
 }

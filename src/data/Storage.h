@@ -17,6 +17,9 @@ public:
 
     // Adds the five counters while any is missing, then reads them. Caller holds storageMutex.
     void sample();
+    // Takes over old's counters and last figures when both are the same disk under the same
+    // counter instance. Caller holds storageMutex.
+    bool adopt(Storage &old);
     // Stores one sample's values: the four rates as read, the busy share clamped.
     void store(qint64 reads, qint64 writes, qint64 bytesRead, qint64 bytesWrite, qint64 busy);
 
@@ -44,8 +47,10 @@ public:
     quint64 intUsage = 0;
 };
 
-// Appends one record per physical disk, from disk 0 up to the first that cannot be opened,
-// under storageMutex.
+// Appends one record per attached physical disk, in number order, under storageMutex.
 void storageTableFill();
 // Deletes every record (removing its counters) and empties the table, under storageMutex.
 void storageTableClear();
+// Puts new records in place of the old ones in one step; a disk still attached keeps its
+// counters.
+void storageTableRescan();

@@ -69,7 +69,11 @@ struct Adapter {
     std::string address;
     std::string mask;
     std::string gateway;
-    uint32_t index = 0;
+    // The adapter's instance of the counter object "Network Interface", exactly as the counter
+    // service names it (bytes as they are, not to be cleaned or changed): on Linux the interface
+    // name itself, on Windows the service's own instance name. Two adapters never share one.
+    std::string counterInstance;
+    uint32_t index = 0; // the interface index: the adapter's identity while it exists
     uint64_t speed = 0;
     uint64_t inOctets = 0; // Windows counts octets in 32 bits, Linux in 64
     uint64_t outOctets = 0;
@@ -89,10 +93,15 @@ struct ProcessorDescription {
 };
 ProcessorDescription processorDescription(uint32_t index);
 
-// Physical disk n (\\.\PhysicalDriveN): false when it cannot be opened, which ends a scan.
-// The texts come from the device description, untrimmed; empty when absent. A number names the
-// same disk here, in volumesOfDisk and in counter paths until a new scan starts at disk 0.
-// (On Linux a scan at 0 numbers the disks anew; Windows keeps a disk's number while present.)
+// The numbers of the physical disks attached now, ascending (n as in \\.\PhysicalDriveN). A disk
+// keeps its number for as long as it stays attached, whatever other disks come or go, so there
+// may be gaps; the same number names it in physicalDisk, volumesOfDisk, counter paths and the
+// running totals. (Windows keeps the numbers itself; on Linux a disk that arrives gets a number
+// no disk has had since the program started, so that a number never passes to another disk.)
+std::vector<uint32_t> physicalDiskNumbers();
+
+// Physical disk n: false when it cannot be opened (it is not attached). The texts come from the
+// device description, untrimmed; empty when absent.
 struct DiskIdentity {
     std::string model;
     std::string serial;

@@ -17,9 +17,11 @@ struct AdapterTotals {
     uint64_t receivePackets = 0;
     uint64_t transmitPackets = 0;
     uint64_t speed = 0; // bits per second; 0 when the link is down or its speed unknown
+    uint32_t index = 0; // the interface index, as Adapter::index
 };
 
-// Physical disk n, numbered as physicalDisk() numbers them.
+// Physical disk n, numbered as physicalDiskNumbers() numbers them; a disk that is no longer
+// attached is not listed.
 struct DiskTotals {
     uint32_t number = 0;
     uint64_t readBytes = 0;

@@ -1,6 +1,5 @@
 #include "MetricsDocument.h"
 
-#include "CleanText.h"
 #include "DeviceTables.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
@@ -8,6 +7,8 @@
 #include "Storage.h"
 
 #include <QSet>
+
+#include <algorithm>
 
 const QString MetricsDocument::contentType =
     QStringLiteral("text/plain; version=0.0.4; charset=utf-8");
@@ -53,27 +54,49 @@ QString seconds(quint64 microseconds) {
            QString::number(microseconds % 1000000).rightJustified(6, QLatin1Char('0'));
 }
 
-QString adapterName(const std::string &description) {
-    return QString::fromStdString(description).trimmed();
-}
-
 QString diskName(quint32 number) {
     return QString::number(number);
 }
 
+// White space at either end is not part of an adapter's name.
+std::string trimmed(const std::string &text) {
+    const char *space = " \t\n\r\f\v";
+    const size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// The adapter label of each row of the totals, in their order. A value that an earlier row
+// already has (names that differ only in white space at their ends, or a name listed twice) is
+// followed by "#2", "#3", ... until it is one no row has, so a series never appears twice.
+QVector<QString> adapterLabels(const std::vector<platform::AdapterTotals> &rows) {
+    QVector<QString> labels;
+    QSet<QString> taken;
+    for (const platform::AdapterTotals &row : rows) {
+        const QString value = MetricsDocument::labelValue(trimmed(row.description));
+        QString unique = value;
+        for (int n = 2; taken.contains(unique); ++n)
+            unique = value + QLatin1Char('#') + QString::number(n);
+        taken.insert(unique);
+        labels.append(QLatin1String("adapter=\"") + unique + QLatin1Char('"'));
+    }
+    return labels;
+}
+
+QVector<QString> diskLabels(const std::vector<platform::DiskTotals> &rows) {
+    QVector<QString> labels;
+    for (const platform::DiskTotals &row : rows)
+        labels.append(label(QLatin1String("disk"), diskName(row.number)));
+    return labels;
+}
+
+// One sample per row, each under the labels made for it.
 template <typename Row>
-void perDevice(Writer &writer, const std::vector<Row> &rows, QString (*labels)(const Row &),
+void perDevice(Writer &writer, const std::vector<Row> &rows, const QVector<QString> &labels,
                QString (*value)(const Row &)) {
-    for (const Row &row : rows)
-        writer.sample(labels(row), value(row));
-}
-
-QString adapterLabels(const platform::AdapterTotals &row) {
-    return label(QLatin1String("adapter"), adapterName(row.description));
-}
-
-QString diskLabels(const platform::DiskTotals &row) {
-    return label(QLatin1String("disk"), diskName(row.number));
+    for (size_t i = 0; i < rows.size(); ++i)
+        writer.sample(labels.at(qsizetype(i)), value(rows[i]));
 }
 
 void writeMemory(Writer &w, const platform::MemoryStatus &memory) {
@@ -100,7 +123,8 @@ void writeProcessors(Writer &w, const std::vector<platform::ProcessorTotals> &pr
                  seconds(row.busyMicroseconds));
 }
 
-void writeAdapters(Writer &w, const std::vector<platform::AdapterTotals> &rows) {
+void writeAdapters(Writer &w, const std::vector<platform::AdapterTotals> &rows,
+                   const QVector<QString> &adapterLabels) {
     using Row = platform::AdapterTotals;
     w.family(QLatin1String("tarnivo_network_receive_bytes_total"), QLatin1String("counter"),
              QLatin1String("Bytes the adapter received."));
@@ -122,35 +146,42 @@ void writeAdapters(Writer &w, const std::vector<platform::AdapterTotals> &rows) 
 
 void writeDisks(Writer &w, const std::vector<platform::DiskTotals> &rows) {
     using Row = platform::DiskTotals;
+    const QVector<QString> labels = diskLabels(rows);
     w.family(QLatin1String("tarnivo_disk_read_bytes_total"), QLatin1String("counter"),
              QLatin1String("Bytes read from the physical disk."));
-    perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return count(r.readBytes); });
+    perDevice<Row>(w, rows, labels, [](const Row &r) { return count(r.readBytes); });
     w.family(QLatin1String("tarnivo_disk_written_bytes_total"), QLatin1String("counter"),
              QLatin1String("Bytes written to the physical disk."));
-    perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return count(r.writeBytes); });
+    perDevice<Row>(w, rows, labels, [](const Row &r) { return count(r.writeBytes); });
     w.family(QLatin1String("tarnivo_disk_reads_completed_total"), QLatin1String("counter"),
              QLatin1String("Read operations the physical disk completed."));
-    perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return count(r.reads); });
+    perDevice<Row>(w, rows, labels, [](const Row &r) { return count(r.reads); });
     w.family(QLatin1String("tarnivo_disk_writes_completed_total"), QLatin1String("counter"),
              QLatin1String("Write operations the physical disk completed."));
-    perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return count(r.writes); });
+    perDevice<Row>(w, rows, labels, [](const Row &r) { return count(r.writes); });
     w.family(QLatin1String("tarnivo_disk_busy_seconds_total"), QLatin1String("counter"),
              QLatin1String("Time the physical disk had requests outstanding; its rate is the "
                            "busy ratio."));
-    perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return seconds(r.busyMicroseconds); });
+    perDevice<Row>(w, rows, labels, [](const Row &r) { return seconds(r.busyMicroseconds); });
 }
 
-void writeInfo(Writer &w, const MetricsDocument::Snapshot &s) {
+void writeInfo(Writer &w, const MetricsDocument::Snapshot &s,
+               const QVector<QString> &adapterLabels) {
     w.family(QLatin1String("tarnivo_network_info"), QLatin1String("gauge"),
              QLatin1String("Always 1: the adapter's first IPv4 address, its mask and the first "
                            "gateway, as the last device scan found them."));
-    QSet<QString> seen;
+    const std::vector<platform::AdapterTotals> &adapters = s.totals.adapters;
+    QSet<size_t> written;
     for (const MetricsDocument::AdapterInfo &info : s.adapters) {
+        // Under the label of the adapter's counters; an adapter that has gone has no info.
+        const auto row = std::find_if(adapters.begin(), adapters.end(),
+                                      [&info](const auto &a) { return a.index == info.intIndex; });
+        const size_t position = size_t(row - adapters.begin());
         // Two scans at once may list a device twice; a series may appear only once.
-        if (seen.contains(info.strName))
+        if (row == adapters.end() || written.contains(position))
             continue;
-        seen.insert(info.strName);
-        w.sample(label(QLatin1String("adapter"), info.strName) + QLatin1Char(',') +
+        written.insert(position);
+        w.sample(adapterLabels.at(qsizetype(position)) + QLatin1Char(',') +
                      label(QLatin1String("address"), info.strAddress) + QLatin1Char(',') +
                      label(QLatin1String("mask"), info.strSubnetmask) + QLatin1Char(',') +
                      label(QLatin1String("gateway"), info.strGateway),
@@ -159,12 +190,15 @@ void writeInfo(Writer &w, const MetricsDocument::Snapshot &s) {
     w.family(QLatin1String("tarnivo_disk_info"), QLatin1String("gauge"),
              QLatin1String("Always 1: the physical disk's model, serial number and firmware "
                            "revision, as the last device scan found them."));
-    seen.clear();
+    // Only disks attached now: a disk that went away ends its series.
+    QSet<quint32> attached, seen;
+    for (const platform::DiskTotals &row : s.totals.disks)
+        attached.insert(row.number);
     for (const MetricsDocument::DiskInfo &info : s.disks) {
         const QString disk = diskName(info.intDrive);
-        if (seen.contains(disk))
+        if (!attached.contains(info.intDrive) || seen.contains(info.intDrive))
             continue;
-        seen.insert(disk);
+        seen.insert(info.intDrive);
         w.sample(label(QLatin1String("disk"), disk) + QLatin1Char(',') +
                      label(QLatin1String("model"), info.strModel) + QLatin1Char(',') +
                      label(QLatin1String("serial"), info.strSerial) + QLatin1Char(',') +
@@ -184,21 +218,63 @@ bool MetricsDocument::serves(const QString &requestPath) {
            (requestPath.startsWith(path) && requestPath.at(path.size()) == QLatin1Char('?'));
 }
 
-QString MetricsDocument::labelValue(const QString &text) {
-    const QString clean = CleanText::clean(text);
-    QString escaped;
-    escaped.reserve(clean.size());
-    for (const QChar c : clean) {
-        if (c == QLatin1Char('\\'))
-            escaped += QLatin1String("\\\\");
-        else if (c == QLatin1Char('"'))
-            escaped += QLatin1String("\\\"");
-        else if (c == QLatin1Char('\n'))
-            escaped += QLatin1String("\\n");
-        else
-            escaped += c;
+namespace {
+// The length of the valid UTF-8 sequence that begins at text[i], or 0 when none does (a stray
+// continuation byte, a sequence cut short, an overlong form, a surrogate, or beyond U+10FFFF).
+size_t utf8Length(const std::string &text, size_t i) {
+    const auto byte = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    char32_t point = 0, least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, point = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, point = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, point = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
     }
-    return escaped;
+    if (i + length > text.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        point = (point << 6) | (byte(i + k) & 0x3F);
+    }
+    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    return length;
+}
+} // namespace
+
+QString MetricsDocument::labelValue(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        const size_t length = utf8Length(bytes, i);
+        if (length == 0 || c < 0x20 || c == 0x7F) {
+            // \xHH in the value; its backslash doubled for the format.
+            out += "\\\\x";
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+            ++i;
+        } else if (c == '\\') {
+            out += "\\\\\\\\"; // two in the value, each doubled for the format
+            ++i;
+        } else if (c == '"') {
+            out += "\\\"";
+            ++i;
+        } else {
+            out.append(bytes, i, length);
+            i += length;
+        }
+    }
+    return QString::fromStdString(out);
 }
 
 MetricsDocument::Snapshot MetricsDocument::take() {
@@ -208,7 +284,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
-        s.adapters.append({r.strName, r.strAddress, r.strSubnetmask, r.strGateway});
+        s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });
     storageTable.tryVisit(tableWaitMs, [&s](const Storage &r) {
         s.disks.append({r.intDrive, r.strModel, r.strSerial, r.strFirmware});
@@ -222,9 +298,10 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     Writer writer(out);
     writeMemory(writer, snapshot.memory);
     writeProcessors(writer, snapshot.totals.processors);
-    writeAdapters(writer, snapshot.totals.adapters);
+    const QVector<QString> adapters = adapterLabels(snapshot.totals.adapters);
+    writeAdapters(writer, snapshot.totals.adapters, adapters);
     writeDisks(writer, snapshot.totals.disks);
-    writeInfo(writer, snapshot);
+    writeInfo(writer, snapshot, adapters);
     writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),
                   QLatin1String("Heartbeat requests left unanswered because their sender, or all "
                                 "senders together, asked more often than allowed."));

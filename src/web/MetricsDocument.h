@@ -17,8 +17,10 @@ public:
     // True for the path "/metrics", with or without a query.
     static bool serves(const QString &requestPath);
 
+    // Texts of the last device scan. An adapter is known by its interface index, so that its
+    // info carries exactly the label of its counters; a device no longer present has no info.
     struct AdapterInfo {
-        QString strName;
+        quint32 intIndex = 0;
         QString strAddress;
         QString strSubnetmask;
         QString strGateway;
@@ -45,11 +47,17 @@ public:
     static Snapshot take();
     static constexpr int tableWaitMs = 100;
 
-    // The document; pure. A device listed twice in a table gives one info sample.
+    // The document; pure. No two samples of a family carry the same labels: a device listed
+    // twice in a table gives one info sample, and adapters whose names would give the same label
+    // value are told apart by "#2", "#3", ... in the system's order.
     static QString render(const Snapshot &snapshot);
     static QString build() { return render(take()); }
 
-    // A text from the system as a label value: cleaned, then with backslash, double quote and
-    // line feed escaped as the format requires.
-    static QString labelValue(const QString &text);
+    // A text from the system, byte for byte, as a label value written in the document. Distinct
+    // texts give distinct values: valid UTF-8 stands as it is, a backslash as two, and every
+    // control character and every byte that is not part of valid UTF-8 as \xHH (so an adapter
+    // named "c" and byte 01 reads c\x01); then backslash and double quote are escaped as the
+    // format requires.
+    static QString labelValue(const std::string &bytes);
+    static QString labelValue(const QString &text) { return labelValue(text.toStdString()); }
 };

@@ -1,5 +1,6 @@
 // The collectors: what each record makes of the system's raw values, and the sampling passes
 // on the live machine.
+#include "DeviceScan.h"
 #include "DeviceTables.h"
 #include "Memory.h"
 #include "Network.h"
@@ -72,6 +73,32 @@ QVector<quint64> processorUsages() {
     processorTable.visit([&usages](const Processor &record) { usages.append(record.intUsage); });
     return usages;
 }
+
+quint64 busiest() {
+    quint64 most = 0;
+    for (quint64 usage : processorUsages())
+        most = qMax(most, usage);
+    return most;
+}
+
+const QString init = QStringLiteral("/menu.xml?strRequest=requestInit");
+
+// A copy of the fixture tree as the system layer's root while it lives.
+struct TreeRoot {
+    QTemporaryDir copy;
+    TreeRoot() {
+        namespace fs = std::filesystem;
+        fs::copy(TARNIVO_FIXTURES "/linux/workstation", copy.path().toStdString(),
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        platform::setRootDirectory(copy.path().toStdString());
+    }
+    ~TreeRoot() {
+        platform::setRootDirectory("/");
+        // By its bytes: a name that is not UTF-8 cannot be removed through a Qt path.
+        std::filesystem::remove_all(copy.path().toStdString());
+    }
+    std::string path(const char *inside) const { return copy.path().toStdString() + inside; }
+};
 } // namespace
 
 class CollectorsTest : public QObject {
@@ -82,6 +109,11 @@ private slots:
         PerfdataThread *sampler = perfdata()->thread;
         sampler->requestStop();
         QVERIFY(sampler->wait(5000));
+        // Every rescan asked for here is carried out: the clock is always past the gap.
+        DeviceScan::instance().setClock([] {
+            static std::atomic<qint64> now{0};
+            return now += DeviceScan::minimumGapMs;
+        });
     }
 
     void cleanup() {
@@ -187,22 +219,54 @@ private slots:
     void aCounterRefusedForAMissingInstanceIsSetUpOnceTheInstanceExists() {
 #ifndef Q_OS_LINUX
         QSKIP("the fixture tree is a Linux system's /proc and /sys");
-#endif
-        namespace fs = std::filesystem;
-        QTemporaryDir copy;
-        fs::copy(TARNIVO_FIXTURES "/linux/workstation", copy.path().toStdString(),
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-        platform::setRootDirectory(copy.path().toStdString());
-        struct LiveRoot {
-            ~LiveRoot() { platform::setRootDirectory("/"); }
-        } liveRoot;
-        Network adapter(QStringLiteral("eth7"), {}, {}, {}, 1000, 0, 0);
+#else
+        TreeRoot tree;
+        Network adapter(QStringLiteral("eth7"), {}, {}, {}, 1000, 0, 0, "eth7");
         adapter.sample();
         QCOMPARE(adapter.counterBytesRead.handle, platform::CounterHandle(nullptr));
-        std::ofstream(copy.path().toStdString() + "/proc/net/dev", std::ios::app)
+        std::ofstream(tree.path("/proc/net/dev"), std::ios::app)
             << "  eth7: 1 1 0 0 0 0 0 0 1 1 0 0 0 0 0 0\n";
         adapter.sample();
         QVERIFY(adapter.counterBytesRead.handle && adapter.counterPacketsWrite.handle);
+#endif
+    }
+
+    // Interfaces whose names a display form or the counter path syntax would make alike each
+    // read their own rates.
+    void adaptersWithLookalikeNamesReadTheirOwnRates() {
+#ifndef Q_OS_LINUX
+        QSKIP("the fixture tree is a Linux system's /proc and /sys");
+#else
+        TreeRoot tree;
+        const std::vector<std::string> names = {"a(", "a[", "v\xff"};
+        const auto sent = [&](quint64 step) {
+            std::ofstream dev(tree.path("/proc/net/dev"));
+            dev << "Inter-|\n face |\n";
+            for (size_t i = 0; i < names.size(); ++i)
+                dev << names[i] << ": 0 0 0 0 0 0 0 0 " << step * (i + 1) * 1000000
+                    << " 0 0 0 0 0 0 0\n";
+        };
+        for (size_t i = 0; i < names.size(); ++i) {
+            const std::string base = tree.path("/sys/class/net/") + names[i];
+            std::filesystem::create_directories(base);
+            std::ofstream(base + "/type") << "1\n";
+            std::ofstream(base + "/ifindex") << 20 + i << "\n";
+        }
+        sent(0);
+        StatusDocument::build(init);
+        PerfdataThread::samplePass(); // adds the counters
+        PerfdataThread::samplePass(); // their first sample
+        sent(1);
+        QThread::msleep(20);
+        PerfdataThread::samplePass();
+        QMap<QString, quint64> rates;
+        networkTable.visit([&](const Network &r) { rates.insert(r.strName, r.intBytesWrite); });
+        const quint64 first = rates.value(QStringLiteral("a("));
+        QVERIFY2(first > 0, "a( reads its rate");
+        // Same interval for all: 1, 2 and 3 MB sent.
+        QVERIFY(qAbs(qint64(rates.value(QStringLiteral("a[")) - 2 * first)) <= 2);
+        QVERIFY(qAbs(qint64(rates.value(QStringLiteral("v\uFFFD")) - 3 * first)) <= 3);
+#endif
     }
 
     // The whole document on the fixture tree, sampled three times, with the identifiers masked:
@@ -309,13 +373,31 @@ private slots:
         // Keep one core busy so that at least one processor shows a figure.
         burnCpu(400);
         PerfdataThread::samplePass();
-        const QVector<quint64> usages = processorUsages();
-        quint64 busiest = 0;
-        for (quint64 usage : usages) {
+        for (quint64 usage : processorUsages())
             QVERIFY(usage <= 100000);
-            busiest = qMax(busiest, usage);
-        }
-        QVERIFY2(busiest > 0, "a busy core shows its usage from the third pass");
+        QVERIFY2(busiest() > 0, "a busy core shows its usage from the third pass");
+    }
+
+    // A rescan keeps the counters of the devices still present: the first pass after it reads
+    // figures, where new counters would read 0 for two passes.
+    void aRescanCarriesTheCountersOfDevicesStillPresentOver() {
+        if (!countersAvailable())
+            QSKIP("the counters of this system layer are not available yet");
+        if (runningUnderWine())
+            QSKIP(wineHasNoInstanceCounters);
+        StatusDocument::build(init);
+        PerfdataThread::samplePass();
+        PerfdataThread::samplePass();
+        QVector<platform::CounterHandle> before;
+        processorTable.visit([&](const Processor &r) { before.append(r.counterUsage.handle); });
+        StatusDocument::build(init);
+        QVector<platform::CounterHandle> after;
+        processorTable.visit([&](const Processor &r) { after.append(r.counterUsage.handle); });
+        QCOMPARE(after, before);
+        QVERIFY(!after.contains(nullptr));
+        burnCpu(400);
+        PerfdataThread::samplePass();
+        QVERIFY2(busiest() > 0, "a busy core shows its usage in the first pass after a rescan");
     }
 
     void aPartlySetUpRecordDropsItsOldCountersBeforeAddingThemAgain() {

@@ -1,5 +1,6 @@
 // Device tables, identifiers, the usage unit, counter naming, the sampling period and the status
 // document.
+#include "DeviceScan.h"
 #include "DeviceTables.h"
 #include "Memory.h"
 #include "Network.h"
@@ -12,6 +13,7 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -62,12 +64,24 @@ void clearAllTables() {
     processorTableClear();
     storageTableClear();
 }
+
+// The rescans' clock: a test moves it by hand, or lets every reading move it past the gap.
+std::atomic<qint64> scanNow{0};
+std::atomic<bool> scanClockRuns{true};
+qint64 scanClock() {
+    return scanClockRuns ? scanNow += DeviceScan::minimumGapMs : scanNow.load();
+}
 } // namespace
 
 class DataCoreTest : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { clearAllTables(); }
+    // Every rescan asked for here is carried out, unless a test holds the clock.
+    void initTestCase() { DeviceScan::instance().setClock(scanClock); }
+    void cleanup() {
+        scanClockRuns = true;
+        clearAllTables();
+    }
 
     void identifiersAreThirtyTwoLowercaseHexDigitsAndNeverRepeat() {
         static const QRegularExpression shape(QStringLiteral("^[0-9a-f]{32}$"));
@@ -158,16 +172,16 @@ private slots:
         QVERIFY(Perfdata::parseCounterNames(QString()).isEmpty());
     }
 
-    void instanceNamesAndCounterPathsFollowTheCounterServiceSyntax() {
-        QCOMPARE(Perfdata::instanceName(QStringLiteral("Adapter (PCI) #2 / fast")),
-                 QStringLiteral("Adapter [PCI] _2 _ fast"));
-        QCOMPARE(Perfdata::instanceName(QStringLiteral("Network Adapter (Slot #2)")),
-                 QStringLiteral("Network Adapter [Slot _2]"));
+    void counterPathsFollowTheCounterServiceSyntaxWithTheInstanceAsGiven() {
         QCOMPARE(
             Perfdata::counterPath(QStringLiteral("WS01"), QStringLiteral("Network Interface"),
-                                  Perfdata::instanceName(QStringLiteral("Ethernet Adapter (2)")),
+                                  QStringLiteral("Ethernet Adapter [2]"),
                                   QStringLiteral("Bytes Sent/sec")),
             QStringLiteral("\\\\WS01\\Network Interface(Ethernet Adapter [2])\\Bytes Sent/sec"));
+        // An instance's bytes pass unchanged, even those that are not UTF-8.
+        QCOMPARE(Perfdata::counterPath(QStringLiteral("WS01"), QStringLiteral("Network Interface"),
+                                       std::string("v\xff(1)"), QStringLiteral("Bytes Sent/sec")),
+                 std::string("\\\\WS01\\Network Interface(v\xff(1))\\Bytes Sent/sec"));
     }
 
     void thePeriodIsOneSecondFromPassStartToPassStart() {
@@ -246,6 +260,64 @@ private slots:
         static const QRegularExpression values(QStringLiteral(">[^<]+<"));
         QCOMPARE(QString(second).replace(values, QStringLiteral("><")),
                  QString(third).replace(values, QStringLiteral("><")));
+    }
+
+    // Within the gap after a rescan no other starts, and the request gets the last one's tables.
+    void aRescanAskedForWithinTheGapServesTheLastOnesRecords() {
+        scanClockRuns = false;
+        scanNow += DeviceScan::minimumGapMs;
+        const QString initRead = QStringLiteral("/menu.xml?strRequest=requestInit:requestRead");
+        const QStringList first = identsOf(StatusDocument::build(initRead));
+        QVERIFY(first.size() >= 2);
+        scanNow += DeviceScan::minimumGapMs - 1;
+        QCOMPARE(identsOf(StatusDocument::build(initRead)), first);
+        scanNow += 1;
+        const QStringList next = identsOf(StatusDocument::build(initRead));
+        QCOMPARE(next.size(), first.size());
+        QVERIFY(next.first() != first.first());
+    }
+
+    // Six rescans asked for at once (a browser's connections to one host) while others read:
+    // every device is listed once in every document, never twice and never missing.
+    void rescansAtOnceNeverShowATableEmptyOrDoubled() {
+        StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+        const auto counts = [](const QString &document) {
+            QString found;
+            for (const char *record : {"<Memory>", "<Network>", "<Processor>", "<Storage>"})
+                found += QString::number(document.count(QLatin1String(record))) + QLatin1Char('/');
+            return found;
+        };
+        const QString read = QStringLiteral("/menu.xml?strRequest=requestRead");
+        const QString expected = counts(StatusDocument::build(read));
+        QMutex seenMutex;
+        QSet<QString> seen;
+        std::atomic<bool> scanning{true};
+        QList<QThread *> threads;
+        for (int t = 0; t < 6; ++t) {
+            threads.append(QThread::create([] {
+                for (int i = 0; i < 5; ++i)
+                    StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+            }));
+        }
+        QThread *reader = QThread::create([&] {
+            while (scanning) {
+                const QString found = counts(StatusDocument::build(read));
+                QMutexLocker locker(&seenMutex);
+                seen.insert(found);
+            }
+        });
+        reader->start();
+        for (QThread *thread : threads)
+            thread->start();
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(120000));
+            delete thread;
+        }
+        scanning = false;
+        QVERIFY(reader->wait(10000));
+        delete reader;
+        seen.insert(counts(StatusDocument::build(read)));
+        QCOMPARE(seen, QSet<QString>({expected}));
     }
 
     void requestMemoryGivesThisMomentsMemoryOnlyToTheReaderWhoAsks() {

@@ -64,7 +64,7 @@ struct FakeKernel {
             std::lock_guard<std::mutex> lock(mutex);
             return files[path];
         };
-        s.diskNames = [] { return std::vector<std::string>{"sda", "sdb"}; };
+        s.diskName = [](uint32_t n) { return std::string(n == 0 ? "sda" : n == 1 ? "sdb" : ""); };
         s.kernelLongBits = longBits;
         s.computerName = [] { return std::string("WS01"); };
         s.nowNanoseconds = [this] {
@@ -220,10 +220,35 @@ TEST_CASE("unknown computers, objects, instances and counters fail to add") {
     CHECK(query.add("\\\\WS01") == 0);
     CHECK(query.add("\\\\WS01\\Processor\\% Processor Time") == 0);
     CHECK(query.add("Processor(0)\\% Processor Time") == 0);
-    // An interface is found under the instance name the counter service gives it.
-    CHECK(query.add("\\\\WS01\\Network Interface(vnet[1]_2)\\Bytes Sent/sec") != 0);
-    CHECK(query.add("\\\\WS01\\Network Interface(vnet(1)#2)\\Bytes Sent/sec") == 0);
+    // An interface is found under its own name, and under no other.
+    CHECK(query.add("\\\\WS01\\Network Interface(vnet(1)#2)\\Bytes Sent/sec") != 0);
+    CHECK(query.add("\\\\WS01\\Network Interface(vnet[1]_2)\\Bytes Sent/sec") == 0);
     CHECK(query.add("\\\\WS01\\PhysicalDisk(1)\\Disk Reads/sec") != 0);
+}
+
+TEST_CASE("each interface has its own counters, whatever bytes its name holds") {
+    // Names that a display form or the counter service's own path syntax would make alike.
+    const std::vector<std::string> names = {
+        "a(", "a[", "a_", "a#", "v\xff", "v\xef\xbf\xbd", "c\x01", "c\x02", "w\\x01"};
+    auto kernel = idleKernel();
+    const auto table = [&names](uint64_t step) {
+        std::string text = "Inter-|\n face |\n";
+        for (size_t i = 0; i < names.size(); ++i)
+            text += names[i] + ": 0 0 0 0 0 0 0 0 " + std::to_string(step * (i + 1) * 1000) +
+                    " 0 0 0 0 0 0 0\n";
+        return text;
+    };
+    kernel->set("/proc/net/dev", table(0));
+    LinuxCounterQuery query(kernel->sources());
+    std::vector<uint64_t> sent;
+    for (const std::string &name : names)
+        sent.push_back(query.add("\\\\WS01\\Network Interface(" + name + ")\\Bytes Sent/sec"));
+    query.collect();
+    kernel->set("/proc/net/dev", table(1));
+    kernel->advanceMs(1000);
+    query.collect();
+    for (size_t i = 0; i < names.size(); ++i)
+        CHECK_EQ(query.value(sent[i], rateFlags), int64_t(i + 1) * 1000);
 }
 
 TEST_CASE("a removed counter is gone and reads 0") {

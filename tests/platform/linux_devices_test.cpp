@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,10 +20,13 @@
 namespace {
 const std::string tree = TARNIVO_FIXTURES "/linux/workstation";
 
-// A copy of the fixture tree that a test may change; removed when the test ends.
+// A copy of the fixture tree that a test may change; removed when the test ends. Each copy is a
+// tree of its own, whose disks are numbered afresh.
 struct TreeCopy {
+    inline static int copies = 0;
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("tvfig-tree-" + std::to_string(getpid()));
+        std::filesystem::temp_directory_path() /
+        ("tvfig-tree-" + std::to_string(getpid()) + "-" + std::to_string(++copies));
     TreeCopy() {
         std::filesystem::remove_all(path);
         std::filesystem::copy(tree, path,
@@ -159,8 +163,46 @@ TEST_CASE("a disk number names the disk its scan found until the next scan") {
     platform::collectQuery(query);
     CHECK(platform::formattedCounterValue(reads, platform::FMT_LARGE) > 0);
     platform::removeCounter(reads);
-    // A new scan numbers the disks anew.
-    CHECK(platform::physicalDisk(0, disk) && platform::physicalDisk(3, disk));
+    // The next look gives the newcomer a number of its own; the others keep theirs.
+    CHECK(platform::physicalDiskNumbers() == (std::vector<uint32_t>{0, 1, 2, 3}));
+    CHECK(platform::physicalDisk(1, disk));
+    CHECK_EQ(disk.model, std::string("Samsung SSD 860"));
+}
+
+TEST_CASE("a disk keeps its number while attached; one that goes ends its series") {
+    TreeCopy changed;
+    platform::setRootDirectory(changed.path.string());
+    CHECK(platform::physicalDiskNumbers() == (std::vector<uint32_t>{0, 1, 2}));
+    const auto totalsByNumber = [] {
+        std::map<uint32_t, uint64_t> reads;
+        for (const platform::DiskTotals &disk : platform::totals().disks)
+            reads[disk.number] = disk.reads;
+        return reads;
+    };
+    const std::map<uint32_t, uint64_t> before = totalsByNumber();
+    // The first disk goes, and later another arrives; it sorts before all the others.
+    std::filesystem::remove_all(changed.path / "sys/block/nvme0n1");
+    std::ifstream kept(changed.path / "proc/diskstats");
+    std::string line, text;
+    while (std::getline(kept, line))
+        text += line.find("nvme0n1") == std::string::npos ? line + "\n" : "";
+    std::ofstream(changed.path / "proc/diskstats") << text;
+    std::map<uint32_t, uint64_t> after = totalsByNumber();
+    CHECK(platform::physicalDiskNumbers() == (std::vector<uint32_t>{1, 2}));
+    CHECK_EQ(after.size(), size_t(2));
+    CHECK_EQ(after[1], before.at(1));
+    CHECK_EQ(after[2], before.at(2));
+    platform::DiskIdentity disk;
+    CHECK(!platform::physicalDisk(0, disk));
+    std::filesystem::create_directories(changed.path / "sys/block/hda/device");
+    std::ofstream(changed.path / "proc/diskstats", std::ios::app)
+        << "   3       0 hda 77 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    CHECK(platform::physicalDiskNumbers() == (std::vector<uint32_t>{1, 2, 3}));
+    after = totalsByNumber();
+    CHECK_EQ(after.count(0), size_t(0));
+    CHECK_EQ(after[1], before.at(1));
+    CHECK_EQ(after[3], 77ull);
+    CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
 }
 
 TEST_CASE("mounts served over the network or in user space are never probed") {

@@ -18,16 +18,80 @@ HttpRequest get(const QString &target, const QString &method = QStringLiteral("G
     return HttpRequest::parse(method + QLatin1Char(' ') + target +
                               QStringLiteral(" HTTP/1.1\r\n\r\n"));
 }
+
+// The series of a document (name and labels of each sample), after checking that every family
+// is announced once, with HELP then TYPE, and that its samples follow it together.
+QStringList seriesOf(const QString &text) {
+    QString announced;
+    QSet<QString> families;
+    QStringList series;
+    static const QRegularExpression sampleLine(QStringLiteral("^([a-z_]+)(\\{.*\\})? (\\S+)$"));
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        if (line.startsWith(QLatin1String("# HELP "))) {
+            const QStringList type = lines.value(i + 1).split(QLatin1Char(' '));
+            if (type.value(2) != line.split(QLatin1Char(' ')).value(2))
+                return {QStringLiteral("HELP without its TYPE: ") + line};
+            announced = type.value(2);
+            if (families.contains(announced) || announced.endsWith(QLatin1String("_total")) !=
+                                                    (type.value(3) == QLatin1String("counter")))
+                return {QStringLiteral("family announced twice or mistyped: ") + announced};
+            families.insert(announced);
+            ++i;
+            continue;
+        }
+        const auto match = sampleLine.match(line);
+        if (!match.hasMatch() || match.captured(1) != announced)
+            return {QStringLiteral("stray line: ") + line};
+        series.append(match.captured(1) + match.captured(2));
+    }
+    return series;
+}
+
+// A snapshot of adapters with these names (interface indices 1, 2, ...), each with its info,
+// and of one disk.
+MetricsDocument::Snapshot adaptersNamed(const std::vector<std::string> &names) {
+    MetricsDocument::Snapshot s;
+    s.strVersion = QStringLiteral("1.1");
+    s.totals.processors = {{0, 1}};
+    s.totals.disks = {{0, 512, 1024, 1, 2, 3}};
+    s.disks = {{0, QStringLiteral("Disk"), QStringLiteral("S1"), QStringLiteral("F1")}};
+    quint32 index = 0;
+    for (const std::string &name : names) {
+        platform::AdapterTotals row;
+        row.description = name;
+        row.index = ++index;
+        s.totals.adapters.push_back(row);
+        s.adapters.append({index, QStringLiteral("192.0.2.1"), {}, {}});
+    }
+    return s;
+}
 } // namespace
 
 class MetricsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void labelValuesAreCleanedAndEscaped() {
-        QCOMPARE(MetricsDocument::labelValue(QStringLiteral("a\\b\"c\nd") + QChar(1) +
-                                             QStringLiteral("é")),
-                 QStringLiteral("a\\\\b\\\"c\\nd") + QChar(0xFFFD) + QStringLiteral("é"));
+    void labelValuesAreWrittenVisiblyAndDistinctly_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("format escapes") << QByteArray("a\"b") << QStringLiteral("a\\\"b");
+        QTest::newRow("backslash") << QByteArray("a\\b") << QStringLiteral("a\\\\\\\\b");
+        QTest::newRow("control") << QByteArray("c\x01") << QStringLiteral("c\\\\x01");
+        QTest::newRow("line feed") << QByteArray("c\n") << QStringLiteral("c\\\\x0a");
+        QTest::newRow("its text") << QByteArray("c\\x01") << QStringLiteral("c\\\\\\\\x01");
+        QTest::newRow("invalid") << QByteArray("v\xff") << QStringLiteral("v\\\\xff");
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf") << QStringLiteral("\\\\xc0\\\\xaf");
+        QTest::newRow("surrogate")
+            << QByteArray("\xed\xa0\x80") << QStringLiteral("\\\\xed\\\\xa0\\\\x80");
+        QTest::newRow("cut short") << QByteArray("\xe2\x82") << QStringLiteral("\\\\xe2\\\\x82");
+        QTest::newRow("valid") << QByteArray("é€\xef\xbf\xbd😀") << QStringLiteral("é€\uFFFD😀");
+    }
+    void labelValuesAreWrittenVisiblyAndDistinctly() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, written);
+        QCOMPARE(MetricsDocument::labelValue(name.toStdString()), written);
     }
 
     void everyFamilyIsAnnouncedOnceWithItsSamplesTogetherAndNoSeriesTwice() {
@@ -35,40 +99,21 @@ private slots:
         s.strVersion = QStringLiteral("1.1");
         s.memory = {8, 2, 12, 5};
         s.totals.processors = {{0, 1000050}, {1, 7}};
-        s.totals.adapters = {{" eth0 ", 1ull << 40, 2, 3, 4, 1000000000},
-                             {"wi\"fi", 0, 0, 0, 0, 0}};
+        s.totals.adapters = {{" eth0 ", 1ull << 40, 2, 3, 4, 1000000000, 2},
+                             {"wi\"fi", 0, 0, 0, 0, 0, 3}};
         s.totals.disks = {{0, 512, 1024, 1, 2, 4100000}};
         // Two scans at once list the adapter twice.
-        s.adapters = {{QStringLiteral("eth0"), QStringLiteral("192.0.2.1"), {}, {}},
-                      {QStringLiteral("eth0"), QStringLiteral("192.0.2.1"), {}, {}}};
+        s.adapters = {{2, QStringLiteral("192.0.2.1"), {}, {}},
+                      {2, QStringLiteral("192.0.2.1"), {}, {}}};
         s.disks = {{0, QStringLiteral("Disk"), QStringLiteral("S1"), QStringLiteral("F1")}};
         s.intHeartbeatDropped = 20;
         const QString text = MetricsDocument::render(s);
         QVERIFY(text.endsWith(QLatin1Char('\n')));
-
-        QString announced;
-        QSet<QString> families, series;
-        static const QRegularExpression sampleLine(QStringLiteral("^([a-z_]+)(\\{.*\\})? (\\S+)$"));
-        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            const QString &line = lines.at(i);
-            if (line.startsWith(QLatin1String("# HELP "))) {
-                const QStringList type = lines.value(i + 1).split(QLatin1Char(' '));
-                QCOMPARE(type.value(2), line.split(QLatin1Char(' ')).value(2));
-                announced = type.value(2);
-                QVERIFY2(!families.contains(announced), qPrintable(announced));
-                families.insert(announced);
-                QCOMPARE(announced.endsWith(QLatin1String("_total")),
-                         type.value(3) == QLatin1String("counter"));
-                ++i;
-                continue;
-            }
-            const auto match = sampleLine.match(line);
-            QVERIFY2(match.hasMatch(), qPrintable(line));
-            QCOMPARE(match.captured(1), announced);
-            QVERIFY2(!series.contains(match.captured(1) + match.captured(2)), qPrintable(line));
-            series.insert(match.captured(1) + match.captured(2));
-        }
+        const QStringList series = seriesOf(text);
+        QCOMPARE(QSet<QString>(series.begin(), series.end()).size(), series.size());
+        QSet<QString> families;
+        for (const QString &one : series)
+            families.insert(one.section(QLatin1Char('{'), 0, 0));
         QVERIFY(families.size() >= 14);
         for (const char *expected :
              {"tarnivo_memory_available_bytes{memory=\"pagefile\"} 5\n",
@@ -82,6 +127,52 @@ private slots:
               "tarnivo_disk_info{disk=\"0\",model=\"Disk\",serial=\"S1\",firmware=\"F1\"} 1\n",
               "tarnivo_build_info{version=\"1.1\"} 1\n", "tarnivo_heartbeat_dropped_total 20\n"})
             QVERIFY2(text.contains(QLatin1String(expected)), expected);
+    }
+
+    // Names a system may give its adapters that a careless label would make alike.
+    void noTwoSeriesShareTheirLabels_data() {
+        QTest::addColumn<QByteArrayList>("names");
+        QTest::newRow("control characters") << QByteArrayList{"c\x01", "c\x02", "c\x1b", "c\x7f"};
+        QTest::newRow("invalid bytes")
+            << QByteArrayList{"v\xff", "v\xfe", "v\xef\xbf\xbd", "v?", "v\xc0\xaf"};
+        QTest::newRow("escapes as text")
+            << QByteArrayList{"c\x01", "c\\x01", "c\\\\x01", "q\"", "q\\\"", "q\n", "q\\n"};
+        QTest::newRow("path characters")
+            << QByteArrayList{"a(", "a[", "a)", "a]", "a#", "a_", "a/", "a"};
+        QTest::newRow("white space and repeats")
+            << QByteArrayList{"eth0", " eth0", "eth0\t", "eth0", "eth0#2", "eth0#2", ""};
+    }
+    void noTwoSeriesShareTheirLabels() {
+        QFETCH(QByteArrayList, names);
+        std::vector<std::string> raw;
+        for (const QByteArray &name : names)
+            raw.push_back(name.toStdString());
+        const QStringList series = seriesOf(MetricsDocument::render(adaptersNamed(raw)));
+        QVERIFY2(!series.isEmpty() && !series.first().contains(QLatin1Char(' ')),
+                 qPrintable(series.value(0)));
+        QCOMPARE(QSet<QString>(series.begin(), series.end()).size(), series.size());
+        // Every adapter has its counters and its info.
+        for (const char *family :
+             {"tarnivo_network_receive_bytes_total{", "tarnivo_network_info{"}) {
+            QCOMPARE(series
+                         .filter(QRegularExpression(QLatin1Char('^') +
+                                                    QRegularExpression::escape(family)))
+                         .size(),
+                     names.size());
+        }
+    }
+
+    // The texts of a scan are given only to devices present now, under their counters' labels.
+    void infoFollowsTheDevicesPresentNow() {
+        MetricsDocument::Snapshot s = adaptersNamed({"eth0", "gone"});
+        s.totals.adapters.pop_back();
+        s.totals.disks = {{1, 5, 5, 5, 5, 5}};
+        s.disks = {{0, QStringLiteral("Gone"), {}, {}}, {1, QStringLiteral("Kept"), {}, {}}};
+        const QString text = MetricsDocument::render(s);
+        QCOMPARE(text.count(QLatin1String("tarnivo_network_info{")), 1);
+        QVERIFY(text.contains(QLatin1String("tarnivo_network_info{adapter=\"eth0\",")));
+        QCOMPARE(text.count(QLatin1String("tarnivo_disk_info{")), 1);
+        QVERIFY(text.contains(QLatin1String("tarnivo_disk_info{disk=\"1\",model=\"Kept\"")));
     }
 
     void onlyTheMetricsPathIsRoutedToTheDocument() {

@@ -69,6 +69,8 @@ std::vector<Adapter> readAdapters(const std::string &root,
             continue;
         Adapter adapter;
         adapter.description = name;
+        // The query finds an interface's counters by its name, byte for byte.
+        adapter.counterInstance = name;
         const long long index = attribute(base + "/ifindex");
         adapter.index = index > 0 ? static_cast<uint32_t>(index) : 0;
         for (const InterfaceAddress &address : addresses) {

@@ -28,26 +28,6 @@ bool sameName(const std::string &a, const std::string &b) {
            });
 }
 
-// The counter service names a network instance after the interface, with the characters that
-// are special in a counter path replaced: "(" by "[", ")" by "]", "#" and "/" by "_". A control
-// character (legal in a Linux interface name) becomes U+FFFD, as in the adapter's record name.
-std::string networkInstance(const std::string &interface) {
-    std::string name;
-    for (const char c : interface) {
-        if (c == '(')
-            name += '[';
-        else if (c == ')')
-            name += ']';
-        else if (c == '#' || c == '/')
-            name += '_';
-        else if (static_cast<unsigned char>(c) < 0x20)
-            name += "\xEF\xBF\xBD";
-        else
-            name += c;
-    }
-    return name;
-}
-
 // The change from a to b of a counter `bits` wide; false when it went down without wrapping.
 bool counted(uint64_t a, uint64_t b, unsigned bits, uint64_t &change) {
     if (b >= a) {
@@ -105,9 +85,11 @@ LinuxCounterQuery::Sources LinuxCounterQuery::liveSources() {
     live.readFile = [](const std::string &path) {
         return linux_files::readText(linux_files::underRoot(rootDirectory(), path));
     };
-    // Numbered as the last disk scan found them, so that a disk counter names the disk its
-    // record was made for.
-    live.diskNames = [] { return linux_disks::numberedDisks(rootDirectory(), false); };
+    // A number names one disk for as long as it stays attached, so a disk counter always
+    // names the disk its record was made for.
+    live.diskName = [](uint32_t number) {
+        return linux_disks::numberedDisk(rootDirectory(), number);
+    };
     live.computerName = [] { return platform::computerName(); };
     live.nowNanoseconds = [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -160,7 +142,9 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
     }
     if (counter.kind <= Kind::BytesSent) {
         for (const auto &interface : linux_proc::parseNetDev(sources.readFile("/proc/net/dev"))) {
-            if (networkInstance(interface.name) == instance) {
+            // The interface itself: a name that was cleaned or changed for display would let two
+            // adapters share counters, or leave one without any.
+            if (interface.name == instance) {
                 counter.bits = sources.kernelLongBits;
                 counter.device = interface.name;
                 return true;
@@ -168,15 +152,14 @@ bool LinuxCounterQuery::resolve(const std::string &object, const std::string &in
         }
         return false;
     }
-    // A disk's instance is its number, as the last disk scan numbered them.
+    // A disk's instance is its number.
     uint32_t disk = 0;
-    const std::vector<std::string> disks = sources.diskNames();
-    if (!decimal(instance, disk) || disk >= disks.size())
+    if (!decimal(instance, disk))
         return false;
+    counter.device = sources.diskName(disk);
     // The busy time is printed as 32 bits of milliseconds even by a 64-bit kernel.
     counter.bits = counter.kind == Kind::DiskTime ? 32 : sources.kernelLongBits;
-    counter.device = disks[disk];
-    return true;
+    return !counter.device.empty();
 }
 
 uint64_t LinuxCounterQuery::add(const std::string &path) {

@@ -18,8 +18,8 @@ public:
     struct Sources {
         // The text of a kernel file named by its absolute path ("/proc/stat").
         std::function<std::string(const std::string &path)> readFile;
-        // The kernel names of the physical disks, in disk-number order.
-        std::function<std::vector<std::string>()> diskNames;
+        // The kernel name of physical disk n; empty when no attached disk has the number.
+        std::function<std::string(uint32_t number)> diskName;
         std::function<std::string()> computerName;
         // A steady clock, in nanoseconds.
         std::function<int64_t()> nowNanoseconds;
@@ -33,7 +33,9 @@ public:
     explicit LinuxCounterQuery(Sources sources);
 
     // A counter for a path such as \\HOST\Processor(0)\% Processor Time; 0 when the computer,
-    // object, instance or counter is not known here. Counter numbers are unique in the process.
+    // object, instance or counter is not known here. A network instance is the interface's own
+    // name, byte for byte; a disk instance is its number. Counter numbers are unique in the
+    // process.
     uint64_t add(const std::string &path);
     // Takes one sample of every counter: each kernel file is read once for all of them.
     void collect();

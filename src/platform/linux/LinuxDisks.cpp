@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -86,18 +87,75 @@ std::vector<std::string> physicalDiskNames(const std::string &root) {
     return disks;
 }
 
-std::vector<std::string> numberedDisks(const std::string &root, bool rescan) {
-    static std::mutex mutex; // guards scannedRoot and numbered
-    static std::string scannedRoot;
-    static std::vector<std::string> numbered;
-    static bool scanned = false;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (rescan || !scanned || scannedRoot != root) {
-        numbered = physicalDiskNames(root);
-        scannedRoot = root;
-        scanned = true;
+std::vector<NumberedDisk>
+DiskNumbering::update(const std::vector<std::pair<std::string, std::string>> &attached) {
+    std::vector<std::pair<std::string, NumberedDisk>> next;
+    std::vector<std::pair<std::string, std::string>> arrived; // name, identity
+    for (const auto &disk : attached) {
+        const std::string identity = disk.first + '@' + disk.second;
+        const auto kept = std::find_if(current.begin(), current.end(),
+                                       [&identity](const auto &c) { return c.first == identity; });
+        if (kept != current.end())
+            next.push_back(*kept);
+        else
+            arrived.emplace_back(disk.first, identity);
     }
-    return numbered;
+    // Disks that arrive together are numbered in name order.
+    std::sort(arrived.begin(), arrived.end());
+    for (const auto &disk : arrived)
+        next.push_back({disk.second, {nextNumber++, disk.first}});
+    std::sort(next.begin(), next.end(),
+              [](const auto &a, const auto &b) { return a.second.number < b.second.number; });
+    current = std::move(next);
+    std::vector<NumberedDisk> disks;
+    for (const auto &entry : current)
+        disks.push_back(entry.second);
+    return disks;
+}
+
+std::string DiskNumbering::name(uint32_t number) const {
+    for (const auto &entry : current) {
+        if (entry.second.number == number)
+            return entry.second.name;
+    }
+    return {};
+}
+
+namespace {
+// One numbering per tree (the live system, or a fixture tree of a test). Never destroyed: a
+// connection thread may still ask while the process exits.
+struct Numberings {
+    std::mutex mutex; // guards trees
+    std::map<std::string, DiskNumbering> trees;
+};
+Numberings &numberings() {
+    static Numberings *const all = new Numberings;
+    return *all;
+}
+
+std::vector<NumberedDisk> lookAt(const std::string &root, DiskNumbering &numbering) {
+    std::vector<std::pair<std::string, std::string>> attached;
+    for (const std::string &name : physicalDiskNames(root))
+        attached.emplace_back(name, readLine(underRoot(root, "/sys/block/" + name + "/diskseq")));
+    return numbering.update(attached);
+}
+} // namespace
+
+std::vector<NumberedDisk> attachedDisks(const std::string &root) {
+    Numberings &all = numberings();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    return lookAt(root, all.trees[root]);
+}
+
+std::string numberedDisk(const std::string &root, uint32_t number) {
+    Numberings &all = numberings();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    auto tree = all.trees.find(root);
+    if (tree == all.trees.end()) {
+        tree = all.trees.emplace(root, DiskNumbering()).first;
+        lookAt(root, tree->second);
+    }
+    return tree->second.name(number);
 }
 
 DiskIdentity diskIdentity(const std::string &root, const std::string &disk) {

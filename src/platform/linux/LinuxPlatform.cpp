@@ -148,13 +148,19 @@ ProcessorDescription processorDescription(uint32_t index) {
     return description;
 }
 
+std::vector<uint32_t> physicalDiskNumbers() {
+    std::vector<uint32_t> numbers;
+    for (const linux_disks::NumberedDisk &disk : linux_disks::attachedDisks(rootDirectory()))
+        numbers.push_back(disk.number);
+    return numbers;
+}
+
 bool physicalDisk(uint32_t n, DiskIdentity &identity) {
     const std::string root = rootDirectory();
-    // A scan begins at disk 0 and numbers the disks anew.
-    const std::vector<std::string> disks = linux_disks::numberedDisks(root, n == 0);
-    if (n >= disks.size())
+    const std::string name = linux_disks::numberedDisk(root, n);
+    if (name.empty() || !linux_files::exists(linux_files::underRoot(root, "/sys/block/" + name)))
         return false;
-    identity = linux_disks::diskIdentity(root, disks[n]);
+    identity = linux_disks::diskIdentity(root, name);
     return true;
 }
 
@@ -164,10 +170,10 @@ std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &) {
 
 std::vector<std::string> volumesOfDisk(uint32_t n) {
     const std::string root = rootDirectory();
-    const std::vector<std::string> disks = linux_disks::numberedDisks(root, false);
-    if (n >= disks.size())
+    const std::string name = linux_disks::numberedDisk(root, n);
+    if (name.empty())
         return {};
-    return linux_disks::diskVolumes(root, disks[n]);
+    return linux_disks::diskVolumes(root, name);
 }
 
 } // namespace platform

@@ -47,8 +47,9 @@ struct DeviceSet {
     std::vector<std::string> interfaces;
     std::vector<std::string> blockDevices;
     std::chrono::steady_clock::time_point takenAt;
-    std::map<std::string, uint64_t> adapterSpeeds; // interface -> bits per second
-    std::vector<std::string> disks;
+    std::map<std::string, uint64_t> adapterSpeeds;  // interface -> bits per second
+    std::map<std::string, uint32_t> adapterIndices; // interface -> interface index
+    std::vector<linux_disks::NumberedDisk> disks;
 };
 constexpr std::chrono::seconds speedAge{10};
 
@@ -59,7 +60,8 @@ DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interf
                   std::move(blockDevices),
                   std::chrono::steady_clock::now(),
                   {},
-                  linux_disks::physicalDiskNames(root)};
+                  {},
+                  linux_disks::attachedDisks(root)};
     const std::string net = linux_files::underRoot(root, "/sys/class/net/");
     for (const std::string &name : set.interfaces) {
         const long long type = attribute(net + name + "/type");
@@ -70,6 +72,8 @@ DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interf
         const long long megabits = attribute(net + name + "/speed");
         const bool up = megabits > 0 && linux_files::readLine(net + name + "/operstate") == "up";
         set.adapterSpeeds[name] = up ? static_cast<uint64_t>(megabits) * 1000000u : 0;
+        const long long index = attribute(net + name + "/ifindex");
+        set.adapterIndices[name] = index > 0 ? static_cast<uint32_t>(index) : 0;
     }
     return set;
 }
@@ -123,15 +127,17 @@ Totals totals() {
         totals.receivePackets = row.rxPackets;
         totals.transmitPackets = row.txPackets;
         totals.speed = speed->second;
+        totals.index = set.adapterIndices.at(row.name);
         result.adapters.push_back(totals);
     }
 
-    for (uint32_t n = 0; n < set.disks.size(); ++n) {
+    // Under the numbers the disks keep while attached, the same the device list gives them.
+    for (const linux_disks::NumberedDisk &disk : set.disks) {
         for (const auto &row : stats) {
-            if (row.name != set.disks[n])
+            if (row.name != disk.name)
                 continue;
             DiskTotals totals;
-            totals.number = n;
+            totals.number = disk.number;
             // The kernel counts in 512-byte sectors whatever the disk's own sector size.
             totals.readBytes = row.readSectors * 512;
             totals.writeBytes = row.writeSectors * 512;

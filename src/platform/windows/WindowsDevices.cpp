@@ -31,6 +31,21 @@ HANDLE openDevice(const std::wstring &name) {
                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// The counter service's instance name for an adapter description: the characters that are
+// special in a counter path replaced, "(" by "[", ")" by "]", "#" and "/" by "_".
+std::string networkInstance(const std::string &description) {
+    std::string instance = description;
+    for (char &c : instance) {
+        if (c == '(')
+            c = '[';
+        else if (c == ')')
+            c = ']';
+        else if (c == '#' || c == '/')
+            c = '_';
+    }
+    return instance;
+}
+
 std::string descriptorTextUtf8(const unsigned char *reply, std::size_t fieldPosition) {
     const std::string text = descriptorText(reply, REPLY_SIZE, fieldPosition);
     return localToUtf8(text.data(), text.size());
@@ -54,6 +69,7 @@ std::vector<Adapter> adapters() {
     for (const IP_ADAPTER_INFO *entry = buffer.data(); entry != nullptr; entry = entry->Next) {
         Adapter adapter;
         adapter.description = fieldToUtf8(entry->Description);
+        adapter.counterInstance = networkInstance(adapter.description);
         adapter.address = fieldToUtf8(entry->IpAddressList.IpAddress.String);
         adapter.mask = fieldToUtf8(entry->IpAddressList.IpMask.String);
         adapter.gateway = fieldToUtf8(entry->GatewayList.IpAddress.String);
@@ -79,6 +95,26 @@ std::vector<Adapter> adapters() {
         result.push_back(std::move(adapter));
     }
     return result;
+}
+
+std::vector<uint32_t> physicalDiskNumbers() {
+    // Windows keeps a disk's number while it is attached, so a removed disk leaves a gap; the
+    // numbers are probed until this many in a row are free. No access rights are asked for.
+    constexpr uint32_t freeInARow = 16;
+    std::vector<uint32_t> numbers;
+    for (uint32_t n = 0, free = 0; free < freeInARow; ++n) {
+        const std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
+        const HANDLE disk = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (disk == INVALID_HANDLE_VALUE) {
+            ++free;
+            continue;
+        }
+        CloseHandle(disk);
+        free = 0;
+        numbers.push_back(n);
+    }
+    return numbers;
 }
 
 bool physicalDisk(uint32_t n, DiskIdentity &identity) {

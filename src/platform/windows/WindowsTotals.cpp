@@ -43,20 +43,20 @@ void readAdapters(Totals &result) {
         totals.transmitPackets = row.OutUcastPkts + row.OutNUcastPkts;
         // The row says "unknown" with all bits set.
         totals.speed = row.TransmitLinkSpeed == ~0ull ? 0 : row.TransmitLinkSpeed;
+        totals.index = adapter.index;
         result.adapters.push_back(totals);
     }
 }
 
 void readDisks(Totals &result) {
-    // Numbered like physicalDisk(): the first number that cannot be opened ends the list. No
-    // access rights are asked for; the performance request needs none.
-    constexpr uint32_t diskLimit = 4096;
-    for (uint32_t n = 0; n < diskLimit; ++n) {
+    // Under the numbers the device list gives the disks. No access rights are asked for; the
+    // performance request needs none.
+    for (const uint32_t n : physicalDiskNumbers()) {
         const std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
         HANDLE disk = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         if (disk == INVALID_HANDLE_VALUE)
-            break;
+            continue;
         DISK_PERFORMANCE performance;
         ZeroMemory(&performance, sizeof performance);
         DWORD returned = 0;

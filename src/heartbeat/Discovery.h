@@ -66,10 +66,11 @@ public:
     // When the last round started; -1 before the first.
     qint64 lastRoundAt();
 
-    // The two routes: "/peers.json" (with "?strRequest=requestLook" it also starts a round)
-    // and "/sd.json" (always starts one, and waits for its answers when it did).
-    static bool serves(const QString &strPath);
-    QString document(const QString &strPath);
+    // The document of "/peers.json": with "strRequest=requestLook" in the query of the
+    // decoded request path it also starts a round.
+    QString peersDocument(const QString &strPath);
+    // The document of "/sd.json": always starts a round, and waits for its answers when it did.
+    QString serviceDiscoveryDocument();
 
 private:
     void forgetSilent();

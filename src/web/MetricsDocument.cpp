@@ -177,12 +177,6 @@ void writeInfo(Writer &w, const MetricsDocument::Snapshot &s) {
 
 } // namespace
 
-bool MetricsDocument::serves(const QString &requestPath) {
-    static const QString path = QStringLiteral("/metrics");
-    return requestPath == path ||
-           (requestPath.startsWith(path) && requestPath.at(path.size()) == QLatin1Char('?'));
-}
-
 QString MetricsDocument::labelValue(const QString &text) {
     const QString clean = CleanText::clean(text);
     QString escaped;

@@ -14,9 +14,6 @@ class MetricsDocument {
 public:
     static const QString contentType;
 
-    // True for the path "/metrics", with or without a query.
-    static bool serves(const QString &requestPath);
-
     struct AdapterInfo {
         QString strName;
         QString strAddress;

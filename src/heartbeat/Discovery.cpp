@@ -7,17 +7,6 @@
 #include <QThread>
 #include <algorithm>
 
-namespace {
-const QString strPeersRoute = QStringLiteral("/peers.json");
-const QString strServiceDiscoveryRoute = QStringLiteral("/sd.json");
-
-// The route itself, or the route followed by a query.
-bool isRoute(const QString &strPath, const QString &strRoute) {
-    return strPath.startsWith(strRoute) &&
-           (strPath.size() == strRoute.size() || strPath.at(strRoute.size()) == QLatin1Char('?'));
-}
-} // namespace
-
 Discovery &Discovery::instance() {
     // Never destroyed: the heartbeat thread may still use it while the process ends.
     static Discovery *const discovery =
@@ -144,20 +133,18 @@ qint64 Discovery::lastRoundAt() {
     return intRoundAt;
 }
 
-bool Discovery::serves(const QString &strPath) {
-    return isRoute(strPath, strPeersRoute) || isRoute(strPath, strServiceDiscoveryRoute);
+QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress) {
+    // Prometheus asks seldom: its answer should already hold the round it started.
+    if (look())
+        QThread::msleep(ulong(settings.intAnswerWaitMs));
+    return PeerDocuments::serviceDiscovery(peers(), strLocalAddress);
 }
 
-QString Discovery::document(const QString &strPath, const QString &strLocalAddress) {
-    if (isRoute(strPath, strServiceDiscoveryRoute)) {
-        // Prometheus asks seldom: its answer should already hold the round it started.
-        if (look())
-            QThread::msleep(ulong(settings.intAnswerWaitMs));
-        return PeerDocuments::serviceDiscovery(peers(), strLocalAddress);
-    }
-    if (strPath.mid(strPeersRoute.size() + 1)
-            .split(QLatin1Char('&'))
-            .contains(QLatin1String("strRequest=requestLook")))
+QString Discovery::peersDocument(const QString &strPath) {
+    const qsizetype query = strPath.indexOf(QLatin1Char('?'));
+    if (query >= 0 && strPath.mid(query + 1)
+                          .split(QLatin1Char('&'))
+                          .contains(QLatin1String("strRequest=requestLook")))
         look();
     const QVector<Peer> list = peers();
     QMutexLocker lock(&mutex);

@@ -81,12 +81,13 @@ public:
     // When the last round started; -1 before the first.
     qint64 lastRoundAt();
 
-    // The two routes: "/peers.json" (with "?strRequest=requestLook" it also starts a round)
-    // and "/sd.json" (always starts one, and waits for its answers when it did). In the
-    // latter this machine's target is the local address on which the request arrived
+    // The document of "/peers.json": with "strRequest=requestLook" in the query of the
+    // decoded request path it also starts a round.
+    QString peersDocument(const QString &strPath);
+    // The document of "/sd.json": always starts a round, and waits for its answers when it did.
+    // This machine's target is the local address on which the request arrived
     // (strLocalAddress, when given), since that is the one the asker reaches it at.
-    static bool serves(const QString &strPath);
-    QString document(const QString &strPath, const QString &strLocalAddress = QString());
+    QString serviceDiscoveryDocument(const QString &strLocalAddress = QString());
 
 private:
     void forgetSilent();

@@ -1,39 +1,15 @@
 #include "HttpResponse.h"
 
-#include "Discovery.h"
-#include "MetricsDocument.h"
+#include "RouteTable.h"
 
 HttpResponse HttpResponse::route(const HttpRequest &request) {
-    HttpResponse response;
-    if (request.strType != QLatin1String("typeGet"))
-        return response;
-    const QString &path = request.strPath;
-    if (path == QLatin1String("/")) {
-        response.strType = QStringLiteral("typeMove");
-        response.headers.insert(QStringLiteral("Location"), QStringLiteral("/assets/menu.html"));
-    } else if (path.left(8) == QLatin1String("/assets/") ||
-               path.left(5) == QLatin1String("/res/") || path.left(5) == QLatin1String("/src/")) {
-        response.strType = QStringLiteral("typeFile");
-        response.headers.insert(QStringLiteral("Cache-Control"), QStringLiteral("max-age=86400"));
+    const Route *const route = RouteTable::find(request);
+    if (!route)
+        return HttpResponse();
+    HttpResponse response = route->response;
+    response.matched = route;
+    if (route->kind == Route::Kind::File)
         response.strContent = request.strFilePath;
-    } else if (path.left(9) == QLatin1String("/menu.xml")) {
-        response.strType = QStringLiteral("typeText");
-        response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/xml"));
-        response.headers.insert(QStringLiteral("Content-Disposition"),
-                                QStringLiteral("inline; filename=\"menu.xml\";"));
-    } else if (MetricsDocument::serves(path)) {
-        response.strType = QStringLiteral("typeText");
-        response.headers.insert(QStringLiteral("Content-Type"), MetricsDocument::contentType);
-    } else if (Discovery::serves(path)) {
-        response.strType = QStringLiteral("typeText");
-        response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
-    }
-    return response;
-}
-
-HttpResponse HttpResponse::notFound() {
-    HttpResponse response;
-    response.complete();
     return response;
 }
 

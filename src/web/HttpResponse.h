@@ -7,17 +7,15 @@
 #include <QMap>
 #include <QString>
 
+struct Route;
+
 class HttpResponse {
 public:
-    // Routes a request: only "typeGet" is routed; "/" is moved to the start page, the three
-    // file prefixes give "typeFile" (content = the request's file path), "/menu.xml..." gives
-    // "typeText" with its two headers (the caller supplies the document), and so does
-    // "/metrics", with the metrics' media type. Anything else leaves the response type empty,
-    // which completes to the not-found response.
+    // Routes a request through the route table: the type word and the route's own headers;
+    // for a file, content = the request's file path; for a document, the caller supplies the
+    // content. No route leaves the response type empty, which completes to the not-found
+    // response.
     static HttpResponse route(const HttpRequest &request);
-
-    // The response "HTTP/1.0 404 Not Found" and nothing else.
-    static HttpResponse notFound();
 
     // Adds the headers that describe a file that could be opened, each only when not yet set.
     // mediaType may be empty: an unknown extension gets no "Content-Type" at all.
@@ -35,4 +33,6 @@ public:
     QMap<QString, QString> headers;
     // "typeText": the document; "typeFile": the request's file path (below the web root).
     QString strContent;
+    // The route that matched; nullptr for the not-found response.
+    const Route *matched = nullptr;
 };

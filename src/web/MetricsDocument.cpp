@@ -212,12 +212,6 @@ void writeInfo(Writer &w, const MetricsDocument::Snapshot &s,
 
 } // namespace
 
-bool MetricsDocument::serves(const QString &requestPath) {
-    static const QString path = QStringLiteral("/metrics");
-    return requestPath == path ||
-           (requestPath.startsWith(path) && requestPath.at(path.size()) == QLatin1Char('?'));
-}
-
 namespace {
 // The length of the valid UTF-8 sequence that begins at text[i], or 0 when none does (a stray
 // continuation byte, a sequence cut short, an overlong form, a surrogate, or beyond U+10FFFF).

@@ -14,9 +14,6 @@ class MetricsDocument {
 public:
     static const QString contentType;
 
-    // True for the path "/metrics", with or without a query.
-    static bool serves(const QString &requestPath);
-
     // Texts of the last device scan. An adapter is known by its interface index, so that its
     // info carries exactly the label of its counters; a device no longer present has no info.
     struct AdapterInfo {

@@ -1,13 +1,11 @@
 #include "WebserverThread.h"
 
-#include "Discovery.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
-#include "MetricsDocument.h"
 #include "QuietEventDispatcher.h"
+#include "RouteTable.h"
 #include "SharedState.h"
 #include "StaticFile.h"
-#include "StatusDocument.h"
 #include "platform/Platform.h"
 
 #include <QDeadlineTimer>
@@ -34,16 +32,6 @@ constexpr int readWait = 1000;
 constexpr qint64 readChunk = 8 * 1024;
 // One piece of a file on its way to the socket.
 constexpr qint64 filePiece = 16 * 1024;
-
-// The generated documents: metrics, the discovery lists, and the status document.
-QString textDocument(const QString &path, qintptr socket) {
-    if (MetricsDocument::serves(path))
-        return MetricsDocument::build();
-    if (Discovery::serves(path))
-        return Discovery::instance().document(
-            path, QString::fromStdString(platform::localAddress(socket)));
-    return StatusDocument::build(path);
-}
 
 } // namespace
 
@@ -155,11 +143,18 @@ void WebserverThread::serve() {
     const bool unread = overBudget || (headEnd < 0 ? !received.isEmpty() : bodyBytes != announced);
 
     HttpResponse response = HttpResponse::route(request);
-    QFile file;
-    // The size is taken once: the announced length also bounds what is sent, should the file
-    // grow meanwhile.
-    qint64 fileSize = 0;
-    if (response.strType == QLatin1String("typeFile")) {
+    const Route::Kind kind = response.matched ? response.matched->kind : Route::Kind::Move;
+    bool sent;
+    if (!response.matched || kind == Route::Kind::Move) {
+        // Heads that nothing of the request changes are built once.
+        const QByteArray &head =
+            response.matched ? response.matched->head : RouteTable::notFoundHead();
+        sent = sendAll(head.constData(), head.size());
+    } else if (kind == Route::Kind::File) {
+        QFile file;
+        // The size is taken once: the announced length also bounds what is sent, should the
+        // file grow meanwhile.
+        qint64 fileSize = 0;
         if (!StaticFile::open(contentPath(), response.strContent, file)) {
             response = HttpResponse();
         } else {
@@ -167,19 +162,14 @@ void WebserverThread::serve() {
             response.addFileHeaders(fileSize, StaticFile::mediaType(response.strContent),
                                     StaticFile::disposition(response.strContent));
         }
-    } else if (response.strType == QLatin1String("typeText")) {
-        response.strContent = textDocument(request.strPath, intSocket);
-    }
-    response.complete();
-
-    // Head and body leave in one write where they fit, so a small answer is one segment.
-    bool sent;
-    if (response.strType == QLatin1String("typeFile")) {
+        response.complete();
         sent = sendFile(response.head(), file, fileSize);
     } else {
+        response.strContent = response.matched->document(request, intSocket);
+        response.complete();
+        // Head and body leave in one write, so a small answer is one segment.
         QByteArray whole = response.head();
-        if (response.strType == QLatin1String("typeText"))
-            whole += response.strContent.toUtf8();
+        whole += response.strContent.toUtf8();
         sent = sendAll(whole.constData(), whole.size());
     }
     if (!sent)

@@ -222,20 +222,18 @@ private slots:
     }
 
     void theRoutesLookOnlyWhenAskedTo() {
-        QVERIFY(Discovery::serves("/sd.json?x=1"));
-        QVERIFY(!Discovery::serves("/peers.jsonx"));
         Discovery::Settings settings;
         settings.intAnswerWaitMs = 0;
         Fixture f(settings);
         f.discovery.setRunning(true);
-        QVERIFY(json(f.discovery.document("/peers.json")).object().value("lastLook").isNull());
-        QVERIFY(json(f.discovery.document("/peers.json?strRequest=requestLook"))
+        QVERIFY(json(f.discovery.peersDocument("/peers.json")).object().value("lastLook").isNull());
+        QVERIFY(json(f.discovery.peersDocument("/peers.json?strRequest=requestLook"))
                     .object()
                     .value("lastLook")
                     .isString());
         QVERIFY(!f.discovery.takeRound().isEmpty());
         f.now += 5000;
-        QVERIFY(json(f.discovery.document("/sd.json")).isArray());
+        QVERIFY(json(f.discovery.serviceDiscoveryDocument()).isArray());
         QVERIFY(!f.discovery.takeRound().isEmpty());
     }
 };

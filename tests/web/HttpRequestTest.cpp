@@ -148,6 +148,9 @@ void TestHttpRequest::routingFollowsMethodAndPathPrefixes_data() {
     QTest::newRow("document") << get("/menu.xml") << "typeText";
     QTest::newRow("document prefix only") << get("/menu.xmlx") << "typeText";
     QTest::newRow("other") << get("/index.html") << "";
+    QTest::newRow("peers") << get("/peers.json") << "typeText";
+    QTest::newRow("service discovery with a query") << get("/sd.json?x=1") << "typeText";
+    QTest::newRow("peers prefix only") << get("/peers.jsonx") << "";
     QTest::newRow("HEAD") << "HEAD / HTTP/1.0\r\n\r\n"
                           << "";
     QTest::newRow("get") << "get / HTTP/1.0\r\n\r\n"

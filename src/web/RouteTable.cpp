@@ -1,0 +1,118 @@
+#include "RouteTable.h"
+
+#include "Discovery.h"
+#include "MetricsDocument.h"
+#include "StatusDocument.h"
+#include "platform/Platform.h"
+
+namespace {
+
+QString status(const HttpRequest &request, qintptr) {
+    return StatusDocument::build(request.strPath);
+}
+
+QString metrics(const HttpRequest &, qintptr) {
+    return MetricsDocument::build();
+}
+
+QString peers(const HttpRequest &request, qintptr) {
+    return Discovery::instance().peersDocument(request.strPath);
+}
+
+QString serviceDiscovery(const HttpRequest &, qintptr socket) {
+    return Discovery::instance().serviceDiscoveryDocument(
+        QString::fromStdString(platform::localAddress(socket)));
+}
+
+QString typeWord(Route::Kind kind) {
+    switch (kind) {
+    case Route::Kind::Move:
+        return QStringLiteral("typeMove");
+    case Route::Kind::File:
+        return QStringLiteral("typeFile");
+    case Route::Kind::Text:
+        break;
+    }
+    return QStringLiteral("typeText");
+}
+
+} // namespace
+
+Route::Route(QLatin1String path, Match how, Kind what, Producer producer,
+             const QMap<QString, QString> &headers)
+    : strPath(path), match(how), kind(what), document(producer) {
+    response.strType = typeWord(kind);
+    response.headers = headers;
+    if (kind == Kind::Move) {
+        HttpResponse whole = response;
+        whole.complete();
+        head = whole.head();
+    }
+}
+
+bool Route::matches(const QString &requestPath) const {
+    switch (match) {
+    case Match::Exact:
+        return requestPath == strPath;
+    case Match::Prefix:
+        return requestPath.startsWith(strPath);
+    case Match::PathOrQuery:
+        break;
+    }
+    return requestPath.startsWith(strPath) && (requestPath.size() == strPath.size() ||
+                                               requestPath.at(strPath.size()) == QLatin1Char('?'));
+}
+
+const std::vector<Route> &RouteTable::routes() {
+    using K = Route::Kind;
+    using M = Route::Match;
+    const QString type = QStringLiteral("Content-Type");
+    const QString json = QStringLiteral("application/json");
+    // Files may be cached for a day; every other answer is made fresh ("no-cache" by default).
+    const QMap<QString, QString> file = {
+        {QStringLiteral("Cache-Control"), QStringLiteral("max-age=86400")}};
+    static const std::vector<Route> table = {
+        {QLatin1String("/"),
+         M::Exact,
+         K::Move,
+         nullptr,
+         {{QStringLiteral("Location"), QStringLiteral("/assets/menu.html")}}},
+        {QLatin1String("/assets/"), M::Prefix, K::File, nullptr, file},
+        {QLatin1String("/res/"), M::Prefix, K::File, nullptr, file},
+        {QLatin1String("/src/"), M::Prefix, K::File, nullptr, file},
+        {QLatin1String("/menu.xml"),
+         M::Prefix,
+         K::Text,
+         status,
+         {{type, QStringLiteral("application/xml")},
+          {QStringLiteral("Content-Disposition"),
+           QStringLiteral("inline; filename=\"menu.xml\";")}}},
+        {QLatin1String("/metrics"),
+         M::PathOrQuery,
+         K::Text,
+         metrics,
+         {{type, MetricsDocument::contentType}}},
+        {QLatin1String("/peers.json"), M::PathOrQuery, K::Text, peers, {{type, json}}},
+        {QLatin1String("/sd.json"), M::PathOrQuery, K::Text, serviceDiscovery, {{type, json}}},
+    };
+    return table;
+}
+
+const Route *RouteTable::find(const HttpRequest &request) {
+    if (request.strType != QLatin1String("typeGet"))
+        return nullptr;
+    for (const Route &route : routes()) {
+        if (route.matches(request.strPath))
+            return &route;
+    }
+    return nullptr;
+}
+
+const QByteArray &RouteTable::notFoundHead() {
+    static const QByteArray head = [] {
+        HttpResponse response;
+        response.complete();
+        return response.head();
+    }();
+    return head;
+}

@@ -11,10 +11,18 @@ Network::Network(const QString &name, const QString &address, const QString &mas
       strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite) {
 }
 
+CounterTarget Network::counterTarget() const {
+    return {
+        QStringLiteral("Network Interface"),
+        QString::fromStdString(platform::adapterCounterInstance(intIndex, strName.toStdString()))};
+}
+
+QVector<Counter *> Network::counters() {
+    return {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite};
+}
+
 void Network::sample() {
-    perfdata()->sample(
-        strName, QStringLiteral("Network Interface"),
-        {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite});
+    perfdata()->sample([this] { return counterTarget(); }, counters());
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value);
 }
@@ -41,10 +49,11 @@ quint32 Network::speedField(quint64 bitsPerSecond) {
 void networkTableFill() {
     networkTable.fill([] {
         for (const platform::Adapter &adapter : platform::adapters()) {
-            networkTable.append(new Network(deviceText(adapter.description),
-                                            deviceText(adapter.address), deviceText(adapter.mask),
-                                            deviceText(adapter.gateway), adapter.speed,
-                                            adapter.inOctets, adapter.outOctets));
+            auto *record = new Network(deviceText(adapter.description), deviceText(adapter.address),
+                                       deviceText(adapter.mask), deviceText(adapter.gateway),
+                                       adapter.speed, adapter.inOctets, adapter.outOctets);
+            record->intIndex = adapter.index;
+            networkTable.append(record);
         }
     });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Counter.h"
+#include "Perfdata.h"
 
 #include <QString>
 
@@ -15,6 +16,11 @@ public:
 
     // Adds the four counters while any is missing, then reads them. Caller holds networkMutex.
     void sample();
+
+    // Where the counters are: the adapter's instance of "Network Interface", as the counter
+    // service lists it now.
+    CounterTarget counterTarget() const;
+    QVector<Counter *> counters();
 
     // Stores one sample's counter values (as read, 0 for a failed read) and the usage they give.
     void store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite);
@@ -33,6 +39,7 @@ public:
     quint64 intSpeed = 0;       // bits per second
     quint64 intOctetsRead = 0;  // printed as the 32-bit count the interface row keeps
     quint64 intOctetsWrite = 0; // likewise
+    quint32 intIndex = 0;       // the system's interface index; not printed
     Counter counterPacketsRead{"Packets Received/sec", rateFlags};
     Counter counterPacketsWrite{"Packets Sent/sec", rateFlags};
     Counter counterBytesRead{"Bytes Received/sec", rateFlags};

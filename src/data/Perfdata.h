@@ -11,9 +11,17 @@
 
 #include <QMap>
 #include <QString>
-#include <initializer_list>
+#include <QVector>
+#include <functional>
 
 class PerfdataThread;
+
+// Where a device's counters are: the English name of their object and the instance as the
+// counter service names it.
+struct CounterTarget {
+    QString object;
+    QString instance;
+};
 
 class Perfdata {
 public:
@@ -29,6 +37,11 @@ public:
 
     // The name of englishName in the system's language; empty when unknown.
     QString localName(const QString &computer, const QString &englishName) const;
+    static QString localName(const QMap<QString, QString> &index, const QString &computer,
+                             const QString &englishName);
+    // The full path of one of the target's counters, named in the system's language.
+    static QString counterPath(const QMap<QString, QString> &index, const QString &computer,
+                               const CounterTarget &target, const Counter &counter);
     static QString instanceName(const QString &text);
     static QString counterPath(const QString &computer, const QString &object,
                                const QString &instance, const QString &counter);
@@ -38,11 +51,10 @@ public:
     static qint64 readCounter(platform::CounterHandle handle, quint32 flags);
 
     // What every counter-based record does at each visit: while any of its counters has no
-    // handle, builds the paths of all of them for the instance of deviceText and adds them afresh
-    // (handles a partly failed set-up left behind are removed first, so the query never keeps
-    // counters nobody reads); then reads every counter's value from the last collection.
-    void sample(const QString &deviceText, const QString &englishObject,
-                std::initializer_list<Counter *> counters);
+    // handle, asks where its counters are now (target) and adds all of them afresh (handles a
+    // partly failed set-up left behind are removed first, so the query never keeps counters
+    // nobody reads); then reads every counter's value from the last collection.
+    void sample(const std::function<CounterTarget()> &target, const QVector<Counter *> &counters);
 
     static QString computerName();
 

@@ -6,8 +6,7 @@
 Storage::Storage(quint32 drive, const QString &model, const QString &serial,
                  const QString &firmware)
     : strIdent(makeIdent()), intDrive(drive), strModel(model), strSerial(serial),
-      strFirmware(firmware), listVolumes(volumeList(platform::volumesOfDisk(drive))),
-      strInstance(instanceText(drive, listVolumes)) {}
+      strFirmware(firmware), listVolumes(volumeList(platform::volumesOfDisk(drive))) {}
 
 QStringList Storage::volumeList(const std::vector<std::string> &roots) {
     QStringList volumes;
@@ -25,10 +24,17 @@ QString Storage::instanceText(quint32 drive, const QStringList &volumes) {
     return QString::fromStdString(platform::diskCounterInstance(drive, roots));
 }
 
+CounterTarget Storage::counterTarget() const {
+    return {QStringLiteral("PhysicalDisk"), instanceText(intDrive, listVolumes)};
+}
+
+QVector<Counter *> Storage::counters() {
+    return {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite,
+            &counterUsage};
+}
+
 void Storage::sample() {
-    perfdata()->sample(strInstance, QStringLiteral("PhysicalDisk"),
-                       {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead,
-                        &counterBytesWrite, &counterUsage});
+    perfdata()->sample([this] { return counterTarget(); }, counters());
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value, counterUsage.value);
 }
@@ -43,13 +49,12 @@ void Storage::store(qint64 reads, qint64 writes, qint64 bytesRead, qint64 bytesW
 }
 
 void storageTableFill() {
-    // Far more disks than any machine holds; stops a scan that never meets a closed number.
-    constexpr quint32 diskLimit = 4096;
     storageTable.fill([] {
-        for (quint32 n = 0; n < diskLimit; ++n) {
+        for (const quint32 n : platform::physicalDiskNumbers()) {
             platform::DiskIdentity identity;
+            // A disk that went between the scan and its open is left out.
             if (!platform::physicalDisk(n, identity))
-                break;
+                continue;
             storageTable.append(new Storage(n, deviceText(identity.model),
                                             deviceText(identity.serial),
                                             deviceText(identity.firmware)));

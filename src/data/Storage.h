@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Counter.h"
+#include "Perfdata.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,6 +25,10 @@ public:
     static QStringList volumeList(const std::vector<std::string> &roots);
     // The counter instance of disk `drive` with these volumes, as the system names it.
     static QString instanceText(quint32 drive, const QStringList &volumes);
+    // Where the counters are: the disk's instance of "PhysicalDisk", as the counter service
+    // lists it now (a card reader's changes when a card goes in).
+    CounterTarget counterTarget() const;
+    QVector<Counter *> counters();
 
     QString strIdent;
     quint32 intDrive = 0;
@@ -31,7 +36,6 @@ public:
     QString strSerial;
     QString strFirmware;
     QStringList listVolumes;
-    QString strInstance; // the counter instance, fixed with listVolumes
     Counter counterPacketsRead{"Disk Reads/sec", rateFlags};
     Counter counterPacketsWrite{"Disk Writes/sec", rateFlags};
     Counter counterBytesRead{"Disk Read Bytes/sec", rateFlags};
@@ -44,7 +48,7 @@ public:
     quint64 intUsage = 0;
 };
 
-// Appends one record per physical disk, from disk 0 up to the first that cannot be opened,
+// Appends one record per physical disk present, in number order (numbers may have gaps),
 // under storageMutex.
 void storageTableFill();
 // Deletes every record (removing its counters) and empties the table, under storageMutex.

@@ -72,7 +72,7 @@ std::vector<std::string> enumerateInstances(const std::string &localObject) {
     PDH_STATUS status =
         PdhEnumObjectItemsW(nullptr, nullptr, object.c_str(), nullptr, &counterLength, nullptr,
                             &instanceLength, PERF_DETAIL_WIZARD, 0);
-    if (status != PDH_MORE_DATA && status != ERROR_SUCCESS)
+    if (status != PDH_STATUS(PDH_MORE_DATA) && status != ERROR_SUCCESS)
         return {};
     if (instanceLength == 0)
         return {};
@@ -85,7 +85,7 @@ std::vector<std::string> enumerateInstances(const std::string &localObject) {
                                 instances.data(), &instanceLength, PERF_DETAIL_WIZARD, 0);
         if (status == ERROR_SUCCESS)
             return splitMultiString(instances);
-        if (status != PDH_MORE_DATA)
+        if (status != PDH_STATUS(PDH_MORE_DATA))
             return {};
     }
     return {};

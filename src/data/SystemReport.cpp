@@ -136,6 +136,7 @@ QString SystemReport::text(int settleMs) {
         out << "The counter query could not be opened.\n";
     struct Added {
         QString path;
+        QString english; // what the path names, before translation
         platform::CounterHandle handle;
         quint32 flags;
     };
@@ -143,8 +144,11 @@ QString SystemReport::text(int settleMs) {
     for (const Planned &device : planned)
         for (Counter *counter : device.counters) {
             const QString path = Perfdata::counterPath(index, computer, device.target, *counter);
+            const QString english = device.target.object + QLatin1Char('(') +
+                                    device.target.instance + QStringLiteral(")\\") +
+                                    QLatin1String(counter->englishName);
             added.push_back(
-                {path, platform::addCounter(query, path.toStdString()), counter->flags});
+                {path, english, platform::addCounter(query, path.toStdString()), counter->flags});
         }
     platform::collectQuery(query);
     QThread::msleep(settleMs);
@@ -158,8 +162,10 @@ QString SystemReport::text(int settleMs) {
                 << qSetFieldWidth(0) << "  " << counter.path << "\n";
             platform::removeCounter(counter.handle);
         } else {
+            // An empty object or counter name in the path means the system has no local
+            // name for the English one.
             out << "refused  " << qSetFieldWidth(12) << "-" << qSetFieldWidth(0) << "  "
-                << counter.path << "\n";
+                << counter.path << "  (" << counter.english << ")\n";
         }
     }
     out << working << " of " << added.size() << " counters added (values are per second, "

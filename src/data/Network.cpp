@@ -12,10 +12,17 @@ Network::Network(const QString &name, const QString &address, const QString &mas
       strGateway(gateway), intSpeed(speed), intOctetsRead(octetsRead), intOctetsWrite(octetsWrite),
       counterInstance(instance), intIndex(index) {}
 
+CounterTarget Network::counterTarget() const {
+    return {QStringLiteral("Network Interface"),
+            platform::adapterCounterInstance(intIndex, counterInstance)};
+}
+
+QVector<Counter *> Network::counters() {
+    return {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite};
+}
+
 void Network::sample() {
-    perfdata()->sample(
-        counterInstance, QStringLiteral("Network Interface"),
-        {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite});
+    perfdata()->sample([this] { return counterTarget(); }, counters());
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value);
 }

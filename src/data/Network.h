@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Counter.h"
+#include "Perfdata.h"
 
 #include <QString>
 #include <string>
@@ -23,6 +24,10 @@ public:
     // Same adapter, same counters: takes over old's counters and last figures when both name
     // the same counter instance. Both tables' records; caller holds networkMutex.
     bool adopt(Network &old);
+    // Where the counters are: the adapter's instance of "Network Interface", as the counter
+    // service lists it now.
+    CounterTarget counterTarget() const;
+    QVector<Counter *> counters();
 
     // Stores one sample's counter values (as read, 0 for a failed read) and the usage they give.
     void store(qint64 packetsRead, qint64 packetsWrite, qint64 bytesRead, qint64 bytesWrite);

@@ -44,10 +44,21 @@ QMap<QString, QString> Perfdata::parseCounterNames(const QString &multiString) {
 }
 
 QString Perfdata::localName(const QString &computer, const QString &englishName) const {
+    return localName(counterIndex, computer, englishName);
+}
+
+QString Perfdata::localName(const QMap<QString, QString> &index, const QString &computer,
+                            const QString &englishName) {
     bool ok = false;
-    const uint number = counterIndex.value(englishName).toUInt(&ok, 10);
+    const uint number = index.value(englishName).toUInt(&ok, 10);
     return QString::fromStdString(
         platform::lookupPerfNameByIndex(computer.toStdString(), ok ? number : 0));
+}
+
+std::string Perfdata::counterPath(const QMap<QString, QString> &index, const QString &computer,
+                                  const CounterTarget &target, const Counter &counter) {
+    return counterPath(computer, localName(index, computer, target.object), target.instance,
+                       localName(index, computer, QLatin1String(counter.englishName)));
 }
 
 QString Perfdata::counterPath(const QString &computer, const QString &object,
@@ -79,19 +90,19 @@ qint64 Perfdata::readCounter(platform::CounterHandle handle, quint32 flags) {
     return platform::formattedCounterValue(handle, flags);
 }
 
-void Perfdata::sample(const std::string &instance, const QString &englishObject,
-                      std::initializer_list<Counter *> counters) {
+void Perfdata::sample(const std::function<CounterTarget()> &target,
+                      const QVector<Counter *> &counters) {
     bool complete = true;
     for (const Counter *counter : counters)
         complete = complete && counter->handle;
     if (!complete) {
-        // Asked afresh at every set-up: the name may change while the program runs.
+        // Asked afresh at every set-up: the computer's name and the device's instance may
+        // change while the program runs.
+        const CounterTarget where = target();
         const QString computer = computerName();
-        const QString object = localName(computer, englishObject);
         for (Counter *counter : counters) {
             counter->remove();
-            const QString name = localName(computer, QLatin1String(counter->englishName));
-            addCounter(counterPath(computer, object, instance, name), counter->handle);
+            addCounter(counterPath(counterIndex, computer, where, *counter), counter->handle);
         }
     }
     for (Counter *counter : counters)

@@ -11,10 +11,19 @@
 
 #include <QMap>
 #include <QString>
-#include <initializer_list>
+#include <QVector>
+#include <functional>
 #include <string>
 
 class PerfdataThread;
+
+// Where a device's counters are: the English name of their object and the instance as the
+// counter service names it.
+struct CounterTarget {
+    QString object;
+    // Byte for byte: an interface name need not be valid UTF-8.
+    std::string instance;
+};
 
 class Perfdata {
 public:
@@ -30,6 +39,12 @@ public:
 
     // The name of englishName in the system's language; empty when unknown.
     QString localName(const QString &computer, const QString &englishName) const;
+    static QString localName(const QMap<QString, QString> &index, const QString &computer,
+                             const QString &englishName);
+    // The full path of one of the target's counters, named in the system's language, with the
+    // instance's bytes as they are.
+    static std::string counterPath(const QMap<QString, QString> &index, const QString &computer,
+                                   const CounterTarget &target, const Counter &counter);
     static QString counterPath(const QString &computer, const QString &object,
                                const QString &instance, const QString &counter);
     // The same path with the instance's bytes as they are, which a text round trip could
@@ -43,12 +58,10 @@ public:
     static qint64 readCounter(platform::CounterHandle handle, quint32 flags);
 
     // What every counter-based record does at each visit: while any of its counters has no
-    // handle, builds the paths of all of them for `instance` (the device's instance exactly as
-    // the system layer names it) and adds them afresh (handles a partly failed set-up left
-    // behind are removed first, so the query never keeps counters nobody reads); then reads every
-    // counter's value from the last collection.
-    void sample(const std::string &instance, const QString &englishObject,
-                std::initializer_list<Counter *> counters);
+    // handle, asks where its counters are now (target) and adds all of them afresh (handles a
+    // partly failed set-up left behind are removed first, so the query never keeps counters
+    // nobody reads); then reads every counter's value from the last collection.
+    void sample(const std::function<CounterTarget()> &target, const QVector<Counter *> &counters);
 
     static QString computerName();
 

@@ -6,8 +6,13 @@
 Processor::Processor(quint32 core, const QString &name, const QString &family)
     : strIdent(makeIdent()), intCore(core), strName(name), strFamily(family) {}
 
+CounterTarget Processor::counterTarget() const {
+    return {QString::fromStdString(platform::processorCounterObject()),
+            platform::processorCounterInstance(intCore)};
+}
+
 void Processor::sample() {
-    perfdata()->sample(std::to_string(intCore), QStringLiteral("Processor"), {&counterUsage});
+    perfdata()->sample([this] { return counterTarget(); }, counters());
     store(counterUsage.value);
 }
 

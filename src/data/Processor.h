@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Counter.h"
+#include "Perfdata.h"
 
 #include <QString>
 
@@ -19,6 +20,10 @@ public:
     bool adopt(Processor &old);
     // Stores one "% Processor Time" value in thousandths of a percent.
     void store(qint64 usageValue);
+    // Where the counter is: the object that holds every processor group, and this processor's
+    // instance there, as the counter service lists it now.
+    CounterTarget counterTarget() const;
+    QVector<Counter *> counters() { return {&counterUsage}; }
 
     QString strIdent;
     quint32 intCore = 0;

@@ -6,8 +6,7 @@
 Storage::Storage(quint32 drive, const QString &model, const QString &serial,
                  const QString &firmware)
     : strIdent(makeIdent()), intDrive(drive), strModel(model), strSerial(serial),
-      strFirmware(firmware), listVolumes(volumeList(platform::volumesOfDisk(drive))),
-      strInstance(instanceText(drive, listVolumes)) {}
+      strFirmware(firmware), listVolumes(volumeList(platform::volumesOfDisk(drive))) {}
 
 QStringList Storage::volumeList(const std::vector<std::string> &roots) {
     QStringList volumes;
@@ -25,16 +24,23 @@ QString Storage::instanceText(quint32 drive, const QStringList &volumes) {
     return QString::fromStdString(platform::diskCounterInstance(drive, roots));
 }
 
+CounterTarget Storage::counterTarget() const {
+    return {QStringLiteral("PhysicalDisk"), instanceText(intDrive, listVolumes).toStdString()};
+}
+
+QVector<Counter *> Storage::counters() {
+    return {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead, &counterBytesWrite,
+            &counterUsage};
+}
+
 void Storage::sample() {
-    perfdata()->sample(strInstance.toStdString(), QStringLiteral("PhysicalDisk"),
-                       {&counterPacketsRead, &counterPacketsWrite, &counterBytesRead,
-                        &counterBytesWrite, &counterUsage});
+    perfdata()->sample([this] { return counterTarget(); }, counters());
     store(counterPacketsRead.value, counterPacketsWrite.value, counterBytesRead.value,
           counterBytesWrite.value, counterUsage.value);
 }
 
 bool Storage::adopt(Storage &old) {
-    if (intDrive != old.intDrive || strInstance != old.strInstance)
+    if (intDrive != old.intDrive || listVolumes != old.listVolumes)
         return false;
     for (auto [mine, theirs] : {std::pair(&counterPacketsRead, &old.counterPacketsRead),
                                 {&counterPacketsWrite, &old.counterPacketsWrite},

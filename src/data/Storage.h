@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Counter.h"
+#include "Perfdata.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,10 @@ public:
     static QStringList volumeList(const std::vector<std::string> &roots);
     // The counter instance of disk `drive` with these volumes, as the system names it.
     static QString instanceText(quint32 drive, const QStringList &volumes);
+    // Where the counters are: the disk's instance of "PhysicalDisk", as the counter service
+    // lists it now (a card reader's changes when a card goes in).
+    CounterTarget counterTarget() const;
+    QVector<Counter *> counters();
 
     QString strIdent;
     quint32 intDrive = 0;
@@ -34,7 +39,6 @@ public:
     QString strSerial;
     QString strFirmware;
     QStringList listVolumes;
-    QString strInstance; // the counter instance, fixed with listVolumes
     Counter counterPacketsRead{"Disk Reads/sec", rateFlags};
     Counter counterPacketsWrite{"Disk Writes/sec", rateFlags};
     Counter counterBytesRead{"Disk Read Bytes/sec", rateFlags};

@@ -1,12 +1,13 @@
 #include "HeartbeatProtocol.h"
 
 #include "CleanText.h"
+#include "TarnivoVersion.h"
 
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-const char *const HeartbeatProtocol::strVersion = "1.1";
+const char *const HeartbeatProtocol::strVersion = TARNIVO_VERSION;
 
 namespace {
 const QString strFirstLine = QStringLiteral("Start:Heartbeat");

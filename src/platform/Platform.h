@@ -7,6 +7,8 @@
 // root directory, so that its parsers can be run on fixture trees.
 #pragma once
 
+#include "platform/DeviceRules.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,6 +23,16 @@ std::string rootDirectory();
 
 // Enables the debug privilege of the own process; nothing on Linux. Failures are silent.
 void enableDebugPrivilege();
+
+// Keeps the system from asking the user about a device that is not ready (an empty card
+// reader, a drive without a disk): the open fails at once instead of raising a modal dialog
+// on whichever thread made it. Called once at start-up; nothing on Linux.
+void suppressErrorDialogs();
+
+// Writes UTF-8 text to the standard output the program was given; a Windows program of the
+// GUI subsystem writes to the console of the program that started it, if that has one.
+// False when there is nowhere to write or the write fails.
+bool writeStandardOutput(const std::string &text);
 
 // The local computer name (GetComputerNameW; the host name on Linux). Empty on failure.
 std::string computerName();
@@ -84,9 +96,17 @@ struct Adapter {
 // The adapters in the system's order; empty when the list cannot be read.
 std::vector<Adapter> adapters();
 
-// Logical processors (GetSystemInfo) and their descriptions (CentralProcessor\N registry key:
-// "ProcessorNameString" and "Identifier"). Texts are untrimmed; empty when unreadable.
+// Logical processors of every group (GetActiveProcessorCount), numbered across the groups in
+// order, and their descriptions (CentralProcessor\N registry key: "ProcessorNameString" and
+// "Identifier"). Texts are untrimmed; empty when unreadable.
 uint32_t processorCount();
+// Active processors per processor group (one group on Linux).
+std::vector<uint32_t> processorGroups();
+// The English name of the counter object that holds every processor, and processor n's
+// instance there: "Processor Information" and "group,index" on Windows, as the counter service
+// lists them; "Processor" and the number on Linux.
+std::string processorCounterObject();
+std::string processorCounterInstance(uint32_t n);
 struct ProcessorDescription {
     std::string name;
     std::string identifier;
@@ -100,8 +120,8 @@ ProcessorDescription processorDescription(uint32_t index);
 // no disk has had since the program started, so that a number never passes to another disk.)
 std::vector<uint32_t> physicalDiskNumbers();
 
-// Physical disk n: false when it cannot be opened (it is not attached). The texts come from the
-// device description, untrimmed; empty when absent.
+// Physical disk n: false when it does not exist or cannot be opened even without access rights.
+// The texts come from the device description, untrimmed; empty when absent.
 struct DiskIdentity {
     std::string model;
     std::string serial;
@@ -113,8 +133,23 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity);
 // mount points on Linux.
 std::vector<std::string> volumesOfDisk(uint32_t n);
 // The counter instance of disk n with the volumes its record lists: on Windows the number
-// followed by " L:" for each volume's letter ("0 C: D:"), on Linux the number alone.
+// followed by " L:" for each volume's letter ("0 C: D:"), or, when the counter service lists
+// no such instance, the listed one that begins with the disk's number; on Linux the number.
 std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volumes);
+// The counter instance of the adapter with this interface index, whose scan gave it `built`
+// (Adapter::counterInstance): that one, or, on Windows, when the counter service lists no such
+// instance, the one named after the adapter's Unicode description.
+std::string adapterCounterInstance(uint32_t index, const std::string &built);
+// The instances the counter service lists now for an English-named object, as it names them;
+// empty when it lists none or cannot be asked (always on Linux).
+std::vector<std::string> counterInstances(const std::string &englishObject);
+
+// The drive letters in use (A to Z) with their drive types; none on Linux.
+struct DriveLetter {
+    char letter = 0;
+    DriveType type = DriveType::Unknown;
+};
+std::vector<DriveLetter> driveLetters();
 
 // The peer's IPv4 address of a connected socket descriptor, dotted; empty on failure.
 std::string peerAddress(intptr_t descriptor);

@@ -1,5 +1,7 @@
 #include "DisplayAboutVersion.h"
 
+#include "TarnivoVersion.h"
+
 #include <QDomDocument>
 #include <QDomElement>
 #include <QDomNodeList>
@@ -20,7 +22,7 @@ namespace {
 QString strWebsite = QStringLiteral("http://" TARNIVO_WEBSITE_HOST);
 
 // The product version installed; the heartbeat reports the same one.
-const char *const strVersionInstalled = "1.1";
+const char *const strVersionInstalled = TARNIVO_VERSION;
 
 // The web site's answer comes as the first piece of its body, or not at all.
 constexpr int intWaitMs = 5000;

@@ -82,6 +82,8 @@ bool Main::shutdown() {
 }
 
 void Main::start() {
+    // Before any thread can touch a drive that is not ready.
+    platform::suppressErrorDialogs();
     int argc = 0;
     char *argv[] = {nullptr};
     int result;

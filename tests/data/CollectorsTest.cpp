@@ -9,6 +9,8 @@
 #include "Processor.h"
 #include "StatusDocument.h"
 #include "Storage.h"
+#include "SystemReport.h"
+#include "TarnivoVersion.h"
 #include "platform/Platform.h"
 #include "platform/windows_wine.h"
 
@@ -423,6 +425,26 @@ private slots:
         QCOMPARE(adapter.counterPacketsRead.handle, platform::CounterHandle(nullptr));
         QCOMPARE(adapter.counterBytesWrite.handle, platform::CounterHandle(nullptr));
         QCOMPARE(adapter.intPacketsRead, quint64(0));
+    }
+
+    // One line per processor, disk and adapter the system layer finds, and one per counter the
+    // records would add: a processor's one, a disk's five, an adapter's four.
+    void theSystemReportListsEveryDeviceAndEveryCounter() {
+        const QString report = SystemReport::text(50);
+        QVERIFY(report.startsWith(QStringLiteral("Tarnivo " TARNIVO_VERSION " system report\n")));
+        const auto lines = [&report](const char *pattern) {
+            return report.count(QRegularExpression(QString::fromLatin1(pattern),
+                                                   QRegularExpression::MultilineOption));
+        };
+        const qsizetype processors = qsizetype(platform::processorCount());
+        const qsizetype disks = lines("^Disk \\d+: model ");
+        const qsizetype adapters = qsizetype(platform::adapters().size());
+        QCOMPARE(lines("^Logical processors: (\\d+)$"), 1);
+        QVERIFY(report.contains(QStringLiteral("Logical processors: %1\n").arg(processors)));
+        QCOMPARE(lines("^Processor \\d+: group "), processors);
+        QCOMPARE(disks, qsizetype(platform::physicalDiskNumbers().size()));
+        QCOMPARE(lines("^Adapter \""), adapters);
+        QCOMPARE(lines("^(added|refused) "), processors + 5 * disks + 4 * adapters);
     }
 };
 

@@ -10,6 +10,7 @@
 
 #include <iphlpapi.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,15 +43,6 @@ std::set<uint32_t> ipv4InterfaceIndexes() {
     return indexes;
 }
 
-// Disks 0, 1, ... up to the first that does not open.
-uint32_t diskCount() {
-    uint32_t n = 0;
-    platform::DiskIdentity identity;
-    while (n < 64 && platform::physicalDisk(n, identity))
-        ++n;
-    return n;
-}
-
 } // namespace
 
 TEST_CASE("every IPv4 adapter is listed once, with its description and address") {
@@ -80,35 +72,58 @@ TEST_CASE("an adapter's octet counts do not run backwards between two readings")
     }
 }
 
-TEST_CASE("disk 0 opens and the numbering ends at the first missing disk") {
-    platform::DiskIdentity identity;
-    identity.model = identity.serial = identity.firmware = "left over";
-    if (!platform::physicalDisk(0, identity)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED)
-            SKIP("opening a physical disk needs administrator rights");
-        CHECK(false);
-        return;
+TEST_CASE("every listed disk opens, numbers between and beyond them do not") {
+    const std::vector<uint32_t> numbers = platform::physicalDiskNumbers();
+    CHECK(!numbers.empty());
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0)
+            CHECK(numbers[i - 1] < numbers[i]);
+        platform::DiskIdentity identity;
+        identity.model = "left over";
+        CHECK(platform::physicalDisk(numbers[i], identity));
+        CHECK(identity.model != "left over");
+        for (const std::string *text : {&identity.model, &identity.serial, &identity.firmware})
+            CHECK(text->find('\0') == std::string::npos);
     }
-    CHECK(identity.model != "left over");
-    for (const std::string *text : {&identity.model, &identity.serial, &identity.firmware})
-        CHECK(text->find('\0') == std::string::npos);
-    const uint32_t count = diskCount();
-    CHECK(count >= 1);
-    CHECK(count < 64);
-    platform::DiskIdentity missing;
-    missing.model = "left over";
-    CHECK(!platform::physicalDisk(count, missing));
-    CHECK(missing.model.empty());
-    CHECK(platform::volumesOfDisk(count).empty());
+    const uint32_t beyond = numbers.empty() ? 0 : numbers.back() + 1;
+    for (uint32_t n = 0; n <= beyond; ++n) {
+        if (std::find(numbers.begin(), numbers.end(), n) != numbers.end())
+            continue;
+        platform::DiskIdentity missing;
+        missing.model = "left over";
+        CHECK(!platform::physicalDisk(n, missing));
+        CHECK(missing.model.empty());
+        CHECK(platform::volumesOfDisk(n).empty());
+    }
+}
+
+TEST_CASE("no remote letter and no letter without a root directory is taken for a volume") {
+    const std::vector<platform::DriveLetter> letters = platform::driveLetters();
+    CHECK(!letters.empty());
+    std::set<char> skipped;
+    for (const platform::DriveLetter &letter : letters) {
+        const wchar_t root[] = {wchar_t(letter.letter), L':', L'\\', L'\0'};
+        CHECK_EQ(int(letter.type), int(GetDriveTypeW(root)));
+        if (letter.type == platform::DriveType::Remote ||
+            letter.type == platform::DriveType::NoRootDirectory)
+            skipped.insert(letter.letter);
+    }
+    for (uint32_t n : platform::physicalDiskNumbers())
+        for (const std::string &root : platform::volumesOfDisk(n))
+            CHECK(skipped.count(root[0]) == 0);
+    // Opening a drive that is not ready fails at once instead of asking the user.
+    platform::suppressErrorDialogs();
+    const UINT mode = GetErrorMode();
+    CHECK((mode & SEM_FAILCRITICALERRORS) != 0);
+    CHECK((mode & SEM_NOOPENFILEERRORBOX) != 0);
 }
 
 TEST_CASE("each lettered fixed volume lies on exactly one disk, letters ascending") {
-    const uint32_t count = diskCount();
-    if (count == 0)
+    const std::vector<uint32_t> numbers = platform::physicalDiskNumbers();
+    if (numbers.empty())
         SKIP("no physical disk opens here");
     std::set<std::string> seen;
-    for (uint32_t n = 0; n < count; ++n) {
+    for (uint32_t n : numbers) {
         const std::vector<std::string> volumes = platform::volumesOfDisk(n);
         for (std::size_t i = 0; i < volumes.size(); ++i) {
             const std::string &root = volumes[i];
@@ -130,7 +145,21 @@ TEST_CASE("each lettered fixed volume lies on exactly one disk, letters ascendin
     CHECK(seen.count(systemRoot) == 1);
 }
 
-TEST_CASE("a disk's counter instance is its number and the letters of its volumes") {
-    CHECK_EQ(platform::diskCounterInstance(0, {"C:\\", "D:\\"}), std::string("0 C: D:"));
-    CHECK_EQ(platform::diskCounterInstance(1, {}), std::string("1"));
+TEST_CASE("a device's counter instance is the built one, or one the counter service lists") {
+    const std::vector<std::string> disks = platform::counterInstances("PhysicalDisk");
+    const std::string disk = platform::diskCounterInstance(0, {"C:\\", "D:\\"});
+    if (disks.empty())
+        CHECK_EQ(disk, std::string("0 C: D:"));
+    else
+        CHECK(disk == "0 C: D:" || std::find(disks.begin(), disks.end(), disk) != disks.end());
+    const std::vector<std::string> interfaces = platform::counterInstances("Network Interface");
+    for (const platform::Adapter &adapter : platform::adapters()) {
+        const std::string instance =
+            platform::adapterCounterInstance(adapter.index, adapter.description);
+        CHECK(instance == platform::counterInstanceName(adapter.description) ||
+              std::find(interfaces.begin(), interfaces.end(),
+                        instance.substr(0, instance.find('#'))) != interfaces.end());
+    }
+    if (disks.empty() && interfaces.empty() && runningUnderWine())
+        SKIP("Wine's counter service lists no instances");
 }

@@ -99,6 +99,15 @@ TEST_CASE("every logical processor is counted and described") {
     const uint32_t count = platform::processorCount();
     CHECK(count >= 1);
     CHECK_EQ(count, uint32_t(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)));
+    const std::vector<uint32_t> groups = platform::processorGroups();
+    CHECK_EQ(groups.size(), size_t(GetActiveProcessorGroupCount()));
+    CHECK_EQ(platform::processorTotal(groups), count);
+    // Processor 0's instance of the object that holds every group.
+    CHECK_EQ(platform::processorCounterObject(), std::string("Processor Information"));
+    const std::vector<std::string> listed =
+        platform::orderedProcessorInstances(platform::counterInstances("Processor Information"));
+    CHECK_EQ(platform::processorCounterInstance(0),
+             listed.empty() ? std::string("0,0") : listed[0]);
     for (uint32_t i = 0; i < count; ++i) {
         const platform::ProcessorDescription description = platform::processorDescription(i);
         CHECK(!description.name.empty());

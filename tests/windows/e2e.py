@@ -6,7 +6,9 @@ window titled "Tarnivo" and presses Start, then asks every route and compares th
 with those of the Linux build's listener (tarnivo_httpd_bench) on the same web root: byte for
 byte where the answer does not depend on the machine, by structure for the status document.
 Asks the heartbeat on UDP 49497 from a network namespace of its own (a veth pair in
-198.18.0.0/30), presses Stop, closes the window and expects exit code 0.
+198.18.0.0/30), presses Stop, closes the window and expects exit code 0. Before that, reads the
+version resource and the manifest back from the executable, and runs "tarnivo.exe --report"
+to standard output and to a file.
 
 Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
 own. Exits non-zero on the first failed check.
@@ -142,6 +144,68 @@ def requester_namespace():
     return holder
 
 
+def version_of(zip_path):
+    """The version in the zip's name, tarnivo-<version>-windows-x64.zip."""
+    match = re.match(r"tarnivo-(.+)-windows-x64\.zip$", os.path.basename(zip_path))
+    check(match is not None, f"the zip's name carries the version: {zip_path}")
+    return match.group(1)
+
+
+def check_resources(exe, version):
+    """The version resource and the manifest, as Windows reads them from the file."""
+    import pefile
+    pe = pefile.PE(exe)
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    check(strings.get("ProductName") == "Tarnivo", f"version resource: product {strings}")
+    check(strings.get("ProductVersion") == version and strings.get("FileVersion") == version,
+          f"version resource: version {version}")
+    check(bool(strings.get("FileDescription")), f"version resource: {strings.get('FileDescription')}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    parts = [int(p) for p in version.split(".")] + [0, 0, 0]
+    check((fixed.FileVersionMS, fixed.FileVersionLS) ==
+          (parts[0] << 16 | parts[1], parts[2] << 16), "version resource: numeric file version")
+    manifest = None
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+            data = kind.directory.entries[0].directory.entries[0].data.struct
+            manifest = pe.get_data(data.OffsetToData, data.Size).decode()
+    check(manifest is not None, "the executable carries a manifest")
+    for needle, what in [
+            ('level="requireAdministrator"', "administrator rights"),
+            ('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', "Windows 10/11"),
+            ("PerMonitorV2", "per-monitor DPI awareness"),
+            (">true</longPathAware>", "long paths"),
+            (f'version="{".".join(str(p) for p in parts[:3])}.0"', "the assembly version")]:
+        check(needle in manifest, f"manifest: {what}", manifest)
+
+
+def check_report(exe, app, version, work):
+    """--report to standard output and to a named file: what the system layer finds."""
+    result = subprocess.run(["wine", exe, "--report"], cwd=app, capture_output=True, timeout=120)
+    report = result.stdout.decode("utf-8", "replace")
+    print(report, flush=True)
+    check(result.returncode == 0, f"--report exits with {result.returncode}")
+    check(report.startswith(f"Tarnivo {version} system report"), "the report names the version")
+    for section in ["[Processors]", "[Disks]", "[Adapters]", "[Drive letters]", "[Counters]"]:
+        check(section in report, f"the report has {section}")
+    check(f"Logical processors: {os.cpu_count()}\n" in report,
+          f"the report counts {os.cpu_count()} processors")
+    check(re.search(r"^Disk 0: model ", report, re.M) is not None, "the report lists disk 0")
+    check(re.search(r"^C: fixed$", report, re.M) is not None, "the report lists C: as fixed")
+    check(re.search(r"^\d+ of \d+ counters added", report, re.M) is not None,
+          "the report gives every counter's state")
+    target = os.path.join(work, "report.txt")
+    result = subprocess.run(["wine", exe, "--report", target], cwd=app, capture_output=True,
+                            timeout=120)
+    written = open(target, encoding="utf-8").read() if os.path.exists(target) else ""
+    check(result.returncode == 0 and written.startswith(f"Tarnivo {version} system report"),
+          "--report with a file name writes the report there")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--zip", required=True)
@@ -157,6 +221,9 @@ def main():
     app = os.path.join(args.work, os.listdir(args.work)[0])
     exe = os.path.join(app, "tarnivo.exe")
     check(os.path.isfile(exe), "the zip holds tarnivo.exe")
+    version = version_of(args.zip)
+    check_resources(exe, version)
+    check_report(exe, app, version, args.work)
 
     reference_port, port = free_port(), free_port()
     bench = os.path.join(args.reference, "tarnivo_httpd_bench")
@@ -219,7 +286,7 @@ def main():
         frame = b"Start:Heartbeat\nstrType:typeRequest\nstrCommand:%s\nStop:Heartbeat"
         check(heartbeat(frame % b"commandVersion", holder.pid) ==
               b"Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandVersion\n"
-              b"strVersion:1.1\nStop:Heartbeat", "heartbeat version from another host")
+              b"strVersion:%s\nStop:Heartbeat" % version.encode(), "heartbeat version from another host")
         check(heartbeat(frame % b"commandPort", holder.pid) ==
               b"Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\n"
               b"intPort:%d\nStop:Heartbeat" % port, f"heartbeat port {port}")

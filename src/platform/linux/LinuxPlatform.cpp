@@ -9,6 +9,7 @@
 #include "ProcParsers.h"
 #include "SystemFiles.h"
 
+#include <cstdio>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -49,6 +50,13 @@ std::vector<linux_proc::CpuInfoBlock> cpuinfo() {
 } // namespace
 
 void enableDebugPrivilege() {}
+
+void suppressErrorDialogs() {}
+
+bool writeStandardOutput(const std::string &text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
+}
 
 std::string computerName() {
     const std::string root = rootDirectory();
@@ -127,6 +135,18 @@ uint32_t processorCount() {
     return 0;
 }
 
+std::vector<uint32_t> processorGroups() {
+    return {processorCount()};
+}
+
+std::string processorCounterObject() {
+    return "Processor";
+}
+
+std::string processorCounterInstance(uint32_t n) {
+    return std::to_string(n);
+}
+
 ProcessorDescription processorDescription(uint32_t index) {
     // By position, as the processor counters number them: the kernel lists only the processors
     // that are online, keeping the numbers of the others.
@@ -166,6 +186,18 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity) {
 
 std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &) {
     return std::to_string(n);
+}
+
+std::string adapterCounterInstance(uint32_t, const std::string &built) {
+    return built; // the interface itself: nothing to look up
+}
+
+std::vector<std::string> counterInstances(const std::string &) {
+    return {};
+}
+
+std::vector<DriveLetter> driveLetters() {
+    return {};
 }
 
 std::vector<std::string> volumesOfDisk(uint32_t n) {

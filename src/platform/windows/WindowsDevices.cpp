@@ -8,6 +8,7 @@
 #include <winsock2.h>
 #include <ws2ipdef.h>
 
+#include "platform/DeviceRules.h"
 #include "platform/Platform.h"
 #include "platform/StorageDescriptor.h"
 #include "platform/windows/WindowsText.h"
@@ -26,24 +27,32 @@ namespace {
 // Large enough for any descriptor a disk returns with its texts, and for a device number.
 constexpr DWORD REPLY_SIZE = 1024;
 
-HANDLE openDevice(const std::wstring &name) {
-    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+// For reading and writing, or with no access rights when that is refused; invalid when the
+// device does not exist or opens in neither way.
+HANDLE openDeviceHandle(const std::wstring &name) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    openDevice([&](DeviceAccess access) {
+        const DWORD rights = access == DeviceAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : 0;
+        handle = CreateFileW(name.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return OpenOutcome::Opened;
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? OpenOutcome::Missing
+                   : OpenOutcome::Refused;
+    });
+    return handle;
 }
 
-// The counter service's instance name for an adapter description: the characters that are
-// special in a counter path replaced, "(" by "[", ")" by "]", "#" and "/" by "_".
-std::string networkInstance(const std::string &description) {
-    std::string instance = description;
-    for (char &c : instance) {
-        if (c == '(')
-            c = '[';
-        else if (c == ')')
-            c = ']';
-        else if (c == '#' || c == '/')
-            c = '_';
-    }
-    return instance;
+std::wstring diskName(uint32_t n) {
+    return L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
+}
+
+DriveType driveTypeOf(char letter) {
+    const wchar_t root[] = {wchar_t(letter), L':', L'\\', L'\0'};
+    const UINT type = GetDriveTypeW(root);
+    return type <= UINT(DriveType::RamDisk) ? DriveType(type) : DriveType::Unknown;
 }
 
 std::string descriptorTextUtf8(const unsigned char *reply, std::size_t fieldPosition) {
@@ -69,7 +78,7 @@ std::vector<Adapter> adapters() {
     for (const IP_ADAPTER_INFO *entry = buffer.data(); entry != nullptr; entry = entry->Next) {
         Adapter adapter;
         adapter.description = fieldToUtf8(entry->Description);
-        adapter.counterInstance = networkInstance(adapter.description);
+        adapter.counterInstance = counterInstanceName(adapter.description);
         adapter.address = fieldToUtf8(entry->IpAddressList.IpAddress.String);
         adapter.mask = fieldToUtf8(entry->IpAddressList.IpMask.String);
         adapter.gateway = fieldToUtf8(entry->GatewayList.IpAddress.String);
@@ -98,28 +107,18 @@ std::vector<Adapter> adapters() {
 }
 
 std::vector<uint32_t> physicalDiskNumbers() {
-    // Windows keeps a disk's number while it is attached, so a removed disk leaves a gap; the
-    // numbers are probed until this many in a row are free. No access rights are asked for.
-    constexpr uint32_t freeInARow = 16;
-    std::vector<uint32_t> numbers;
-    for (uint32_t n = 0, free = 0; free < freeInARow; ++n) {
-        const std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
-        const HANDLE disk = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-        if (disk == INVALID_HANDLE_VALUE) {
-            ++free;
-            continue;
-        }
+    return scanDiskNumbers([](uint32_t n) {
+        const HANDLE disk = openDeviceHandle(diskName(n));
+        if (disk == INVALID_HANDLE_VALUE)
+            return false;
         CloseHandle(disk);
-        free = 0;
-        numbers.push_back(n);
-    }
-    return numbers;
+        return true;
+    });
 }
 
 bool physicalDisk(uint32_t n, DiskIdentity &identity) {
     identity = DiskIdentity();
-    const HANDLE disk = openDevice(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
+    const HANDLE disk = openDeviceHandle(diskName(n));
     if (disk == INVALID_HANDLE_VALUE)
         return false;
     STORAGE_PROPERTY_QUERY query{};
@@ -140,8 +139,8 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity) {
 
 std::vector<std::string> volumesOfDisk(uint32_t n) {
     std::vector<std::string> volumes;
-    for (char letter = 'C'; letter <= 'Z'; ++letter) {
-        const HANDLE volume = openDevice(std::wstring(L"\\\\.\\") + wchar_t(letter) + L":");
+    for (char letter : volumeLettersToOpen(driveTypeOf)) {
+        const HANDLE volume = openDeviceHandle(std::wstring(L"\\\\.\\") + wchar_t(letter) + L":");
         if (volume == INVALID_HANDLE_VALUE)
             continue;
         unsigned char reply[REPLY_SIZE] = {};
@@ -160,13 +159,13 @@ std::vector<std::string> volumesOfDisk(uint32_t n) {
     return volumes;
 }
 
-std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volumes) {
-    std::string instance = std::to_string(n);
-    for (const std::string &root : volumes) {
-        if (!root.empty())
-            instance += std::string(" ") + root[0] + ":";
-    }
-    return instance;
+std::vector<DriveLetter> driveLetters() {
+    std::vector<DriveLetter> letters;
+    const DWORD present = GetLogicalDrives();
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        if (present & (DWORD(1) << (letter - 'A')))
+            letters.push_back({letter, driveTypeOf(letter)});
+    return letters;
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 #include "platform/windows/WindowsText.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace platform {
@@ -25,6 +26,42 @@ std::string registryText(HKEY key, const wchar_t *name) {
     return bufferToUtf8(value.data(), value.size());
 }
 } // namespace
+
+void suppressErrorDialogs() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+bool writeStandardOutput(const std::string &text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    // A program of the GUI subsystem gets no console; started from one, it may use it.
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
+        out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        // A console shows UTF-16 whatever its code page.
+        const std::wstring wide = utf8ToWide(text);
+        for (std::size_t done = 0; done < wide.size();) {
+            DWORD written = 0;
+            const DWORD chunk = DWORD(std::min<std::size_t>(wide.size() - done, 8192));
+            if (!WriteConsoleW(out, wide.data() + done, chunk, &written, nullptr) || written == 0)
+                return false;
+            done += written;
+        }
+        return true;
+    }
+    // Redirected to a file or a pipe: the UTF-8 bytes as they are.
+    for (std::size_t done = 0; done < text.size();) {
+        DWORD written = 0;
+        const DWORD chunk = DWORD(std::min<std::size_t>(text.size() - done, 65536));
+        if (!WriteFile(out, text.data() + done, chunk, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
 
 void enableDebugPrivilege() {
     HANDLE token = nullptr;
@@ -64,9 +101,22 @@ MemoryStatus memoryStatus() {
 }
 
 uint32_t processorCount() {
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    return info.dwNumberOfProcessors;
+    // Every group's processors: GetSystemInfo counts only the calling thread's group.
+    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    return count > 0 ? count : processorTotal(processorGroups());
+}
+
+std::vector<uint32_t> processorGroups() {
+    std::vector<uint32_t> groups;
+    const WORD count = GetActiveProcessorGroupCount();
+    for (WORD group = 0; group < count; ++group)
+        groups.push_back(GetActiveProcessorCount(group));
+    if (groups.empty()) {
+        SYSTEM_INFO info{};
+        GetSystemInfo(&info);
+        groups.push_back(info.dwNumberOfProcessors);
+    }
+    return groups;
 }
 
 ProcessorDescription processorDescription(uint32_t index) {

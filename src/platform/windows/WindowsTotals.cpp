@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <ws2ipdef.h>
 
+#include "platform/DeviceRules.h"
 #include "platform/Platform.h"
 #include "platform/Totals.h"
 
@@ -12,6 +13,7 @@
 #include <winioctl.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,7 +51,7 @@ void readAdapters(Totals &result) {
 }
 
 void readDisks(Totals &result) {
-    // Under the numbers the device list gives the disks. No access rights are asked for; the
+    // Numbered like physicalDisk(), gaps included. No access rights are asked for; the
     // performance request needs none.
     for (const uint32_t n : physicalDiskNumbers()) {
         const std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
@@ -79,25 +81,53 @@ void readDisks(Totals &result) {
     }
 }
 
-void readProcessors(Totals &result) {
-    using Query = NTSTATUS(WINAPI *)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-    static const Query query = reinterpret_cast<Query>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    const uint32_t count = processorCount();
-    if (!query || count == 0)
-        return;
+using SystemQuery = NTSTATUS(WINAPI *)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+using SystemQueryEx = NTSTATUS(WINAPI *)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PVOID, ULONG,
+                                         PULONG);
+
+FARPROC ntdllFunction(const char *name) {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name);
+}
+
+// The busy time of each processor of one group. Without a group the kernel answers for the
+// calling thread's group alone, which the scheduler may change from one call to the next.
+std::vector<uint64_t> readGroupTimes(uint16_t group, uint32_t count, bool onlyGroup) {
+    static const auto queryEx = reinterpret_cast<SystemQueryEx>(
+        reinterpret_cast<void *>(ntdllFunction("NtQuerySystemInformationEx")));
+    static const auto query = reinterpret_cast<SystemQuery>(
+        reinterpret_cast<void *>(ntdllFunction("NtQuerySystemInformation")));
     std::vector<SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION> times(count);
-    ULONG returned = 0;
     const ULONG size = static_cast<ULONG>(times.size() * sizeof times[0]);
-    if (query(SystemProcessorPerformanceInformation, times.data(), size, &returned) < 0)
-        return;
-    const size_t listed = returned / sizeof times[0];
-    for (uint32_t i = 0; i < listed && i < count; ++i) {
+    ULONG returned = 0;
+    USHORT which = group;
+    NTSTATUS status = -1;
+    if (queryEx)
+        status = queryEx(SystemProcessorPerformanceInformation, &which, sizeof which, times.data(),
+                         size, &returned);
+    // Systems that do not answer per group have one group only.
+    if (status < 0 && onlyGroup && query)
+        status = query(SystemProcessorPerformanceInformation, times.data(), size, &returned);
+    std::vector<uint64_t> busy;
+    if (status < 0)
+        return busy;
+    const size_t listed = std::min<size_t>(returned / sizeof times[0], count);
+    for (size_t i = 0; i < listed; ++i) {
         // Kernel time includes the idle time.
         const uint64_t all = unsignedOf(times[i].KernelTime) + unsignedOf(times[i].UserTime);
         const uint64_t idle = unsignedOf(times[i].IdleTime);
-        result.processors.push_back({i, microsecondsOf(all > idle ? all - idle : 0)});
+        busy.push_back(microsecondsOf(all > idle ? all - idle : 0));
     }
+    return busy;
+}
+
+void readProcessors(Totals &result) {
+    const std::vector<uint32_t> groups = processorGroups();
+    const bool onlyGroup = groups.size() == 1;
+    for (const NumberedTime &time :
+         processorTimesAcrossGroups(groups, [onlyGroup](uint16_t group, uint32_t count) {
+             return readGroupTimes(group, count, onlyGroup);
+         }))
+        result.processors.push_back({time.processor, time.busyMicroseconds});
 }
 
 } // namespace

@@ -18,6 +18,9 @@ public:
 
     // The response "HTTP/1.0 404 Not Found" and nothing else.
     static HttpResponse notFound();
+    // "HTTP/1.0 421 Misdirected Request" and nothing else: the request names a host that this
+    // server does not go by.
+    static HttpResponse misdirected();
 
     // Adds the headers that describe a file that could be opened, each only when not yet set.
     // mediaType may be empty: an unknown extension gets no "Content-Type" at all.

@@ -1,9 +1,15 @@
 // The listener and its connection threads over real sockets on 127.0.0.1.
-#include "Webserver.h"
+#ifdef _WIN32
+// Before anything that brings in windows.h.
+#include <winsock2.h>
+#endif
+
 #include "SharedState.h"
 #include "StatusDocument.h"
+#include "Webserver.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
+#include "platform/windows_wine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -258,6 +264,7 @@ private slots:
     void aPageOfAnotherSiteReadsInsteadOfRescanning();
     void slowClientsOfFourAddressesDoNotStarveAFifth_data();
     void slowClientsOfFourAddressesDoNotStarveAFifth();
+    void theListeningPortIsHeldAlone();
 
 private:
     void writeFile(const QString &relative, const QByteArray &bytes);
@@ -801,7 +808,11 @@ void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth() {
         QVERIFY2(reply.head.startsWith("HTTP/1.0 200 OK\r\n"), reply.head.constData());
         QTest::qWait(50);
     }
-    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < 1000,
+    // Wine carries every socket call through a server process of its own, which on a loaded
+    // machine costs more than the whole second; there every poll must still be answered, within
+    // 5 s (a connection that never gives way holds its thread for 30 s).
+    const qint64 bound = runningUnderWine() ? 5000 : 1000;
+    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < bound,
              qPrintable(QString("latencies in ms: %1").arg([&latencies] {
                  QStringList texts;
                  for (qint64 ms : latencies)
@@ -809,6 +820,20 @@ void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth() {
                  return texts.join(' ');
              }())));
     QFile::remove(root + "/assets/large.bin");
+}
+
+void TestWebserver::theListeningPortIsHeldAlone() {
+#ifdef Q_OS_WIN
+    // Without it, a program could bind the port on one address and take its connections.
+    BOOL exclusive = FALSE;
+    int size = sizeof exclusive;
+    QCOMPARE(getsockopt(SOCKET(server->socketDescriptor()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                        reinterpret_cast<char *>(&exclusive), &size),
+             0);
+    QVERIFY(exclusive);
+#else
+    QSKIP("an exclusive bind is a Windows option: here a listening port is never shared");
+#endif
 }
 
 QTEST_MAIN(TestWebserver)

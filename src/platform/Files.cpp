@@ -15,6 +15,10 @@
 #endif
 
 #include <algorithm>
+#ifdef _WIN32
+#include <cwctype>
+#include <vector>
+#endif
 
 namespace platform {
 
@@ -42,8 +46,67 @@ std::string finalPathOfHandle(HANDLE handle) {
 }
 } // namespace
 
+// The path in the "\\?\" form: absolute, with backslashes, "." and ".." resolved here, so that
+// the file system gets every name as it is. Without the prefix the Win32 layer would open a
+// device for a reserved name such as COM1 or NUL in any directory, and drop a final dot or
+// blank from a name; with it, such names are only names. Empty for a path that cannot be made
+// absolute this way (a drive-relative "C:dir").
+std::wstring extendedPath(const std::string &path) {
+    std::wstring wide = utf8ToWide(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    if (wide.compare(0, 4, L"\\\\?\\") == 0 || wide.compare(0, 4, L"\\\\.\\") == 0)
+        return wide;
+    std::wstring root;
+    std::wstring rest;
+    const bool drive = wide.size() >= 2 && wide[1] == L':' && iswalpha(wide[0]);
+    if (drive && wide.size() >= 3 && wide[2] == L'\\') {
+        root = L"\\\\?\\" + wide.substr(0, 2);
+        rest = wide.substr(2);
+    } else if (wide.compare(0, 2, L"\\\\") == 0) {
+        // \\server\share: both names belong to the root.
+        const std::size_t server = wide.find(L'\\', 2);
+        const std::size_t share =
+            server == std::wstring::npos ? server : wide.find(L'\\', server + 1);
+        root = L"\\\\?\\UNC\\" + wide.substr(2, share == std::wstring::npos ? share : share - 2);
+        rest = share == std::wstring::npos ? std::wstring() : wide.substr(share);
+    } else if (drive) {
+        return {};
+    } else {
+        // Relative to the current directory, or to the root of its drive.
+        std::wstring current(GetCurrentDirectoryW(0, nullptr), L'\0');
+        const DWORD length = GetCurrentDirectoryW(DWORD(current.size()), &current[0]);
+        if (length == 0 || length >= current.size())
+            return {};
+        current.resize(length);
+        if (wide.compare(0, 1, L"\\") == 0)
+            current = current.substr(0, 2);
+        const std::string joined = wideToUtf8(current.data(), current.size()) + "\\" + path;
+        return current.size() >= 2 && current[1] == L':' ? extendedPath(joined) : std::wstring();
+    }
+    std::vector<std::wstring> names;
+    for (std::size_t from = 0; from <= rest.size();) {
+        std::size_t end = rest.find(L'\\', from);
+        if (end == std::wstring::npos)
+            end = rest.size();
+        const std::wstring name = rest.substr(from, end - from);
+        if (name == L"..") {
+            if (!names.empty())
+                names.pop_back();
+        } else if (!name.empty() && name != L".") {
+            names.push_back(name);
+        }
+        from = end + 1;
+    }
+    std::wstring result = root;
+    for (const std::wstring &name : names)
+        result += L"\\" + name;
+    if (names.empty())
+        result += L"\\";
+    return result;
+}
+
 int openRegularFile(const std::string &path) {
-    const HANDLE handle = CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ,
+    const HANDLE handle = CreateFileW(extendedPath(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
@@ -69,7 +132,7 @@ std::string finalPathOfFile(int descriptor) {
 }
 
 std::string finalPathOfDirectory(const std::string &path) {
-    const HANDLE handle = CreateFileW(utf8ToWide(path).c_str(), 0,
+    const HANDLE handle = CreateFileW(extendedPath(path).c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)

@@ -155,11 +155,20 @@ std::vector<DriveLetter> driveLetters();
 std::string peerAddress(intptr_t descriptor);
 // The local address on which a connected socket descriptor was reached, the same way.
 std::string localAddress(intptr_t descriptor);
+// A listening TCP socket on an IPv4 address (dotted, "0.0.0.0" for every one) and port (0: one
+// the system chooses) that no other socket can share. On Windows it is bound with
+// SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
+// take the connections to it; a port that cannot be shared so is not bound at all. -1 on
+// failure.
+intptr_t listenExclusively(const std::string &address, uint16_t port);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
 // Ends the sending side of a connected socket (the peer reads the end of the data) while the
 // receiving side stays open.
 void shutdownSending(intptr_t descriptor);
+// Ends both sides of a connected socket, from any thread: every wait on it returns, and the
+// next read or write fails. The descriptor stays open until closed.
+void shutdownBoth(intptr_t descriptor);
 
 // Ending a blocking socket wait from another thread. A waker is a descriptor of its own (an
 // event counter on Linux, a loopback datagram socket on Windows) that waitReadable() watches

@@ -79,6 +79,45 @@ std::string localAddress(intptr_t descriptor) {
     });
 }
 
+intptr_t listenExclusively(const std::string &address, uint16_t port) {
+    sockaddr_in local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        return -1;
+#ifdef _WIN32
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return -1;
+    const SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET)
+        return -1;
+    BOOL on = TRUE;
+    const int option = SO_EXCLUSIVEADDRUSE;
+#else
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    // A listening port is never shared here; this only lets a restart bind past the closed
+    // connections of the last run.
+    int on = 1;
+    const int option = SO_REUSEADDR;
+#endif
+    if (setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char *>(&on), sizeof on) !=
+            0 ||
+        bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
+        listen(socket, SOMAXCONN) != 0) {
+        closeSocket(intptr_t(socket));
+        return -1;
+    }
+    return intptr_t(socket);
+}
+
 void closeSocket(intptr_t descriptor) {
 #ifdef _WIN32
     closesocket(static_cast<SOCKET>(descriptor));
@@ -92,6 +131,14 @@ void shutdownSending(intptr_t descriptor) {
     shutdown(static_cast<SOCKET>(descriptor), SD_SEND);
 #else
     shutdown(static_cast<int>(descriptor), SHUT_WR);
+#endif
+}
+
+void shutdownBoth(intptr_t descriptor) {
+#ifdef _WIN32
+    shutdown(static_cast<SOCKET>(descriptor), SD_BOTH);
+#else
+    shutdown(static_cast<int>(descriptor), SHUT_RDWR);
 #endif
 }
 

@@ -6,11 +6,26 @@ ConnectionLimiter::ConnectionLimiter(int maxRunning, int maxPerAddress, int maxQ
     : intMaxRunning(std::max(1, maxRunning)), intMaxPerAddress(std::max(1, maxPerAddress)),
       intMaxQueued(std::max(0, maxQueued)) {}
 
-bool ConnectionLimiter::mayStart(const QString &strAddress) const {
-    if (intRunning >= intMaxRunning)
-        return false;
+int ConnectionLimiter::runningOf(const QString &strAddress) const {
     const auto count = runningPerAddress.find(strAddress);
-    return count == runningPerAddress.end() || count->second < intMaxPerAddress;
+    return count == runningPerAddress.end() ? 0 : count->second;
+}
+
+bool ConnectionLimiter::mayStart(const QString &strAddress) const {
+    return intRunning < intMaxRunning && runningOf(strAddress) < intMaxPerAddress;
+}
+
+std::deque<ConnectionLimiter::Connection>::const_iterator ConnectionLimiter::nextToStart() const {
+    auto best = queue.end();
+    int fewest = intMaxPerAddress;
+    for (auto waiting = queue.begin(); waiting != queue.end(); ++waiting) {
+        const int count = runningOf(waiting->strAddress);
+        if (count < fewest) {
+            fewest = count;
+            best = waiting;
+        }
+    }
+    return best;
 }
 
 ConnectionLimiter::Admission ConnectionLimiter::admit(qintptr intSocket, const QString &strAddress,
@@ -33,20 +48,51 @@ std::vector<ConnectionLimiter::Connection> ConnectionLimiter::release(const QStr
         if (--count->second <= 0)
             runningPerAddress.erase(count);
     }
-    // The first waiting connection whose address is under its cap goes first, so a busy address
-    // at the head of the queue does not hold back the others.
     std::vector<Connection> startable;
-    for (auto waiting = queue.begin(); waiting != queue.end() && intRunning < intMaxRunning;) {
-        if (mayStart(waiting->strAddress)) {
-            ++intRunning;
-            ++runningPerAddress[waiting->strAddress];
-            startable.push_back(*waiting);
-            waiting = queue.erase(waiting);
-        } else {
-            ++waiting;
-        }
+    for (auto next = nextToStart(); next != queue.end() && intRunning < intMaxRunning;
+         next = nextToStart()) {
+        ++intRunning;
+        ++runningPerAddress[next->strAddress];
+        startable.push_back(*next);
+        queue.erase(next);
     }
     return startable;
+}
+
+int ConnectionLimiter::heldBackByTheTotal() const {
+    std::map<QString, int> waitingPerAddress;
+    for (const Connection &waiting : queue)
+        ++waitingPerAddress[waiting.strAddress];
+    int held = 0;
+    for (const auto &[address, count] : waitingPerAddress)
+        held += std::min(count, std::max(0, intMaxPerAddress - runningOf(address)));
+    return held;
+}
+
+bool ConnectionLimiter::chooseToGiveWay(const std::vector<Running> &candidates, qint64 now,
+                                        qint64 minWait, quint64 &id) const {
+    const auto next = nextToStart();
+    if (intRunning < intMaxRunning || next == queue.end())
+        return false;
+    const int waitingAddressRuns = runningOf(next->strAddress);
+    const Running *chosen = nullptr;
+    int chosenRuns = 0;
+    for (const Running &candidate : candidates) {
+        if (candidate.intWaitingSince <= 0 || now - candidate.intWaitingSince < minWait)
+            continue;
+        const int runs = runningOf(candidate.strAddress);
+        if (runs <= waitingAddressRuns)
+            continue;
+        if (!chosen || runs > chosenRuns ||
+            (runs == chosenRuns && candidate.intWaitingSince < chosen->intWaitingSince)) {
+            chosen = &candidate;
+            chosenRuns = runs;
+        }
+    }
+    if (!chosen)
+        return false;
+    id = chosen->intId;
+    return true;
 }
 
 std::vector<ConnectionLimiter::Connection> ConnectionLimiter::expire(qint64 now) {

@@ -21,6 +21,13 @@ public:
         qint64 intDeadline = 0;
     };
     enum class Admission { Start, Queue, Refuse };
+    // A running connection as the listener sees it when every thread is taken.
+    struct Running {
+        quint64 intId = 0;
+        QString strAddress;
+        // Since when it has waited on its client (the caller's steady clock); 0 while it works.
+        qint64 intWaitingSince = 0;
+    };
 
     ConnectionLimiter(int maxRunning, int maxPerAddress, int maxQueued);
 
@@ -29,8 +36,20 @@ public:
     Admission admit(qintptr intSocket, const QString &strAddress, qint64 intDeadline = 0);
 
     // A running connection of this address has ended. Returns the waiting connections that may
-    // start now, in arrival order, each already counted as running.
+    // start now, each already counted as running: those of the addresses that run the fewest
+    // first, so that a few busy addresses cannot keep the others waiting; in arrival order
+    // among equals.
     std::vector<Connection> release(const QString &strAddress);
+
+    // Waiting connections that only the cap on all threads holds back (their address is under
+    // its own cap).
+    int heldBackByTheTotal() const;
+    // When every thread is taken: the running connection that should give way to the waiting
+    // one that would start first. It must have waited on its client for at least minWait, and
+    // its address must run more than that one's; the busiest address's, and of those the one
+    // that has waited longest, goes first. False when none qualifies.
+    bool chooseToGiveWay(const std::vector<Running> &candidates, qint64 now, qint64 minWait,
+                         quint64 &id) const;
 
     // Takes the waiting connections whose deadline is at or before now out of the queue (the
     // caller closes them unserved), in arrival order.
@@ -46,6 +65,9 @@ public:
 
 private:
     bool mayStart(const QString &strAddress) const;
+    int runningOf(const QString &strAddress) const;
+    // The waiting connection that starts next when a thread is free; end() when none may.
+    std::deque<Connection>::const_iterator nextToStart() const;
 
     int intMaxRunning;
     int intMaxPerAddress;

@@ -13,6 +13,13 @@ HttpResponse HttpResponse::route(const HttpRequest &request) {
     return response;
 }
 
+HttpResponse HttpResponse::misdirected() {
+    HttpResponse response;
+    response.strStatus = QStringLiteral("HTTP/1.0 421 Misdirected Request\r\n");
+    response.complete();
+    return response;
+}
+
 void HttpResponse::addFileHeaders(qint64 size, const QString &mediaType,
                                   const QString &disposition) {
     if (!headers.contains(QStringLiteral("Content-Length")))

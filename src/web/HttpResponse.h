@@ -17,6 +17,10 @@ public:
     // response.
     static HttpResponse route(const HttpRequest &request);
 
+    // "HTTP/1.0 421 Misdirected Request" and nothing else: the request names a host that this
+    // server does not go by.
+    static HttpResponse misdirected();
+
     // Adds the headers that describe a file that could be opened, each only when not yet set.
     // mediaType may be empty: an unknown extension gets no "Content-Type" at all.
     void addFileHeaders(qint64 size, const QString &mediaType, const QString &disposition);

@@ -116,3 +116,8 @@ const QByteArray &RouteTable::notFoundHead() {
     }();
     return head;
 }
+
+const QByteArray &RouteTable::misdirectedHead() {
+    static const QByteArray head = HttpResponse::misdirected().head();
+    return head;
+}

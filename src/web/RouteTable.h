@@ -49,8 +49,9 @@ public:
     // matches the path wins.
     static const Route *find(const HttpRequest &request);
 
-    // The head of the not-found response, built once.
+    // The heads of the not-found and the misdirected responses, built once.
     static const QByteArray &notFoundHead();
+    static const QByteArray &misdirectedHead();
 
 private:
     static const std::vector<Route> &routes();

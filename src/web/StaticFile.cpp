@@ -19,7 +19,35 @@ bool StaticFile::isSafeFilePath(const QString &filePath) {
 #endif
     }
     const QStringList segments = filePath.split(QLatin1Char('/'), Qt::KeepEmptyParts);
-    return !segments.contains(QStringLiteral(".."));
+    for (const QString &segment : segments) {
+        if (segment == QLatin1String("..") || !isPlainFileName(segment))
+            return false;
+    }
+    return true;
+}
+
+bool StaticFile::isPlainFileName(const QString &segment) {
+    // Windows drops a final dot or blank from a name, so "menu.html." would open "menu.html"
+    // without its media type.
+    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
+        return false;
+    // A reserved device name opens the device in any directory and with any extension: a serial
+    // port (toggling the lines of what is attached to it), a printer port, the console. Windows
+    // also ignores blanks and a colon after the name.
+    static const QStringList devices = [] {
+        QStringList names{QStringLiteral("CON"),    QStringLiteral("PRN"),
+                          QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                          QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+        for (const char *port : {"COM", "LPT"}) {
+            for (const QChar digit : QStringLiteral("0123456789\u00b9\u00b2\u00b3"))
+                names << QLatin1String(port) + digit;
+        }
+        return names;
+    }();
+    QString name = segment.section(QLatin1Char('.'), 0, 0);
+    while (name.endsWith(QLatin1Char(' ')) || name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    return !devices.contains(name, Qt::CaseInsensitive);
 }
 
 namespace {

@@ -12,7 +12,15 @@ public:
     // segment, a backslash (a separator on Windows), a control character such as NUL, CR or LF,
     // or a double quote (it ends the quoted file name of "Content-Disposition"); on Windows
     // also a colon (drive letters, alternate data streams).
+    // Also false when a segment is no plain file name on Windows (see below), on every system,
+    // so that what one system refuses the other does too.
     static bool isSafeFilePath(const QString &filePath);
+
+    // False for a path segment that Windows does not take as the name of a file: one ending in
+    // a dot or a blank, or a reserved device name (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to
+    // LPT9, CONIN$, CONOUT$, and COM and LPT with a superscript 1, 2 or 3) before its first dot,
+    // in any case.
+    static bool isPlainFileName(const QString &segment);
 
     // Opens, into file, the regular file that filePath names below webRoot. False, and file
     // left closed, when the path is unsafe, names nothing or anything but a regular file, is a

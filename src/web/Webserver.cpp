@@ -1,6 +1,9 @@
 #include "Webserver.h"
 
+#include "RequestOrigin.h"
 #include "platform/Platform.h"
+
+#include <algorithm>
 
 namespace {
 // Threads at once; threads one peer address may hold (so one host cannot take every worker);
@@ -8,6 +11,8 @@ namespace {
 constexpr int defaultMaxRunning = 64;
 constexpr int defaultMaxPerAddress = 16;
 constexpr int defaultMaxQueued = 256;
+// How often the listener looks again for a connection to give way while others wait.
+constexpr int roomCheckInterval = 50;
 
 // Now on the steady clock that QDeadlineTimer uses, in milliseconds.
 qint64 now() {
@@ -21,11 +26,30 @@ Webserver::Webserver()
     expiry.setSingleShot(true);
     expiry.setTimerType(Qt::PreciseTimer);
     connect(&expiry, &QTimer::timeout, this, &Webserver::expireQueued);
+    roomCheck.setInterval(roomCheckInterval);
+    connect(&roomCheck, &QTimer::timeout, this, &Webserver::makeRoom);
+    // The names the server answers to are read anew at every Start.
+    RequestOrigin::loadNames();
 }
 
 Webserver::~Webserver() {
     for (const auto &waiting : limiter.takeQueued())
         platform::closeSocket(waiting.intSocket);
+}
+
+bool Webserver::listen(const QHostAddress &address, quint16 port) {
+#ifdef Q_OS_WIN
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        const intptr_t socket = platform::listenExclusively(address.toString().toStdString(), port);
+        if (socket == -1)
+            return false;
+        if (setSocketDescriptor(socket))
+            return true;
+        platform::closeSocket(socket);
+        return false;
+    }
+#endif
+    return QTcpServer::listen(address, port);
 }
 
 void Webserver::setLimits(int maxRunning, int maxPerAddress, int maxQueued) {
@@ -47,6 +71,7 @@ void Webserver::incomingConnection(qintptr intSocket) {
     case ConnectionLimiter::Admission::Queue:
         if (!expiry.isActive())
             expireQueued();
+        makeRoom();
         break;
     case ConnectionLimiter::Admission::Refuse:
         platform::closeSocket(intSocket);
@@ -57,27 +82,63 @@ void Webserver::incomingConnection(qintptr intSocket) {
 void Webserver::launch(const ConnectionLimiter::Connection &connection) {
     QDeadlineTimer deadline;
     deadline.setDeadline(connection.intDeadline);
-    auto *thread = new WebserverThread(connection.intSocket, timeouts, deadline);
+    // Waiting on its client from here: a connection that has just been given a thread does not
+    // give it up again before it has had its time.
+    auto control = std::make_shared<ConnectionControl>(connection.intSocket, now());
+    auto *thread = new WebserverThread(control, timeouts, deadline);
     const QString address = connection.strAddress;
+    const quint64 id = ++intNextId;
+    running[id] = {address, control, false};
     // Queued to this (GUI) thread; dropped if the listener is deleted first.
-    connect(thread, &QThread::finished, this, [this, address]() { finishedConnection(address); });
+    connect(thread, &QThread::finished, this,
+            [this, id, address]() { finishedConnection(id, address); });
     // A connection's calls are shallow; a small stack lets the C library keep many of them
     // cached between connections instead of mapping eight megabytes for each.
     thread->setStackSize(512 * 1024);
     thread->start(QThread::InheritPriority);
     if (!thread->isRunning() && !thread->isFinished()) {
         // No thread could be created (out of resources): the connection is closed instead.
-        platform::closeSocket(connection.intSocket);
+        control->close();
         delete thread;
-        finishedConnection(address);
+        finishedConnection(id, address);
     }
 }
 
-void Webserver::finishedConnection(const QString &strAddress) {
+void Webserver::finishedConnection(quint64 intId, const QString &strAddress) {
+    running.erase(intId);
     // What is due is closed first, so that a freed thread never goes to an expired connection.
     expireQueued();
     for (const auto &next : limiter.release(strAddress))
         launch(next);
+    makeRoom();
+}
+
+void Webserver::makeRoom() {
+    int needed = limiter.heldBackByTheTotal();
+    std::vector<ConnectionLimiter::Running> candidates;
+    for (const auto &[id, connection] : running) {
+        if (connection.boolGivingWay)
+            --needed;
+        else
+            candidates.push_back({id, connection.strAddress, connection.control->waitingSince()});
+    }
+    const qint64 time = now();
+    for (quint64 id = 0;
+         needed > 0 && limiter.chooseToGiveWay(candidates, time, timeouts.intGiveWay, id);
+         --needed) {
+        Running &connection = running[id];
+        connection.boolGivingWay = true;
+        connection.control->giveWay();
+        candidates.erase(
+            std::find_if(candidates.begin(), candidates.end(),
+                         [id](const auto &candidate) { return candidate.intId == id; }));
+    }
+    if (needed > 0) {
+        if (!roomCheck.isActive())
+            roomCheck.start();
+    } else {
+        roomCheck.stop();
+    }
 }
 
 void Webserver::expireQueued() {

@@ -8,12 +8,20 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <map>
+#include <memory>
+
 class Webserver : public QTcpServer {
     Q_OBJECT
 public:
     Webserver();
     // Closes the connections still waiting for a thread; running threads finish on their own.
     ~Webserver() override;
+
+    // Listens as QTcpServer::listen() does; on Windows an IPv4 address is bound exclusively,
+    // so that no other program can bind the same port on one of the addresses and take the
+    // connections to it.
+    bool listen(const QHostAddress &address, quint16 port);
 
     // The limits apply to connections accepted afterwards; set them before listen().
     void setLimits(int maxRunning, int maxPerAddress, int maxQueued);
@@ -28,7 +36,11 @@ public slots:
 
 private:
     void launch(const ConnectionLimiter::Connection &connection);
-    void finishedConnection(const QString &strAddress);
+    void finishedConnection(quint64 intId, const QString &strAddress);
+    // When every thread is taken and connections wait for one: asks as many running
+    // connections as those need, among those stalled on their clients, to give way; looks again
+    // shortly while some still wait without one.
+    void makeRoom();
     // Closes, unserved, the waiting connections whose request deadline has passed, and sets
     // the timer for the next one.
     void expireQueued();
@@ -38,4 +50,14 @@ private:
     ConnectionLimiter limiter;
     WebserverThread::Timeouts timeouts;
     QTimer expiry;
+    // The running connections by a number of their own (a descriptor's number may be reused
+    // before the end of its thread is reported here).
+    struct Running {
+        QString strAddress;
+        std::shared_ptr<ConnectionControl> control;
+        bool boolGivingWay = false;
+    };
+    std::map<quint64, Running> running;
+    quint64 intNextId = 0;
+    QTimer roomCheck;
 };

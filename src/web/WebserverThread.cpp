@@ -3,6 +3,7 @@
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "QuietEventDispatcher.h"
+#include "RequestOrigin.h"
 #include "RouteTable.h"
 #include "SharedState.h"
 #include "StaticFile.h"
@@ -32,16 +33,27 @@ constexpr int readWait = 1000;
 constexpr qint64 readChunk = 8 * 1024;
 // One piece of a file on its way to the socket.
 constexpr qint64 filePiece = 16 * 1024;
+// The longest single wait for room to send: a request to give way is also seen after it, where
+// the system does not end the wait by itself.
+constexpr int roomWait = 500;
+
+// Now on the steady clock that QDeadlineTimer uses, in milliseconds.
+qint64 now() {
+    return QDeadlineTimer::current().deadline();
+}
 
 } // namespace
 
 WebserverThread::WebserverThread(qintptr socket) : WebserverThread(socket, Timeouts()) {}
 
 WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits)
-    : WebserverThread(socket, limits, QDeadlineTimer(limits.intRequestDeadline)) {}
+    : WebserverThread(std::make_shared<ConnectionControl>(socket, now()), limits,
+                      QDeadlineTimer(limits.intRequestDeadline)) {}
 
-WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits, QDeadlineTimer deadline)
-    : intSocket(socket), timeouts(limits), requestDeadline(deadline) {
+WebserverThread::WebserverThread(std::shared_ptr<ConnectionControl> shared, const Timeouts &limits,
+                                 QDeadlineTimer deadline)
+    : control(std::move(shared)), intSocket(control->socket()), timeouts(limits),
+      requestDeadline(deadline) {
     QMutexLocker lock(&runningMutex);
     ++intRunning;
     boolCounted = true;
@@ -91,14 +103,14 @@ void WebserverThread::run() {
         serve();
     // Whatever the kernel still holds of the answer is sent after this; a stalled transfer is
     // cut off here.
-    platform::closeSocket(intSocket);
+    control->close();
     leave();
 }
 
 qint64 WebserverThread::receive(char *buffer, qint64 size) {
     for (;;) {
         // Checked first, so that a client sending without pause cannot outrun it either.
-        if (requestDeadline.hasExpired())
+        if (requestDeadline.hasExpired() || control->askedToGiveWay())
             return 0;
         const qint64 got = platform::receiveSome(intSocket, buffer, size);
         if (got != -1)
@@ -130,7 +142,12 @@ void WebserverThread::serve() {
             break;
     }
     const bool overBudget = headEnd < 0 ? received.size() >= headBudget : headEnd + 4 > headBudget;
-    const HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
+    HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
+    // Decided before anything is routed: a request for a name this server does not go by gets
+    // nothing, and a page of another site may read the figures but not rescan.
+    const bool misdirected = !RequestOrigin::hostAllowed(request);
+    if (RequestOrigin::crossSite(request))
+        request.strPath = RequestOrigin::withoutRescan(request.strPath);
 
     // The body is never used: it is only drained, and not kept, so a large body costs no memory.
     const qint64 announced = request.announcedLength();
@@ -138,6 +155,10 @@ void WebserverThread::serve() {
     for (qint64 got; !overBudget && bodyBytes < announced &&
                      (got = receive(chunk, qMin<qint64>(readChunk, announced - bodyBytes))) > 0;)
         bodyBytes += got;
+    // Given way: the connection is already shut down, nothing could reach the client.
+    if (control->askedToGiveWay())
+        return;
+    control->working();
     // A request not read to its exact end may have left bytes unread: a head cut off or over
     // the budget, a body shorter or longer than announced.
     const bool unread = overBudget || (headEnd < 0 ? !received.isEmpty() : bodyBytes != announced);
@@ -145,10 +166,11 @@ void WebserverThread::serve() {
     HttpResponse response = HttpResponse::route(request);
     const Route::Kind kind = response.matched ? response.matched->kind : Route::Kind::Move;
     bool sent;
-    if (!response.matched || kind == Route::Kind::Move) {
+    if (misdirected || !response.matched || kind == Route::Kind::Move) {
         // Heads that nothing of the request changes are built once.
-        const QByteArray &head =
-            response.matched ? response.matched->head : RouteTable::notFoundHead();
+        const QByteArray &head = misdirected        ? RouteTable::misdirectedHead()
+                                 : response.matched ? response.matched->head
+                                                    : RouteTable::notFoundHead();
         sent = sendAll(head.constData(), head.size());
     } else if (kind == Route::Kind::File) {
         QFile file;
@@ -193,13 +215,28 @@ bool WebserverThread::sendAll(const char *data, qint64 size) {
             data += sent;
             size -= sent;
             waitedInVain = false;
-        } else if (waitedInVain) {
+            control->working();
+        } else if (waitedInVain || control->askedToGiveWay()) {
             return false;
         } else {
-            waitedInVain = platform::waitWritable(intSocket, timeouts.intStall) <= 0;
+            control->waiting(now());
+            waitedInVain = !waitForRoom(timeouts.intStall);
         }
     }
+    control->working();
     return true;
+}
+
+bool WebserverThread::waitForRoom(int msecs) {
+    const QDeadlineTimer until(msecs);
+    for (;;) {
+        const qint64 left = until.remainingTime();
+        const int ready = platform::waitWritable(intSocket, int(qMin<qint64>(left, roomWait)));
+        if (ready != 0)
+            return ready > 0;
+        if (until.hasExpired() || control->askedToGiveWay())
+            return false;
+    }
 }
 
 bool WebserverThread::sendFile(const QByteArray &head, QFile &file, qint64 size) {
@@ -232,6 +269,7 @@ void WebserverThread::linger(char *buffer, qint64 size) {
     // on its way. So the answer is ended with the sending side's shutdown, and what the client
     // still sends is read and thrown away until it closes too, for a bounded time.
     platform::shutdownSending(intSocket);
+    control->waiting(now());
     const QDeadlineTimer until(timeouts.intLinger);
     for (;;) {
         const qint64 got = platform::receiveSome(intSocket, buffer, size);

@@ -1,8 +1,12 @@
 // One connection: read one request, answer it, close.
 #pragma once
 
+#include "ConnectionControl.h"
+
 #include <QDeadlineTimer>
 #include <QThread>
+
+#include <memory>
 
 class QFile;
 
@@ -19,14 +23,19 @@ public:
         // After an answer that left request bytes unread, they are read and thrown away for
         // at most this long, so that closing does not reset the answer away.
         int intLinger = 2000;
+        // Once every thread is taken, a connection that has waited on its client this long
+        // gives way to a connection that waits for a thread (the listener decides which).
+        int intGiveWay = 250;
     };
 
     explicit WebserverThread(qintptr intSocket);
     // The request deadline runs from now.
     WebserverThread(qintptr intSocket, const Timeouts &timeouts);
     // The request deadline is given: the listener counts it from the accept, so that the time a
-    // connection waited for a thread is part of it.
-    WebserverThread(qintptr intSocket, const Timeouts &timeouts, QDeadlineTimer requestDeadline);
+    // connection waited for a thread is part of it; and the listener keeps the control, through
+    // which it may ask the connection to give way.
+    WebserverThread(std::shared_ptr<ConnectionControl> control, const Timeouts &timeouts,
+                    QDeadlineTimer requestDeadline);
     ~WebserverThread() override;
 
     // Waits until every connection thread has finished, at most msecs; true when all have.
@@ -46,14 +55,18 @@ private:
     // One piece of the request into buffer: waits up to one read wait, never past the request
     // deadline. The number of bytes; 0 when none came in time or the client ended its sending.
     qint64 receive(char *buffer, qint64 size);
-    // Sends all of data; false when the client took none of it for the stall time, or went.
+    // Sends all of data; false when the client took none of it for the stall time, or went,
+    // or the connection was asked to give way.
     bool sendAll(const char *data, qint64 size);
+    // Waits up to msecs for room to send; false at the time-out or once asked to give way.
+    bool waitForRoom(int msecs);
     bool sendFile(const QByteArray &head, QFile &file, qint64 size);
     // True when the client has sent more than was read (closing now would reset the answer).
     bool moreToRead(char *buffer, qint64 size);
     void linger(char *buffer, qint64 size);
     void leave();
 
+    std::shared_ptr<ConnectionControl> control;
     qintptr intSocket;
     Timeouts timeouts;
     QDeadlineTimer requestDeadline;

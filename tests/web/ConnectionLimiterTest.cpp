@@ -12,6 +12,7 @@ private slots:
     void aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers();
     void queuedConnectionsAreHandedBackWhenTheListenerGoes();
     void queuedConnectionsExpireAtTheirDeadline();
+    void aQuietAddressIsServedFirstAndAStalledBusyOneGivesWay();
 };
 
 void TestConnectionLimiter::connectionsBeyondTheCapWaitThenOverflowIsRefused() {
@@ -88,6 +89,32 @@ void TestConnectionLimiter::queuedConnectionsExpireAtTheirDeadline() {
     QCOMPARE(int(started.size()), 1);
     QCOMPARE(started.front().intDeadline, qint64(1300));
     QVERIFY(!limiter.nextDeadline(next));
+}
+
+void TestConnectionLimiter::aQuietAddressIsServedFirstAndAStalledBusyOneGivesWay() {
+    ConnectionLimiter limiter(3, 2, 8);
+    limiter.admit(1, "busy");
+    limiter.admit(2, "busy");
+    limiter.admit(3, "other");
+    limiter.admit(4, "busy");
+    QCOMPARE(limiter.heldBackByTheTotal(), 0); // "busy" is at its own cap
+    limiter.admit(5, "quiet");
+    QCOMPARE(limiter.heldBackByTheTotal(), 1);
+    // Since when each waits on its client: 0 works; only long enough waits count.
+    const std::vector<ConnectionLimiter::Running> running = {
+        {1, "busy", 900}, {2, "busy", 0}, {3, "other", 100}};
+    quint64 id = 0;
+    QVERIFY(limiter.chooseToGiveWay(running, 1000, 250, id));
+    QCOMPARE(id, quint64(3)); // "busy" has waited 100 ms only
+    QVERIFY(limiter.chooseToGiveWay(running, 1200, 250, id));
+    QCOMPARE(id, quint64(1)); // the busiest address first, though "other" waited longer
+    QVERIFY(!limiter.chooseToGiveWay({{2, "busy", 0}}, 1200, 250, id));
+    // The freed thread goes to the quiet address, not to the busy one that waited longer.
+    const auto next = limiter.release("busy");
+    QCOMPARE(int(next.size()), 1);
+    QCOMPARE(next.front().intSocket, qintptr(5));
+    // Every address runs one now: none gives way to the busy one's next.
+    QVERIFY(!limiter.chooseToGiveWay(running, 1200, 250, id));
 }
 
 QTEST_APPLESS_MAIN(TestConnectionLimiter)

@@ -18,6 +18,8 @@ private slots:
     void onlyRegularFilesInsideTheRootOpen();
     void shellShortcutsAreNeverServed();
     void symbolicLinksAreFollowedOnlyWithinTheRoot();
+    void deviceNamesAndFinalDotsNeverReachTheFileSystem_data();
+    void deviceNamesAndFinalDotsNeverReachTheFileSystem();
     void mediaTypeFollowsTheLowerCasedExtension_data();
     void mediaTypeFollowsTheLowerCasedExtension();
 
@@ -110,6 +112,36 @@ void TestStaticFile::symbolicLinksAreFollowedOnlyWithinTheRoot() {
     QCOMPARE(served(root, "/assets/out.txt"), QByteArray("(refused)"));
     QCOMPARE(served(root, "/assets/up/secret.txt"), QByteArray("(refused)"));
     QCOMPARE(served(root, "/assets/in.html"), QByteArray("<html>"));
+}
+
+void TestStaticFile::deviceNamesAndFinalDotsNeverReachTheFileSystem_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("served");
+    for (const char *device : {"CON", "prn.txt", "Aux.", "nul.tar.gz", "COM0", "com9.js", "LPT1",
+                               "conin$", "CONOUT$.css", "NUL .js", "COM1 "})
+        QTest::newRow(device) << QString(device) << false;
+    QTest::newRow("superscript port") << QString::fromUtf8("COM\u00b9.js") << false;
+    QTest::newRow("superscript printer") << QString::fromUtf8("lpt\u00b3") << false;
+    QTest::newRow("final dot") << "menu.html." << false;
+    QTest::newRow("final blank") << "menu.html " << false;
+    QTest::newRow("device as a directory") << "aux/x.js" << false;
+    for (const char *plain :
+         {"console.js", "com10.js", "lpt.txt", "nul_x.js", "conin.txt", ".hidden", "a.b.c"})
+        QTest::newRow(plain) << QString(plain) << true;
+}
+
+void TestStaticFile::deviceNamesAndFinalDotsNeverReachTheFileSystem() {
+    QFETCH(QString, name);
+    QFETCH(bool, served);
+    const QString path = "/assets/names/" + name;
+#ifndef Q_OS_WIN
+    // Where such names are ordinary files, they exist, so only the check keeps them out.
+    QVERIFY(QDir().mkpath(QFileInfo(root + path).path()));
+    writeFile(root + path, "file");
+#endif
+    QCOMPARE(StaticFile::isSafeFilePath(path), served);
+    if (!served)
+        QCOMPARE(this->served(root, path), QByteArray("(refused)"));
 }
 
 void TestStaticFile::mediaTypeFollowsTheLowerCasedExtension_data() {

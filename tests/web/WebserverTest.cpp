@@ -1,19 +1,28 @@
 // The listener and its connection threads over real sockets on 127.0.0.1.
-#include "Webserver.h"
+#ifdef _WIN32
+// Before anything that brings in windows.h.
+#include <winsock2.h>
+#endif
+
+#include "DeviceScan.h"
 #include "SharedState.h"
 #include "StatusDocument.h"
+#include "Webserver.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
+#include "platform/windows_wine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -172,6 +181,58 @@ Download download(quint16 port, const QByteArray &target, int slowReads, int pau
 const QByteArray notFound("HTTP/1.0 404 Not Found\r\nCache-Control: no-cache\r\n"
                           "Connection: keep-alive\r\nContent-Length: 0\r\n\r\n");
 
+QStringList identsOf(const QByteArray &document) {
+    QStringList idents;
+    static const QRegularExpression ident("<strIdent>([^<]*)</strIdent>");
+    for (auto match = ident.globalMatch(QString::fromUtf8(document)); match.hasNext();)
+        idents << match.next().captured(1);
+    return idents;
+}
+
+// Connections that each hold a connection thread as long as the server lets them, from the
+// loopback addresses 127.0.0.2 on: requests for a large file that are never read (the socket's
+// own buffers kept small, so the server soon finds no room), or a head trickled a byte at a
+// time that never ends. One plain thread drives them all.
+class Attack {
+public:
+    enum Kind { NeverReads, Trickles };
+    Attack(Kind kind, quint16 port, int addresses, int perAddress)
+        : driver([=] { run(kind, port, addresses, perAddress); }) {}
+    ~Attack() {
+        stop = true;
+        driver.join();
+    }
+
+private:
+    void run(Kind kind, quint16 port, int addresses, int perAddress) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < addresses * perAddress && !stop; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->setReadBufferSize(1);
+            socket->bind(QHostAddress(QString("127.0.0.%1").arg(2 + i % addresses)));
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            socket->waitForConnected(5000);
+            socket->write(kind == NeverReads ? get("/assets/large.bin")
+                                             : QByteArray("GET / HTTP/1.0\r\n"));
+            socket->flush();
+            sockets.push_back(std::move(socket));
+        }
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            for (auto &socket : sockets) {
+                if (kind == Trickles && socket->state() == QAbstractSocket::ConnectedState) {
+                    socket->write("a");
+                    socket->flush();
+                }
+            }
+        }
+    }
+
+    std::atomic<bool> stop{false};
+    std::thread driver;
+};
+
 } // namespace
 
 class TestWebserver : public QObject {
@@ -199,6 +260,12 @@ private slots:
     void peerAddressNamesTheConnectedClient();
     void aClientThatEndsItsSendingStillGetsTheAnswer();
     void aNewWebRootIsServedFromTheNextRequestOn();
+    void aRequestForAnotherNameGetsNothing_data();
+    void aRequestForAnotherNameGetsNothing();
+    void aPageOfAnotherSiteReadsInsteadOfRescanning();
+    void slowClientsOfFourAddressesDoNotStarveAFifth_data();
+    void slowClientsOfFourAddressesDoNotStarveAFifth();
+    void theListeningPortIsHeldAlone();
 
 private:
     void writeFile(const QString &relative, const QByteArray &bytes);
@@ -217,6 +284,11 @@ void TestWebserver::writeFile(const QString &relative, const QByteArray &bytes) 
 }
 
 void TestWebserver::initTestCase() {
+    // Every rescan asked for here is carried out: the clock is always past the gap between two.
+    DeviceScan::instance().setClock([] {
+        static std::atomic<qint64> now{0};
+        return now += DeviceScan::minimumGapMs;
+    });
     QVERIFY(temp.isValid());
     root = temp.path() + "/content";
     writeFile("content/assets/menu.html", fileBytes(TARNIVO_CONTENT "/assets/menu.html"));
@@ -362,10 +434,10 @@ void TestWebserver::aHeadIsReadTheSameWholeOrInPieces_data() {
         << get("/assets/\xc3\xa9.txt") << 13 << QByteArray("HTTP/1.0 200 OK\r\n");
     // Past the head budget, the same refusal however the bytes come.
     QTest::newRow("head over the budget")
-        << "GET /assets/menu.html?" + QByteArray(4060, 'q') + " HTTP/1.0\r\nHost: x\r\n\r\n"
+        << "GET /assets/menu.html?" + QByteArray(4060, 'q') + " HTTP/1.0\r\nVia: xy\r\n\r\n"
         << 1000 << QByteArray("HTTP/1.0 404 ");
     QTest::newRow("head just within")
-        << "GET /assets/menu.html?" + QByteArray(4096 - 47, 'q') + " HTTP/1.0\r\nHost: x\r\n\r\n"
+        << "GET /assets/menu.html?" + QByteArray(4096 - 47, 'q') + " HTTP/1.0\r\nVia: xy\r\n\r\n"
         << 1000 << QByteArray("HTTP/1.0 200 OK\r\n");
 }
 
@@ -663,6 +735,111 @@ void TestWebserver::aNewWebRootIsServedFromTheNextRequestOn() {
     setContentPath(root);
     auto back = ask(client, get("/assets/only.txt"));
     QCOMPARE(await(back).head, notFound);
+}
+
+void TestWebserver::aRequestForAnotherNameGetsNothing_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("status");
+    QTest::newRow("rebinding name") << QByteArray("rebind.attacker.example")
+                                    << QByteArray("HTTP/1.0 421 Misdirected Request\r\n");
+    QTest::newRow("localhost") << QByteArray("localhost:8080") << QByteArray("HTTP/1.0 302 ");
+    QTest::newRow("address") << QByteArray("127.0.0.1") << QByteArray("HTTP/1.0 302 ");
+}
+
+void TestWebserver::aRequestForAnotherNameGetsNothing() {
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, status);
+    for (const QByteArray &target :
+         {QByteArray("/"), QByteArray("/menu.xml?strRequest=requestRead"),
+          QByteArray("/assets/menu.html")}) {
+        auto pending = ask(client, "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        const Reply reply = await(pending);
+        if (status.contains(" 421 ")) {
+            QCOMPARE(reply.head, "HTTP/1.0 421 Misdirected Request\r\nCache-Control: no-cache\r\n"
+                                 "Connection: keep-alive\r\nContent-Length: 0\r\n\r\n");
+            QCOMPARE(reply.body, QByteArray());
+        } else if (target == "/") {
+            QVERIFY2(reply.head.startsWith(status), reply.head.constData());
+        }
+    }
+}
+
+void TestWebserver::aPageOfAnotherSiteReadsInsteadOfRescanning() {
+    auto scan = ask(client, get("/menu.xml?strRequest=requestInit"));
+    await(scan);
+    auto read = ask(client, get("/menu.xml?strRequest=requestRead"));
+    const QStringList idents = identsOf(await(read).body);
+    QVERIFY(!idents.isEmpty());
+    // An image on another site's page: the browser marks it, and it reads what is there.
+    auto foreign = ask(client, "GET /menu.xml?strRequest=requestInit HTTP/1.1\r\nHost: "
+                               "127.0.0.1\r\nSec-Fetch-Site: cross-site\r\n\r\n");
+    QCOMPARE(identsOf(await(foreign).body), idents);
+    auto script = ask(client, "GET /menu.xml?strRequest=requestInit HTTP/1.1\r\nHost: "
+                              "127.0.0.1\r\nOrigin: http://evil.example\r\n\r\n");
+    QCOMPARE(identsOf(await(script).body), idents);
+    // The dashboard's own request still rescans: every record is new.
+    auto own = ask(client, "GET /menu.xml?strRequest=requestInit:requestRead HTTP/1.1\r\nHost: "
+                           "127.0.0.1\r\nSec-Fetch-Site: same-origin\r\n\r\n");
+    for (const QString &ident : identsOf(await(own).body))
+        QVERIFY(!idents.contains(ident));
+}
+
+void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth_data() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("never-reading clients") << int(Attack::NeverReads);
+    QTest::newRow("trickled heads") << int(Attack::Trickles);
+}
+
+void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth() {
+    QFETCH(int, kind);
+    {
+        QFile large(root + "/assets/large.bin");
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        QVERIFY(large.resize(8 * 1024 * 1024));
+    }
+    // Every thread taken (four addresses at their cap of 16), and more of theirs waiting.
+    Attack attack(Attack::Kind(kind), client.port, 4, 20);
+    QVERIFY(QTest::qWaitFor(
+        [this] { return server->runningConnections() == 64 && server->queuedConnections() == 16; },
+        20000));
+    Client fifth = client;
+    fifth.from = QHostAddress("127.0.0.6");
+    QList<qint64> latencies;
+    for (int poll = 0; poll < 10; ++poll) {
+        QElapsedTimer timer;
+        timer.start();
+        auto pending = ask(fifth, get("/menu.xml?strRequest=requestRead"));
+        const Reply reply = await(pending);
+        latencies << timer.elapsed();
+        QVERIFY2(reply.head.startsWith("HTTP/1.0 200 OK\r\n"), reply.head.constData());
+        QTest::qWait(50);
+    }
+    // Wine carries every socket call through a server process of its own, which on a loaded
+    // machine costs more than the whole second; there every poll must still be answered, within
+    // 5 s (a connection that never gives way holds its thread for 30 s).
+    const qint64 bound = runningUnderWine() ? 5000 : 1000;
+    QVERIFY2(*std::max_element(latencies.begin(), latencies.end()) < bound,
+             qPrintable(QString("latencies in ms: %1").arg([&latencies] {
+                 QStringList texts;
+                 for (qint64 ms : latencies)
+                     texts << QString::number(ms);
+                 return texts.join(' ');
+             }())));
+    QFile::remove(root + "/assets/large.bin");
+}
+
+void TestWebserver::theListeningPortIsHeldAlone() {
+#ifdef Q_OS_WIN
+    // Without it, a program could bind the port on one address and take its connections.
+    BOOL exclusive = FALSE;
+    int size = sizeof exclusive;
+    QCOMPARE(getsockopt(SOCKET(server->socketDescriptor()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                        reinterpret_cast<char *>(&exclusive), &size),
+             0);
+    QVERIFY(exclusive);
+#else
+    QSKIP("an exclusive bind is a Windows option: here a listening port is never shared");
+#endif
 }
 
 QTEST_MAIN(TestWebserver)

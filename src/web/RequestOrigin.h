@@ -1,0 +1,40 @@
+// Where a request says it comes from, and what that allows: a request must name this server
+// (so that a page on a name an attacker points at this machine, by DNS rebinding, reads
+// nothing), and a request that a browser sends for a page of another site may read the figures
+// but not rescan the devices. Pure functions of the request, so that they can be tested alone.
+#pragma once
+
+#include "HttpRequest.h"
+
+#include <QString>
+#include <QStringList>
+
+class RequestOrigin {
+public:
+    // The setting that lists further names the server answers to (QSettings "web/allowedHosts":
+    // a list, or names separated by commas or blanks), for a name in DNS that is not the
+    // machine's own host name.
+    static const QString allowedHostsKey;
+
+    // Reads the names this server goes by: the machine's host name, short and with its domain,
+    // and the setting. Called when the listener starts, so a changed setting applies from the
+    // next Start; thread-safe.
+    static void loadNames();
+    // The names read last (read at first use when nothing has been read yet), in lower case.
+    static QStringList names();
+
+    // True when a "Host" header value names an IP address, "localhost" or one of names (lower
+    // case), in any case, with or without a port or a final dot.
+    static bool hostAllowed(const QString &host, const QStringList &names);
+    // True when the request carries no "Host" header, or every one it carries is allowed.
+    static bool hostAllowed(const HttpRequest &request);
+
+    // True when a browser marks the request as sent for a page of another site: "Sec-Fetch-Site"
+    // "cross-site", or an "Origin" other than the site the "Host" header names. A request with
+    // neither header is not.
+    static bool crossSite(const HttpRequest &request);
+
+    // The request path with the request word "requestInit" read as "requestRead": the answer
+    // lists the devices as they are, and nothing is rescanned.
+    static QString withoutRescan(const QString &path);
+};

@@ -170,7 +170,7 @@ Download download(quint16 port, const QByteArray &target, int slowReads, int pau
 }
 
 const QByteArray notFound("HTTP/1.0 404 Not Found\r\nCache-Control: no-cache\r\n"
-                          "Connection: keep-alive\r\nContent-Length: 0\r\n\r\n");
+                          "Connection: close\r\nContent-Length: 0\r\n\r\n");
 
 } // namespace
 
@@ -250,7 +250,7 @@ void TestWebserver::theRedirectAndTheDocumentArriveByteExact() {
     const Reply redirect = await(move);
     QCOMPARE(redirect.head,
              QByteArray("HTTP/1.0 302 Moved Temporarily\r\nCache-Control: no-cache\r\n"
-                        "Connection: keep-alive\r\nContent-Length: 0\r\n"
+                        "Connection: close\r\nContent-Length: 0\r\n"
                         "Location: /assets/menu.html\r\n\r\n"));
     QVERIFY(redirect.body.isEmpty());
 
@@ -259,7 +259,7 @@ void TestWebserver::theRedirectAndTheDocumentArriveByteExact() {
     const QByteArray expected = StatusDocument::build("/menu.xmlx").toUtf8();
     QCOMPARE(document.body, expected);
     QCOMPARE(document.head,
-             "HTTP/1.0 200 OK\r\nCache-Control: no-cache\r\nConnection: keep-alive\r\n"
+             "HTTP/1.0 200 OK\r\nCache-Control: no-cache\r\nConnection: close\r\n"
              "Content-Disposition: inline; filename=\"menu.xml\";\r\nContent-Length: " +
                  QByteArray::number(expected.size()) + "\r\nContent-Type: application/xml\r\n\r\n");
 
@@ -321,7 +321,7 @@ void TestWebserver::filesAreServedOnlyFromInsideTheWebRoot() {
     }
     const QByteArray bytes = fileBytes(root + "/" + file);
     QCOMPARE(reply.body, bytes);
-    QByteArray head = "HTTP/1.0 200 OK\r\nCache-Control: max-age=86400\r\nConnection: keep-alive"
+    QByteArray head = "HTTP/1.0 200 OK\r\nCache-Control: max-age=86400\r\nConnection: close"
                       "\r\nContent-Disposition: inline; filename=\"content/" +
                       file.toUtf8() + "\";\r\nContent-Length: " + QByteArray::number(bytes.size()) +
                       "\r\n";

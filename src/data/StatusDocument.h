@@ -13,6 +13,7 @@ public:
     // Carries out the words ("requestInit" rebuilds the four tables first) and returns the
     // document: prolog, <xml>, the records of every table when "requestRead" is asked, </xml>.
     // With "requestMemory" as well, the memory records carry the figures of this moment instead
-    // of those of their scan; the records themselves are not changed.
+    // of those of their scan; the records themselves are not changed. With "requestSpeed", the
+    // network records carry the link's whole speed where the field otherwise stops at 2^32 - 1.
     static QString build(const QString &requestPath);
 };

@@ -4,8 +4,9 @@
 import { KINDS, isEmptyStatus, parseStatus } from './status.js?v=1';
 
 // requestMemory: the memory records carry the figures of the moment, not those of the last scan.
-export const READ_URL = '/menu.xml?strRequest=requestRead:requestMemory';
-export const INIT_URL = '/menu.xml?strRequest=requestInit:requestRead:requestMemory';
+// requestSpeed: the adapters carry their whole link speed, not the clamp at 4.29 Gb/s.
+export const READ_URL = '/menu.xml?strRequest=requestRead:requestMemory:requestSpeed';
+export const INIT_URL = '/menu.xml?strRequest=requestInit:requestRead:requestMemory:requestSpeed';
 
 /** Timings in milliseconds. */
 export const TIMINGS = Object.freeze({

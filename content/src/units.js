@@ -50,7 +50,7 @@ export function formatByteRate(bytesPerSecond) {
 
 /**
  * A speed in bits per second with decimal prefixes, trailing zeros dropped so that
- * round link speeds read as people say them: "100 Mb/s", "1 Gb/s", "4.29 Gb/s".
+ * round link speeds read as people say them: "100 Mb/s", "1 Gb/s", "2.5 Gb/s".
  */
 export function formatBitRate(bitsPerSecond) {
     if (!isFigure(bitsPerSecond)) return MISSING;

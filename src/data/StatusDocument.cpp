@@ -13,6 +13,7 @@ const QString requestKey = QStringLiteral("strRequest=");
 const QString requestInit = QStringLiteral("requestInit");
 const QString requestRead = QStringLiteral("requestRead");
 const QString requestMemory = QStringLiteral("requestMemory");
+const QString requestSpeed = QStringLiteral("requestSpeed");
 
 // Device texts come from the system (adapter descriptions, disk models) and may hold markup
 // characters; escaped, the document stays well-formed. Other texts pass unchanged.
@@ -102,16 +103,18 @@ void appendRecord(QString &out, const Memory &r) {
                    number("intUsage", r.intUsage)});
 }
 
-void appendRecord(QString &out, const Network &r) {
-    // The interface row's octet counts are 32 bits wide and wrap.
-    appendElement(out, QLatin1String("Network"),
-                  Fields{text("strIdent", r.strIdent), text("strName", r.strName),
-                         text("strAddress", r.strAddress), text("strSubnetmask", r.strSubnetmask),
-                         text("strGateway", r.strGateway),
-                         number("intSpeed", Network::speedField(r.intSpeed)),
-                         number("intOctetsRead", quint32(r.intOctetsRead)),
-                         number("intOctetsWrite", quint32(r.intOctetsWrite))} +
-                      sampled(r));
+// The interface row's octet counts are 32 bits wide and wrap, and so is its speed, which stops
+// at 4.29 Gb/s; wholeSpeed gives the link's whole speed instead.
+void appendRecord(QString &out, const Network &r, bool wholeSpeed) {
+    appendElement(
+        out, QLatin1String("Network"),
+        Fields{text("strIdent", r.strIdent), text("strName", r.strName),
+               text("strAddress", r.strAddress), text("strSubnetmask", r.strSubnetmask),
+               text("strGateway", r.strGateway),
+               number("intSpeed", wholeSpeed ? r.intSpeed : Network::speedField(r.intSpeed)),
+               number("intOctetsRead", quint32(r.intOctetsRead)),
+               number("intOctetsWrite", quint32(r.intOctetsWrite))} +
+            sampled(r));
 }
 
 void appendRecord(QString &out, const Processor &r) {
@@ -178,7 +181,9 @@ QString StatusDocument::build(const QString &requestPath) {
             appendFreshMemory(document);
         else
             appendTable(document, memoryTable);
-        appendTable(document, networkTable);
+        const bool wholeSpeed = words.contains(requestSpeed);
+        networkTable.visit(
+            [&document, wholeSpeed](const Network &r) { appendRecord(document, r, wholeSpeed); });
         appendTable(document, processorTable);
         appendTable(document, storageTable);
     }

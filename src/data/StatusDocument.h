@@ -14,6 +14,7 @@ public:
     // may serve it with a rescan that is running or has just ended) and returns the
     // document: prolog, <xml>, the records of every table when "requestRead" is asked, </xml>.
     // With "requestMemory" as well, the memory records carry the figures of this moment instead
-    // of those of their scan; the records themselves are not changed.
+    // of those of their scan; the records themselves are not changed. With "requestSpeed", the
+    // network records carry the link's whole speed where the field otherwise stops at 2^32 - 1.
     static QString build(const QString &requestPath);
 };

@@ -43,8 +43,10 @@ void HttpResponse::complete() {
     }
     if (strStatus.isEmpty())
         strStatus = QStringLiteral("HTTP/1.0 404 Not Found\r\n");
+    // Every connection ends after its one answer: a client told otherwise would send its next
+    // request into a connection that is being closed, and lose it.
     if (!headers.contains(QStringLiteral("Connection")))
-        headers.insert(QStringLiteral("Connection"), QStringLiteral("keep-alive"));
+        headers.insert(QStringLiteral("Connection"), QStringLiteral("close"));
     if (!headers.contains(QStringLiteral("Content-Length")))
         headers.insert(QStringLiteral("Content-Length"), QStringLiteral("0"));
     if (!headers.contains(QStringLiteral("Cache-Control")))

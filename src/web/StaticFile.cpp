@@ -89,7 +89,10 @@ bool StaticFile::open(const QString &webRoot, const QString &filePath, QFile &fi
         platform::closeFile(descriptor);
         return false;
     }
-    if (isShellLink(file)) {
+    // The look at the header reads ahead, up to the end of a small file that may still grow.
+    // Some C runtimes (Wine's) then report the end on every later read until a seek, so the
+    // file is rewound: it reads as far as the size taken after this, not only to the old end.
+    if (isShellLink(file) || !file.seek(0)) {
         file.close();
         return false;
     }

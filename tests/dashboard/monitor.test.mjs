@@ -92,6 +92,13 @@ test('a page that finds the tables filled only reads, so other viewers keep thei
     h.poller.stop();
 });
 
+test('every read asks for the memory of the moment and the whole link speeds', () => {
+    for (const url of [READ_URL, INIT_URL]) {
+        const words = new URL(url, 'http://monitor').searchParams.get('strRequest').split(':');
+        assert.deepEqual(words.slice(-3), ['requestRead', 'requestMemory', 'requestSpeed']);
+    }
+});
+
 test('empty tables are filled once, and not again while they stay empty', async () => {
     const h = harness();
     h.poller.start();

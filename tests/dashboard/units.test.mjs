@@ -35,7 +35,9 @@ test('link speeds use decimal prefixes on bits and drop zeros people do not say'
     assert.equal(formatBitRate(1000000000), '1 Gb/s');
     assert.equal(formatBitRate(1500000000), '1.5 Gb/s');
     assert.equal(formatBitRate(866700000), '867 Mb/s');
-    assert.equal(formatBitRate(4294967295), '4.29 Gb/s');
+    assert.equal(formatBitRate(2500000000), '2.5 Gb/s');
+    assert.equal(formatBitRate(10000000000), '10 Gb/s');
+    assert.equal(formatBitRate(25000000000), '25 Gb/s');
     assert.equal(formatBitRate(1050000), '1.05 Mb/s');
 });
 

@@ -341,6 +341,21 @@ private slots:
         QCOMPARE(StatusDocument::build(read), scanned);
     }
 
+    void requestSpeedGivesTheWholeLinkSpeedOnlyToTheReaderWhoAsks() {
+        networkTable.fill([] {
+            networkTable.append(new Network(QStringLiteral("10G"), QString(), QString(), QString(),
+                                            10000000000ULL, 0, 0));
+        });
+        const QString read = QStringLiteral("/menu.xml?strRequest=requestRead");
+        const QString clamped = StatusDocument::build(read);
+        QVERIFY(clamped.contains(QStringLiteral("<intSpeed>4294967295</intSpeed>")));
+        const QString whole = StatusDocument::build(read + QStringLiteral(":requestSpeed"));
+        QVERIFY(whole.contains(QStringLiteral("<intSpeed>10000000000</intSpeed>")));
+        QCOMPARE(
+            QString(whole).replace(QStringLiteral("10000000000"), QStringLiteral("4294967295")),
+            clamped);
+    }
+
     void recordsArePrintedFieldByFieldWithUnsignedNumbersAndEscapedTexts() {
         networkTable.fill([] {
             // Octet counts print as the interface row's 32-bit counts: 2^32 + 8 wraps to 8.

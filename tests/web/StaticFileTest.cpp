@@ -20,6 +20,7 @@ private slots:
     void symbolicLinksAreFollowedOnlyWithinTheRoot();
     void deviceNamesAndFinalDotsNeverReachTheFileSystem_data();
     void deviceNamesAndFinalDotsNeverReachTheFileSystem();
+    void aFileThatGrowsAfterOpeningIsReadToItsNewSize();
     void mediaTypeFollowsTheLowerCasedExtension_data();
     void mediaTypeFollowsTheLowerCasedExtension();
 
@@ -142,6 +143,21 @@ void TestStaticFile::deviceNamesAndFinalDotsNeverReachTheFileSystem() {
     QCOMPARE(StaticFile::isSafeFilePath(path), served);
     if (!served)
         QCOMPARE(this->served(root, path), QByteArray("(refused)"));
+}
+
+void TestStaticFile::aFileThatGrowsAfterOpeningIsReadToItsNewSize() {
+    // The server takes the size after opening and sends that many bytes; the look at the
+    // header must not leave the file reading as ended at its old size.
+    const QString path = root + "/assets/growing.txt";
+    writeFile(path, QByteArray(100, 'a'));
+    QFile file;
+    QVERIFY(StaticFile::open(root, "/assets/growing.txt", file));
+    QFile writer(path);
+    QVERIFY(writer.open(QIODevice::Append));
+    QCOMPARE(writer.write(QByteArray(100, 'b')), qint64(100));
+    writer.close();
+    QCOMPARE(file.size(), qint64(200));
+    QCOMPARE(file.read(200), QByteArray(100, 'a') + QByteArray(100, 'b'));
 }
 
 void TestStaticFile::mediaTypeFollowsTheLowerCasedExtension_data() {

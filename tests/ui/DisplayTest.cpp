@@ -2,8 +2,11 @@
 // Browser, and ending the program while threads are busy.
 #include "Display.h"
 #include "platform/windows_wine.h"
+#include "ui/ScratchSettings.h"
 
 #include "Main.h"
+#include "ServerControl.h"
+#include "Settings.h"
 #include "SharedState.h"
 #include "Webserver.h"
 
@@ -121,9 +124,18 @@ private slots:
     void startAfterStopListensOnTheNewPortOnly();
     void startOnATakenPortFailsAtOnce();
     void aFailedSelfTestLeavesNoListenerBehind();
+    void aFailedStartSaysWhyInTheTooltip_data();
+    void aFailedStartSaysWhyInTheTooltip();
+    void aSuccessfulStartIsRememberedForTheNextWindow();
+    void theStartOnLaunchItemIsRemembered();
     void openInBrowserOpensTheLocalRoot();
     void closingTheWindowWhileThreadsAreBusyEndsCleanly();
     void theApplicationCarriesTheProgramIcon();
+
+    void init() {
+        QSettings().clear();
+        ServerControl::setWebRoot(QString());
+    }
 };
 
 void TestDisplay::theWindowIsLaidOutAsDesigned() {
@@ -252,6 +264,81 @@ void TestDisplay::aFailedSelfTestLeavesNoListenerBehind() {
     QVERIFY(!accepts(port));
 }
 
+void TestDisplay::aFailedStartSaysWhyInTheTooltip_data() {
+    QTest::addColumn<QString>("port"); // "TAKEN": a port another program holds
+    QTest::addColumn<QString>("webRoot");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("port in use") << "TAKEN" << QString() << "is in use by another program";
+    QTest::newRow("port 0") << "0" << QString() << "port 0 is out of range: use 1 to 65535";
+    QTest::newRow("no web root") << "FREE"
+                                 << "NOWHERE"
+                                 << "is missing";
+    QTest::newRow("no start page") << "FREE"
+                                   << "EMPTY"
+                                   << "has no assets/menu.html";
+#ifndef Q_OS_WIN
+    // Only where this account may not take a low port (not as root, nor with the limit lowered).
+    QTcpServer low;
+    if (!low.listen(QHostAddress::AnyIPv4, 1023) &&
+        low.serverError() == QAbstractSocket::SocketAccessError)
+        QTest::newRow("port below 1024") << "1023" << QString() << "is below 1024";
+#endif
+}
+
+void TestDisplay::aFailedStartSaysWhyInTheTooltip() {
+    QFETCH(QString, port);
+    QFETCH(QString, webRoot);
+    QFETCH(QString, cause);
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
+    QTemporaryDir scratch;
+    port.replace("TAKEN", QString::number(holder.serverPort()));
+    port.replace("FREE", QString::number(freePort()));
+    webRoot.replace("NOWHERE", scratch.filePath("none"));
+    webRoot.replace("EMPTY", scratch.path());
+    ServerControl::setWebRoot(webRoot);
+
+    Display window;
+    window.editSettingsPort->setText(port);
+    window.clickedSettingsStart();
+    verifyStopped(window, QStringLiteral("An error occured."));
+    QVERIFY2(window.editStatus->toolTip().contains(cause),
+             qPrintable(window.editStatus->toolTip()));
+    QVERIFY(!webserver);
+    // Not remembered: only a successful Start is.
+    QCOMPARE(Settings::port(), quint16(0));
+}
+
+void TestDisplay::aSuccessfulStartIsRememberedForTheNextWindow() {
+    const quint16 port = freePort();
+    {
+        Display window;
+        QCOMPARE(window.editSettingsPort->text(), QStringLiteral("80"));
+        window.editSettingsPort->setText(QString::number(port));
+        window.clickedSettingsStart();
+        verifyRunning(window);
+        QCOMPARE(window.editStatus->toolTip(), QString());
+        window.clickedSettingsStop();
+    }
+    Display next;
+    QCOMPARE(next.editSettingsPort->text(), QString::number(port));
+}
+
+void TestDisplay::theStartOnLaunchItemIsRemembered() {
+    {
+        Display window;
+        QVERIFY(window.actionMenuStartOnLaunch->isCheckable());
+        QVERIFY(!window.actionMenuStartOnLaunch->isChecked());
+        QVERIFY(window.menuMenu->actions().contains(window.actionMenuStartOnLaunch));
+        window.actionMenuStartOnLaunch->trigger();
+    }
+    QVERIFY(Settings::startOnLaunch());
+    Display next;
+    QVERIFY(next.actionMenuStartOnLaunch->isChecked());
+    next.actionMenuStartOnLaunch->trigger();
+    QVERIFY(!Settings::startOnLaunch());
+}
+
 void TestDisplay::openInBrowserOpensTheLocalRoot() {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -377,6 +464,7 @@ void TestDisplay::theApplicationCarriesTheProgramIcon() {
 }
 
 int main(int argc, char **argv) {
+    useScratchSettings();
     if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {
         childMode = true;
         Main::start();

@@ -41,5 +41,7 @@ void serviceStopped(int exitCode);
 std::string installService(const std::string &arguments, int webPort, int heartbeatPort,
                            std::string &warning);
 std::string uninstallService(std::string &warning);
+// Starts the installed service and waits until it runs; "" on success, else the cause.
+std::string startService();
 
 } // namespace platform

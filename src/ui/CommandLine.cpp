@@ -39,7 +39,8 @@ const Option options[] = {
     {"--content", "DIR", nullptr, readContent,
      "web root (default: the directory content beside the program)"},
     {"--install-service", nullptr, &CommandLine::boolInstallService, nullptr,
-     "Windows: register the service Tarnivo (headless, --port or 8080) and firewall rules"},
+     "Windows: register the service Tarnivo (headless, --port or 8080) and firewall rules; "
+     "with --start also start it"},
     {"--uninstall-service", nullptr, &CommandLine::boolUninstallService, nullptr,
      "Windows: remove the service and its firewall rules"},
     {"--version", nullptr, &CommandLine::boolVersion, nullptr, "print the version and end"},

@@ -212,6 +212,14 @@ int Main::installService(const CommandLine &options) {
         return 1;
     }
     say(QStringLiteral("installed the service Tarnivo on port %1").arg(port));
+    if (!options.boolStart)
+        return 0;
+    const std::string started = platform::startService();
+    if (!started.empty()) {
+        say(QStringLiteral("the service did not start: %1").arg(QString::fromStdString(started)));
+        return 1;
+    }
+    say(QStringLiteral("started the service Tarnivo"));
     return 0;
 }
 

@@ -27,8 +27,13 @@ QString chosenWebRoot;
 QString ServerControl::webRoot() {
     if (!chosenWebRoot.isEmpty())
         return chosenWebRoot;
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
-                                    QLatin1String("/content"));
+    const QString directory = QCoreApplication::applicationDirPath();
+    const QString beside = directory + QLatin1String("/content");
+    // Installed by a Linux package, the program lies in /usr/bin and its content in
+    // /usr/share/tarnivo.
+    const QString shared = QDir::cleanPath(directory + QLatin1String("/../share/tarnivo/content"));
+    return QDir::toNativeSeparators(
+        !QFileInfo(beside).isDir() && QFileInfo(shared).isDir() ? shared : beside);
 }
 
 void ServerControl::setWebRoot(const QString &directory) {

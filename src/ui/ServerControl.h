@@ -11,8 +11,8 @@ extern Webserver *webserver;
 
 class ServerControl {
 public:
-    // The web root that Start serves: the directory content beside the executable unless set.
-    // GUI thread only.
+    // The web root that Start serves, unless set: the directory content beside the executable,
+    // else share/tarnivo/content beside its directory (an installed package). GUI thread only.
     static QString webRoot();
     static void setWebRoot(const QString &directory);
 

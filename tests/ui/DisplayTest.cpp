@@ -130,6 +130,7 @@ private slots:
     void theStartOnLaunchItemIsRemembered();
     void openInBrowserOpensTheLocalRoot();
     void closingTheWindowWhileThreadsAreBusyEndsCleanly();
+    void portAndStartOnTheCommandLineStartTheServer();
     void theApplicationCarriesTheProgramIcon();
 
     void init() {
@@ -374,6 +375,20 @@ void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {
     }
 }
 
+void TestDisplay::portAndStartOnTheCommandLineStartTheServer() {
+    const QString port = QString::number(freePort());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNIVO_EXIT_CHILD", "options");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--port", port, "--start"});
+    QVERIFY2(child.waitForFinished(60000), qPrintable(child.errorString()));
+    const QByteArray output = child.readAll();
+    QVERIFY2(output.contains("child: running on port " + port.toUtf8()), output.constData());
+    QCOMPARE(child.exitCode(), 0);
+}
+
 // Child mode: drives the real program from inside once its application object exists.
 static bool childMode = false;
 static QList<QTcpSocket *> *busyClients = nullptr;
@@ -381,6 +396,17 @@ static QList<QTcpSocket *> *busyClients = nullptr;
 static void driveChild() {
     if (!display) {
         QTimer::singleShot(20, driveChild);
+        return;
+    }
+    if (qEnvironmentVariable("TARNIVO_EXIT_CHILD") == QLatin1String("options")) {
+        // Started with --port and --start: the window shows the port and starts by itself.
+        if (display->editStatus->text() != QStringLiteral("Monitor is running.")) {
+            QTimer::singleShot(20, driveChild);
+            return;
+        }
+        std::printf("child: running on port %s\n", qPrintable(display->editSettingsPort->text()));
+        std::fflush(stdout);
+        display->close();
         return;
     }
     const quint16 port = freePort();
@@ -467,7 +493,10 @@ int main(int argc, char **argv) {
     useScratchSettings();
     if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {
         childMode = true;
-        Main::start();
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        Main::start(arguments);
     }
     QApplication application(argc, argv);
     TestDisplay test;

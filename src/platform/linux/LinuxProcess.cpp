@@ -67,4 +67,9 @@ std::string uninstallService(std::string &warning) {
     return installService({}, 0, 0, warning);
 }
 
+std::string startService() {
+    std::string warning;
+    return installService({}, 0, 0, warning);
+}
+
 } // namespace platform

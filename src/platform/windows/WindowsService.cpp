@@ -251,6 +251,33 @@ std::string installService(const std::string &arguments, int webPort, int heartb
     return {};
 }
 
+std::string startService() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.handle)
+        return failure("the service manager cannot be opened");
+    ServiceHandle service(
+        OpenServiceW(manager.handle, serviceName, SERVICE_START | SERVICE_QUERY_STATUS));
+    if (!service.handle)
+        return failure("the service cannot be opened");
+    if (!StartServiceW(service.handle, 0, nullptr) &&
+        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return failure("the service cannot be started");
+    // It reports "running" once it serves: the first device scan and its self-test.
+    SERVICE_STATUS state{};
+    for (int i = 0; i < 100; ++i) {
+        if (!QueryServiceStatus(service.handle, &state))
+            return failure("the service's state cannot be read");
+        if (state.dwCurrentState == SERVICE_RUNNING)
+            return {};
+        if (state.dwCurrentState == SERVICE_STOPPED)
+            return "the service stopped at once (exit code " +
+                   std::to_string(state.dwServiceSpecificExitCode) +
+                   "): is its port in use, or its web root missing?";
+        Sleep(200);
+    }
+    return "the service did not report running within 20 seconds";
+}
+
 std::string uninstallService(std::string &warning) {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.handle)

@@ -236,9 +236,12 @@ def installer_checks(msi, work):
     check(os.path.isfile(os.path.join(installed, "tarnivo.exe")) and
           os.path.isfile(os.path.join(installed, "content", "assets", "menu.html")),
           f"the program and its web root are in {installed}")
-    menu = subprocess.run(["winepath", "-u", r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tarnivo\Tarnivo.lnk"],
-                          capture_output=True, text=True).stdout.strip()
-    check(os.path.isfile(menu), "the Start-menu entry", menu)
+    # The menu entry: for all users, or (Wine) in the installing user's own menu.
+    menus = [subprocess.run(["winepath", "-u", folder + r"\Microsoft\Windows\Start Menu\Programs"],
+                            capture_output=True, text=True).stdout.strip()
+             for folder in (r"C:\ProgramData", r"C:\users\%s\AppData\Roaming" % os.environ.get("USER", "root"))]
+    entry = [m for m in menus if os.path.isfile(os.path.join(m, "Tarnivo", "Tarnivo.lnk"))]
+    check(entry, "the Start-menu entry", "\n".join(menus))
     check(service_state() == "RUNNING", "the installed service runs")
     answer = wait_for(f"the installed service serves on port {port}",
                       lambda: fetch(port, "/assets/menu.html"), 60)
@@ -249,6 +252,7 @@ def installer_checks(msi, work):
     check(service_state() == "", "the service is gone after uninstall")
     check(not os.path.exists(os.path.join(installed, "tarnivo.exe")),
           "the program's files are gone after uninstall")
+    check(not os.path.exists(os.path.join(entry[0], "Tarnivo")), "the Start-menu entry is gone")
     check(not fetch(port, "/", timeout=2), "nothing serves on the port after uninstall")
 
 

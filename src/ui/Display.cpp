@@ -1,33 +1,25 @@
 #include "Display.h"
 
-#include "Discovery.h"
 #include "DisplayAboutAuthor.h"
 #include "DisplayAboutVersion.h"
 #include "Main.h"
+#include "ServerControl.h"
+#include "Settings.h"
 #include "SharedState.h"
-#include "Webserver.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrl>
-
-// The current listener: made at Start, deleted at Stop or when Start fails. GUI thread only.
-Webserver *webserver = nullptr;
+#include <cstdio>
 
 namespace {
-const int selfTestWaitMs = 5000;
 
 // Qt 6's integer validator lets a number with as many digits as the top stand as intermediate
 // input, so "65536" would reach Start and wrap to port 0. Numbers above the top are refused.
@@ -41,18 +33,18 @@ public:
         return state == Intermediate && number && value > top() ? Invalid : state;
     }
 };
-
-#ifdef Q_OS_WIN
-const char webRootSuffix[] = "\\content";
-#else
-const char webRootSuffix[] = "/content";
-#endif
 } // namespace
 
 Display::Display() : QMainWindow(nullptr) {
     menuBarMain = new QMenuBar(this);
     menuMenu = new QMenu(QStringLiteral("Menu"), menuBarMain);
     menuBarMain->addAction(menuMenu->menuAction());
+    actionMenuStartOnLaunch =
+        new QAction(QStringLiteral("Start the server when Tarnivo starts  "), menuMenu);
+    actionMenuStartOnLaunch->setCheckable(true);
+    actionMenuStartOnLaunch->setChecked(Settings::startOnLaunch());
+    menuMenu->addAction(actionMenuStartOnLaunch);
+    connect(actionMenuStartOnLaunch, &QAction::toggled, this, &Display::clickedMenuStartOnLaunch);
     actionMenuExit = new QAction(QStringLiteral("Exit  "), menuMenu);
     menuMenu->addAction(actionMenuExit);
     connect(actionMenuExit, &QAction::triggered, this, &Display::clickedMenuExit);
@@ -77,7 +69,9 @@ Display::Display() : QMainWindow(nullptr) {
     editSettingsPort->setGeometry(10, 20, 151, 20);
     editSettingsPort->setFocusPolicy(Qt::ClickFocus);
     editSettingsPort->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    editSettingsPort->setText(QStringLiteral("80"));
+    // The port of the last successful Start, else 80.
+    const quint16 remembered = Settings::port();
+    editSettingsPort->setText(remembered ? QString::number(remembered) : QStringLiteral("80"));
     editSettingsPort->setValidator(new PortValidator(editSettingsPort));
 
     labelSettingsPort = new QLabel(QStringLiteral("Port:"), groupSettings);
@@ -113,6 +107,10 @@ Display::Display() : QMainWindow(nullptr) {
     setWindowTitle(QStringLiteral("Tarnivo"));
     resize(191, 211);
     show();
+}
+
+void Display::clickedMenuStartOnLaunch(bool checked) {
+    Settings::setStartOnLaunch(checked);
 }
 
 void Display::clickedMenuExit() {
@@ -157,64 +155,24 @@ void Display::showRunning() {
 
 void Display::clickedSettingsStart() {
     showBusy(QStringLiteral("Starting up ..."));
+    editStatus->setToolTip(QString());
 
-    intPort = editSettingsPort->text().toInt(nullptr, 10);
-    setContentPath(QCoreApplication::applicationDirPath() + QLatin1String(webRootSuffix));
-
-    // A listener of an earlier Start is never left running without a reference.
-    intListeningPort = 0;
-    delete webserver;
-    webserver = new Webserver();
-
-    // Success is reported only for our own listener: when the port is taken (or needs rights
-    // we lack), whatever answers on it is not Tarnivo.
-    if (!webserver->listen(QHostAddress::AnyIPv4, quint16(intPort.load() & 0xFFFF))) {
-        delete webserver;
-        webserver = nullptr;
+    const quint32 port = quint32(editSettingsPort->text().toInt(nullptr, 10));
+    QString cause;
+    if (!ServerControl::start(port, cause)) {
+        // The status line keeps its short text; the cause is in its tooltip and the log.
+        std::fprintf(stderr, "tarnivo: the server did not start: %s\n", qPrintable(cause));
+        editStatus->setToolTip(cause);
         showStopped(QStringLiteral("An error occured."));
         return;
     }
-    intListeningPort = webserver->serverPort();
-
-    if (selfTest().isEmpty()) {
-        intListeningPort = 0;
-        delete webserver;
-        webserver = nullptr;
-        showStopped(QStringLiteral("An error occured."));
-        return;
-    }
+    Settings::setPort(quint16(port));
     showRunning();
-    // Looking for other machines is allowed from now until Stop, and only when asked.
-    Discovery::instance().setRunning(true);
-}
-
-QString Display::selfTest() {
-    QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(
-        QUrl(QStringLiteral("http://localhost:%1/assets/menu.html").arg(intPort.load()))));
-
-    // Ends at the first body bytes, or at once when the reply ends without any (a refused
-    // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,
-    // so the listener on this thread accepts the request.
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(selfTestWaitMs, &loop, &QEventLoop::quit);
-    if (reply->isRunning())
-        loop.exec(QEventLoop::AllEvents);
-
-    const QString text = QString::fromUtf8(reply->readAll().constData());
-    delete reply;
-    return text;
 }
 
 void Display::clickedSettingsStop() {
     showBusy(QStringLiteral("Shutting down ..."));
-    Discovery::instance().setRunning(false);
-    intListeningPort = 0;
-    // Connections already accepted finish on their own; they never refer to the listener.
-    delete webserver;
-    webserver = nullptr;
+    ServerControl::stop();
     showStopped(QStringLiteral("Monitor is not running."));
 }
 

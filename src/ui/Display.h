@@ -25,6 +25,7 @@ public:
 
     QMenuBar *menuBarMain;
     QMenu *menuMenu;
+    QAction *actionMenuStartOnLaunch;
     QAction *actionMenuExit;
     QMenu *menuAbout;
     QAction *actionAboutVersion;
@@ -40,6 +41,7 @@ public:
     QPushButton *buttonStatusOpen;
 
 public slots:
+    void clickedMenuStartOnLaunch(bool checked);
     void clickedMenuExit();
     void clickedAboutVersion();
     void clickedAboutAuthor();
@@ -52,9 +54,4 @@ private:
     void showStopped(const QString &status);
     void showBusy(const QString &status);
     void showRunning();
-    // Asks our own server for the start page; returns the body that arrived (empty on failure).
-    QString selfTest();
 };
-
-class Webserver;
-extern Webserver *webserver;

@@ -1,8 +1,18 @@
 // The program's entry point: WinMain on Windows, main elsewhere. "--report" writes the system
-// report and ends; any other argument is ignored, and Main::start() ends the process with the
-// main loop's result.
+// report and ends; otherwise Main::start() reads the options and ends the process with the
+// program's result.
 #include "Main.h"
 #include "SystemReport.h"
+#include "platform/Process.h"
+
+namespace {
+QStringList programArguments(int argc, char **argv) {
+    QStringList list;
+    for (const std::string &argument : platform::arguments(argc, argv))
+        list << QString::fromStdString(argument);
+    return list;
+}
+} // namespace
 
 #ifdef Q_OS_WIN
 #include <stdlib.h>
@@ -10,12 +20,12 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (SystemReport::requested(__argc, __argv))
         return SystemReport::run(__argc, __argv);
-    Main::start();
+    Main::start(programArguments(0, nullptr));
 }
 #else
 int main(int argc, char **argv) {
     if (SystemReport::requested(argc, argv))
         return SystemReport::run(argc, argv);
-    Main::start();
+    Main::start(programArguments(argc, argv));
 }
 #endif

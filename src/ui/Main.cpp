@@ -1,18 +1,27 @@
 #include "Main.h"
 
+#include "CommandLine.h"
+#include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
 #include "Perfdata.h"
 #include "PerfdataThread.h"
+#include "ServerControl.h"
+#include "Settings.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
+#include "platform/Process.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QIcon>
+#include <QLineEdit>
 #include <QStyleFactory>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <QImage>
@@ -24,6 +33,26 @@ Display *display = nullptr;
 DisplayAboutAuthor *displayAboutAuthor = nullptr;
 DisplayAboutVersion *displayAboutVersion = nullptr;
 HeartbeatThread *heartbeatThread = nullptr;
+
+namespace {
+// The options the program was started with, for run(). Written once before the main loop.
+CommandLine startOptions;
+// The port the service is installed with when none is given.
+const quint16 servicePort = 8080;
+
+void say(const QString &text) {
+    std::fprintf(stderr, "tarnivo: %s\n", qPrintable(text));
+}
+
+// Starts the heartbeat and the sampling thread.
+void startThreads() {
+    heartbeatThread = new HeartbeatThread();
+    heartbeatThread->start(QThread::InheritPriority);
+    // perfdata() publishes the object before its constructor starts the sampling thread, so
+    // the thread finds this object and never makes a second one.
+    perfdata();
+}
+} // namespace
 
 static QIcon windowIcon() {
 #ifdef Q_OS_WIN
@@ -50,13 +79,14 @@ void Main::run() {
     platform::enableDebugPrivilege();
 
     display = new Display();
+    // Options given now win over what was remembered.
+    if (startOptions.intPort)
+        display->editSettingsPort->setText(QString::number(startOptions.intPort));
 
-    heartbeatThread = new HeartbeatThread();
-    heartbeatThread->start(QThread::InheritPriority);
+    startThreads();
 
-    // perfdata() publishes the object before its constructor starts the sampling thread, so
-    // the thread finds this object and never makes a second one.
-    perfdata();
+    if (startOptions.boolStart || Settings::startOnLaunch())
+        QTimer::singleShot(0, display, &Display::clickedSettingsStart);
 
     QEventLoop *loop = new QEventLoop();
     connect(application, &QCoreApplication::aboutToQuit, loop, &QEventLoop::quit);
@@ -81,14 +111,40 @@ bool Main::shutdown() {
     return stopped;
 }
 
-void Main::start() {
+void Main::start(const QStringList &arguments) {
     // Before any thread can touch a drive that is not ready.
     platform::suppressErrorDialogs();
+    const CommandLine options = CommandLine::parse(arguments);
+    platform::attachParentConsole();
+    if (!options.strError.isEmpty()) {
+        say(options.strError);
+        finish(2);
+    }
+    if (options.boolHelp) {
+        std::fputs(qPrintable(CommandLine::help()), stdout);
+        finish(0);
+    }
+    if (options.boolVersion) {
+        std::printf("Tarnivo %s\n", HeartbeatProtocol::strVersion);
+        finish(0);
+    }
+    if (options.boolInstallService)
+        finish(installService(options));
+    if (options.boolUninstallService)
+        finish(uninstallService());
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarnivo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tarnivo"));
+    ServerControl::setWebRoot(options.strContent);
+    if (options.boolHeadless)
+        finish(runHeadless(options));
+
+    startOptions = options;
     int argc = 0;
     char *argv[] = {nullptr};
     int result;
     {
-        // No command-line argument reaches Qt.
+        // No command-line argument reaches Qt: the options above are the program's own.
         QApplication application(argc, argv);
         Main *main = new Main(&application);
         QTimer::singleShot(0, main, SLOT(run()));
@@ -97,13 +153,94 @@ void Main::start() {
         // The threads are stopped, or given time to finish, while everything they use still
         // exists. A connection still sending to a slow client after that must not see the
         // application object go, so the process then ends on the spot.
-        if (!shutdown()) {
-            std::fflush(nullptr);
-            std::_Exit(result);
-        }
+        if (!shutdown())
+            finish(result);
     }
-    // No static destruction either: records, tables and their mutexes simply end with the
-    // process, as every other long-lived object does.
+    finish(result);
+}
+
+int Main::runHeadless(const CommandLine &options) {
+    int argc = 0;
+    char *argv[] = {nullptr};
+    QCoreApplication application(argc, argv);
+    platform::catchTermination();
+    const bool service = platform::beginService();
+    startThreads();
+
+    quint32 port = options.intPort ? options.intPort : Settings::port();
+    if (!port)
+        port = 80;
+    QString cause;
+    int result = 0;
+    if (!ServerControl::start(port, cause)) {
+        say(QStringLiteral("the server did not start: %1").arg(cause));
+        result = 1;
+    } else {
+        say(QStringLiteral("serving %1 on port %2%3")
+                .arg(ServerControl::webRoot())
+                .arg(port)
+                .arg(service ? QStringLiteral(" as the service Tarnivo") : QString()));
+        platform::serviceRunning();
+        // The wait for the end blocks; it runs beside the event loop and ends it from there.
+        std::thread watcher([&application] {
+            platform::waitForTermination();
+            QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+        });
+        application.exec();
+        watcher.join();
+        say(QStringLiteral("stopping"));
+        ServerControl::stop();
+    }
+    if (!shutdown())
+        say(QStringLiteral("a connection was still busy at the end"));
+    platform::serviceStopped(result);
+    return result;
+}
+
+int Main::installService(const CommandLine &options) {
+    const quint16 port = options.intPort ? options.intPort : servicePort;
+    QString arguments = QStringLiteral("--headless --port %1").arg(port);
+    if (!options.strContent.isEmpty())
+        arguments +=
+            QStringLiteral(" --content \"%1\"")
+                .arg(QDir::toNativeSeparators(QFileInfo(options.strContent).absoluteFilePath()));
+    std::string warning;
+    const std::string cause =
+        platform::installService(arguments.toStdString(), port, HeartbeatProtocol::port, warning);
+    if (!warning.empty())
+        say(QString::fromStdString(warning));
+    if (!cause.empty()) {
+        say(QStringLiteral("the service was not installed: %1").arg(QString::fromStdString(cause)));
+        return 1;
+    }
+    say(QStringLiteral("installed the service Tarnivo on port %1").arg(port));
+    if (!options.boolStart)
+        return 0;
+    const std::string started = platform::startService();
+    if (!started.empty()) {
+        say(QStringLiteral("the service did not start: %1").arg(QString::fromStdString(started)));
+        return 1;
+    }
+    say(QStringLiteral("started the service Tarnivo"));
+    return 0;
+}
+
+int Main::uninstallService() {
+    std::string warning;
+    const std::string cause = platform::uninstallService(warning);
+    if (!warning.empty())
+        say(QString::fromStdString(warning));
+    if (!cause.empty()) {
+        say(QStringLiteral("the service was not removed: %1").arg(QString::fromStdString(cause)));
+        return 1;
+    }
+    say(QStringLiteral("removed the service Tarnivo"));
+    return 0;
+}
+
+void Main::finish(int result) {
+    // No static destruction: records, tables and their mutexes simply end with the process,
+    // as every other long-lived object does.
     std::fflush(nullptr);
     std::_Exit(result);
 }

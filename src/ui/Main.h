@@ -4,7 +4,9 @@
 #include "Display.h" // first: a forward declaration would meet Xlib's "Display" later
 
 #include <QObject>
+#include <QStringList>
 
+class CommandLine;
 class QApplication;
 class DisplayAboutAuthor;
 class DisplayAboutVersion;
@@ -21,9 +23,11 @@ class Main : public QObject {
 public:
     explicit Main(QApplication *application);
 
-    // Builds the application, queues run(), runs the main loop and ends the process with the
-    // loop's result. Never returns.
-    [[noreturn]] static void start();
+    // Reads the options (CommandLine) from the arguments after the program's name and acts on
+    // them: prints help or the version, installs or removes the service, runs without a window,
+    // or builds the application, queues run(), runs the main loop and ends the process with
+    // the loop's result. A refused option ends the process with code 2. Never returns.
+    [[noreturn]] static void start(const QStringList &arguments = {});
 
     // Stops the heartbeat and the sampling thread and waits for the connection threads, so
     // that the process can end without tearing anything down under a running thread.
@@ -34,5 +38,11 @@ public slots:
     void run();
 
 private:
+    // The monitor without its window: serves until told to end; 0, or 1 when it cannot start.
+    static int runHeadless(const CommandLine &options);
+    static int installService(const CommandLine &options);
+    static int uninstallService();
+    [[noreturn]] static void finish(int result);
+
     QApplication *application;
 };

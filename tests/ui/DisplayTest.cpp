@@ -2,10 +2,13 @@
 // Browser, and ending the program while threads are busy.
 #include "Display.h"
 #include "platform/windows_wine.h"
+#include "ui/ScratchSettings.h"
 
 #include "HeartbeatProtocol.h"
 
 #include "Main.h"
+#include "ServerControl.h"
+#include "Settings.h"
 #include "SharedState.h"
 #include "Webserver.h"
 
@@ -132,11 +135,21 @@ private slots:
     void startAfterStopListensOnTheNewPortOnly();
     void startOnATakenPortFailsAtOnce();
     void aFailedSelfTestLeavesNoListenerBehind();
+    void aFailedStartSaysWhyInTheTooltip_data();
+    void aFailedStartSaysWhyInTheTooltip();
+    void aSuccessfulStartIsRememberedForTheNextWindow();
+    void theStartOnLaunchItemIsRemembered();
     void openInBrowserOpensTheLocalRoot();
     void theHeartbeatGivesThePortOnlyWhileTheServerListens_data();
     void theHeartbeatGivesThePortOnlyWhileTheServerListens();
     void closingTheWindowWhileThreadsAreBusyEndsCleanly();
+    void portAndStartOnTheCommandLineStartTheServer();
     void theApplicationCarriesTheProgramIcon();
+
+    void init() {
+        QSettings().clear();
+        ServerControl::setWebRoot(QString());
+    }
 };
 
 void TestDisplay::theWindowIsLaidOutAsDesigned() {
@@ -265,6 +278,81 @@ void TestDisplay::aFailedSelfTestLeavesNoListenerBehind() {
     QVERIFY(!accepts(port));
 }
 
+void TestDisplay::aFailedStartSaysWhyInTheTooltip_data() {
+    QTest::addColumn<QString>("port"); // "TAKEN": a port another program holds
+    QTest::addColumn<QString>("webRoot");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("port in use") << "TAKEN" << QString() << "is in use by another program";
+    QTest::newRow("port 0") << "0" << QString() << "port 0 is out of range: use 1 to 65535";
+    QTest::newRow("no web root") << "FREE"
+                                 << "NOWHERE"
+                                 << "is missing";
+    QTest::newRow("no start page") << "FREE"
+                                   << "EMPTY"
+                                   << "has no assets/menu.html";
+#ifndef Q_OS_WIN
+    // Only where this account may not take a low port (not as root, nor with the limit lowered).
+    QTcpServer low;
+    if (!low.listen(QHostAddress::AnyIPv4, 1023) &&
+        low.serverError() == QAbstractSocket::SocketAccessError)
+        QTest::newRow("port below 1024") << "1023" << QString() << "is below 1024";
+#endif
+}
+
+void TestDisplay::aFailedStartSaysWhyInTheTooltip() {
+    QFETCH(QString, port);
+    QFETCH(QString, webRoot);
+    QFETCH(QString, cause);
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
+    QTemporaryDir scratch;
+    port.replace("TAKEN", QString::number(holder.serverPort()));
+    port.replace("FREE", QString::number(freePort()));
+    webRoot.replace("NOWHERE", scratch.filePath("none"));
+    webRoot.replace("EMPTY", scratch.path());
+    ServerControl::setWebRoot(webRoot);
+
+    Display window;
+    window.editSettingsPort->setText(port);
+    window.clickedSettingsStart();
+    verifyStopped(window, QStringLiteral("An error occured."));
+    QVERIFY2(window.editStatus->toolTip().contains(cause),
+             qPrintable(window.editStatus->toolTip()));
+    QVERIFY(!webserver);
+    // Not remembered: only a successful Start is.
+    QCOMPARE(Settings::port(), quint16(0));
+}
+
+void TestDisplay::aSuccessfulStartIsRememberedForTheNextWindow() {
+    const quint16 port = freePort();
+    {
+        Display window;
+        QCOMPARE(window.editSettingsPort->text(), QStringLiteral("80"));
+        window.editSettingsPort->setText(QString::number(port));
+        window.clickedSettingsStart();
+        verifyRunning(window);
+        QCOMPARE(window.editStatus->toolTip(), QString());
+        window.clickedSettingsStop();
+    }
+    Display next;
+    QCOMPARE(next.editSettingsPort->text(), QString::number(port));
+}
+
+void TestDisplay::theStartOnLaunchItemIsRemembered() {
+    {
+        Display window;
+        QVERIFY(window.actionMenuStartOnLaunch->isCheckable());
+        QVERIFY(!window.actionMenuStartOnLaunch->isChecked());
+        QVERIFY(window.menuMenu->actions().contains(window.actionMenuStartOnLaunch));
+        window.actionMenuStartOnLaunch->trigger();
+    }
+    QVERIFY(Settings::startOnLaunch());
+    Display next;
+    QVERIFY(next.actionMenuStartOnLaunch->isChecked());
+    next.actionMenuStartOnLaunch->trigger();
+    QVERIFY(!Settings::startOnLaunch());
+}
+
 void TestDisplay::openInBrowserOpensTheLocalRoot() {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -338,6 +426,20 @@ void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {
     }
 }
 
+void TestDisplay::portAndStartOnTheCommandLineStartTheServer() {
+    const QString port = QString::number(freePort());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNIVO_EXIT_CHILD", "options");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--port", port, "--start"});
+    QVERIFY2(child.waitForFinished(60000), qPrintable(child.errorString()));
+    const QByteArray output = child.readAll();
+    QVERIFY2(output.contains("child: running on port " + port.toUtf8()), output.constData());
+    QCOMPARE(child.exitCode(), 0);
+}
+
 // Child mode: drives the real program from inside once its application object exists.
 static bool childMode = false;
 static QList<QTcpSocket *> *busyClients = nullptr;
@@ -345,6 +447,17 @@ static QList<QTcpSocket *> *busyClients = nullptr;
 static void driveChild() {
     if (!display) {
         QTimer::singleShot(20, driveChild);
+        return;
+    }
+    if (qEnvironmentVariable("TARNIVO_EXIT_CHILD") == QLatin1String("options")) {
+        // Started with --port and --start: the window shows the port and starts by itself.
+        if (display->editStatus->text() != QStringLiteral("Monitor is running.")) {
+            QTimer::singleShot(20, driveChild);
+            return;
+        }
+        std::printf("child: running on port %s\n", qPrintable(display->editSettingsPort->text()));
+        std::fflush(stdout);
+        display->close();
         return;
     }
     const quint16 port = freePort();
@@ -428,9 +541,13 @@ void TestDisplay::theApplicationCarriesTheProgramIcon() {
 }
 
 int main(int argc, char **argv) {
+    useScratchSettings();
     if (qEnvironmentVariableIsSet("TARNIVO_EXIT_CHILD")) {
         childMode = true;
-        Main::start();
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        Main::start(arguments);
     }
     QApplication application(argc, argv);
     TestDisplay test;

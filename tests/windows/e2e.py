@@ -10,6 +10,12 @@ Asks the heartbeat on UDP 49497 from a network namespace of its own (a veth pair
 version resource and the manifest back from the executable, and runs "tarnivo.exe --report"
 to standard output and to a file.
 
+Then the service: registers it with "tarnivo.exe --install-service --port N", starts, queries
+and stops it through Wine's service manager (sc, net), expecting the dashboard while it runs
+and the stop within 5 s, and removes it. With --msi, installs the package silently with
+PORT=<n> (msiexec /qn), expects the installed service to serve there, and uninstalls it
+without leftovers.
+
 Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
 own. Exits non-zero on the first failed check.
 """
@@ -206,12 +212,121 @@ def check_report(exe, app, version, work):
           "--report with a file name writes the report there")
 
 
+def wine(*args, timeout=120):
+    """Runs a Wine program; its exit code and its output (standard output and error). The
+    output goes through a file: the session's own processes that the first program boots
+    (services, devices) inherit its handles and outlive it, so a pipe would never end."""
+    import tempfile
+    with tempfile.TemporaryFile() as output:
+        code = subprocess.run(["wine", *args], stdout=output, stderr=subprocess.STDOUT,
+                              timeout=timeout).returncode
+        output.seek(0)
+        text = output.read().decode(errors="replace")
+    return code, "\n".join(l for l in text.splitlines() if "fixme:" not in l)
+
+
+def service_state():
+    """The service's state as sc query tells it ("RUNNING", "STOPPED", ...); "" when absent."""
+    _, text = wine("sc", "query", "Tarnivo")
+    match = re.search(r"STATE\s*:\s*\d+\s+(\w+)", text)
+    return match.group(1) if match else ""
+
+
+def restart_wine():
+    """Ends every Wine process and its server: the next Wine program boots a fresh session,
+    as a restarted Windows does, and its service manager starts the automatic services."""
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["wineserver", "-k"], **quiet)
+    subprocess.run(["wineserver", "-w"], **quiet)
+
+
+def keep_wine():
+    """Keeps the Wine server (and so the session and its services) up between programs."""
+    # No pipes: the server it starts lives on and would hold them open.
+    subprocess.run(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def stop_service(port):
+    started = time.time()
+    code, text = wine("net", "stop", "Tarnivo")
+    stopped_in = time.time() - started
+    check(code == 0 and service_state() == "STOPPED", f"net stop Tarnivo ({stopped_in:.1f} s)", text)
+    check(stopped_in < 5, f"the service stops within 5 s ({stopped_in:.1f} s)")
+    check(not fetch(port, "/", timeout=2), "the port is closed after the stop")
+
+
+def service_checks(app):
+    """Install, start, query, stop and uninstall the service under Wine's service manager."""
+    exe = os.path.join(app, "tarnivo.exe")
+    port = free_port()
+    keep_wine()
+    wine(exe, "--uninstall-service")  # what an earlier run that failed may have left
+    code, text = wine(exe, "--install-service", "--port", str(port))
+    check(code == 0 and "installed the service Tarnivo" in text,
+          f"--install-service --port {port} registers the service", text)
+    _, config = wine("reg", "query", r"HKLM\System\CurrentControlSet\Services\Tarnivo")
+    check(re.search(r"Start\s+REG_DWORD\s+0x2\b", config) is not None, "it starts automatically",
+          config)
+    check(f"--headless --port {port}" in config, "it runs the program without a window", config)
+    check(service_state() == "STOPPED", "sc query: installed and stopped")
+
+    code, text = wine("net", "start", "Tarnivo")
+    check(code == 0, "net start Tarnivo", text)
+    check(service_state() == "RUNNING", "sc query: running")
+    answer = wait_for(f"the service serves on port {port}", lambda: fetch(port, "/assets/menu.html"), 30)
+    check(answer.startswith(b"HTTP/1.0 200 OK"), "the service serves the dashboard", answer[:200])
+    stop_service(port)
+
+    # A new session starts it by itself, as Windows does at boot.
+    restart_wine()
+    keep_wine()
+    wait_for("a new session starts the service by itself", lambda: service_state() == "RUNNING", 60)
+    wait_for(f"and it serves on port {port}", lambda: fetch(port, "/assets/menu.html"), 30)
+    stop_service(port)
+
+    code, text = wine(exe, "--uninstall-service")
+    check(code == 0 and "removed the service Tarnivo" in text, "--uninstall-service", text)
+    check(service_state() == "", "sc query: the service is gone")
+
+
+def installer_checks(msi, work):
+    """Silent install with PORT=<n>, the installed service serving, silent uninstall."""
+    port = free_port()
+    log = os.path.join(work, "msiexec.log")
+    code, text = wine("msiexec", "/i", msi, "/qn", f"PORT={port}", "/l*", log, timeout=300)
+    check(code == 0, f"msiexec /i ... /qn PORT={port}", text)
+    installed = subprocess.run(["winepath", "-u", r"C:\Program Files\Tarnivo"],
+                               capture_output=True, text=True).stdout.strip()
+    check(os.path.isfile(os.path.join(installed, "tarnivo.exe")) and
+          os.path.isfile(os.path.join(installed, "content", "assets", "menu.html")),
+          f"the program and its web root are in {installed}")
+    # The menu entry: for all users, or (Wine) in the installing user's own menu.
+    menus = [subprocess.run(["winepath", "-u", folder + r"\Microsoft\Windows\Start Menu\Programs"],
+                            capture_output=True, text=True).stdout.strip()
+             for folder in (r"C:\ProgramData", r"C:\users\%s\AppData\Roaming" % os.environ.get("USER", "root"))]
+    entry = [m for m in menus if os.path.isfile(os.path.join(m, "Tarnivo", "Tarnivo.lnk"))]
+    check(entry, "the Start-menu entry", "\n".join(menus))
+    check(service_state() == "RUNNING", "the installed service runs")
+    answer = wait_for(f"the installed service serves on port {port}",
+                      lambda: fetch(port, "/assets/menu.html"), 60)
+    check(answer.startswith(b"HTTP/1.0 200 OK"), "the installed program serves the dashboard")
+
+    code, text = wine("msiexec", "/x", msi, "/qn", timeout=300)
+    check(code == 0, "msiexec /x ... /qn", text)
+    check(service_state() == "", "the service is gone after uninstall")
+    check(not os.path.exists(os.path.join(installed, "tarnivo.exe")),
+          "the program's files are gone after uninstall")
+    check(not os.path.exists(os.path.join(entry[0], "Tarnivo")), "the Start-menu entry is gone")
+    check(not fetch(port, "/", timeout=2), "nothing serves on the port after uninstall")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--zip", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--reference", required=True, help="Linux build directory")
     parser.add_argument("--screenshot", help="PNG of the running window")
+    parser.add_argument("--msi", help="the installer, installed and removed silently")
     args = parser.parse_args()
 
     shutil.rmtree(args.work, ignore_errors=True)
@@ -304,6 +419,9 @@ def main():
         for process in (program, reference):
             if process.poll() is None:
                 process.kill()
+    service_checks(app)
+    if args.msi:
+        installer_checks(args.msi, args.work)
     say(f"{checks} checks passed")
 
 

@@ -1,0 +1,47 @@
+// The process and its surroundings: arguments, being told to end, and running as a service.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The program's arguments after its name, as UTF-8. Linux takes them from argv; Windows reads
+// the wide command line (argv there is in the ANSI code page and loses characters).
+std::vector<std::string> arguments(int argc, char **argv);
+
+// Makes standard error (and output) reach the console the program was started from. A Windows
+// GUI program gets none of its own; its handles work as given when they are redirected. Nothing
+// on Linux.
+void attachParentConsole();
+
+// Being told to end: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break, the console closing and
+// the end of the session on Windows; and requestTermination() from the program itself (a
+// service stop). catchTermination() installs the handlers once; waitForTermination() blocks
+// until a request came, and requests before the wait are kept.
+void catchTermination();
+void waitForTermination();
+void requestTermination();
+
+// Windows service. The service control manager starts "tarnivo.exe --headless ...";
+// beginService() finds out whether it did: when it did, it reports "start pending" and returns
+// true, and a stop from the manager reports "stop pending" and requests termination. The
+// program then reports "running" once it serves, and "stopped" (with its exit code) at the end.
+// Launched any other way, beginService() returns false. Linux: always false.
+bool beginService();
+void serviceRunning();
+void serviceStopped(int exitCode);
+
+// Registers the automatic-start service "Tarnivo" that runs this executable with the given
+// arguments, and the firewall rules for the web port (TCP) and the heartbeat (UDP) on the
+// domain and private profiles; uninstallService() removes all of it. Both return "" on
+// success, else the cause in plain words; a firewall that cannot be changed does not stop the
+// service from being installed or removed and is told in `warning`. Linux: not available (the
+// package installs a systemd unit).
+std::string installService(const std::string &arguments, int webPort, int heartbeatPort,
+                           std::string &warning);
+std::string uninstallService(std::string &warning);
+// Starts the installed service and waits until it runs; "" on success, else the cause.
+std::string startService();
+
+} // namespace platform

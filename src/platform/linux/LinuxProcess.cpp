@@ -1,0 +1,75 @@
+// Linux backend of the process functions: argv, and SIGINT/SIGTERM through a pipe.
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+// Written by the signal handler (write() is async-signal-safe), read by the waiting thread.
+int terminationPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t written = write(terminationPipe[1], &byte, 1);
+    errno = saved;
+}
+} // namespace
+
+std::vector<std::string> arguments(int argc, char **argv) {
+    std::vector<std::string> result;
+    for (int i = 1; i < argc; ++i)
+        result.emplace_back(argv[i]);
+    return result;
+}
+
+void attachParentConsole() {}
+
+void catchTermination() {
+    if (terminationPipe[0] >= 0)
+        return;
+    if (pipe2(terminationPipe, O_CLOEXEC) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void waitForTermination() {
+    char byte = 0;
+    while (read(terminationPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void requestTermination() {
+    onSignal(0);
+}
+
+bool beginService() {
+    return false;
+}
+void serviceRunning() {}
+void serviceStopped(int) {}
+
+std::string installService(const std::string &, int, int, std::string &) {
+    return "a Windows service can only be installed on Windows; on Linux install the package, "
+           "which brings the systemd unit tarnivo.service";
+}
+
+std::string uninstallService(std::string &warning) {
+    return installService({}, 0, 0, warning);
+}
+
+std::string startService() {
+    std::string warning;
+    return installService({}, 0, 0, warning);
+}
+
+} // namespace platform

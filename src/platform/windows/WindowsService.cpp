@@ -1,0 +1,309 @@
+// Windows backend of the service functions: the service control manager's protocol, and the
+// service's registration with its firewall rules.
+#include "platform/Process.h"
+#include "platform/windows/WindowsText.h"
+
+#include <atomic>
+#include <mutex>
+#include <netfw.h>
+#include <thread>
+
+namespace platform {
+
+namespace {
+wchar_t serviceName[] = L"Tarnivo";
+const wchar_t webRuleName[] = L"Tarnivo web server";
+const wchar_t heartbeatRuleName[] = L"Tarnivo heartbeat";
+// How long the manager is told to wait for each pending step: a stop takes a few seconds at
+// most (the connections' last writes), a start the first device scan.
+constexpr DWORD startWaitHintMs = 10000;
+constexpr DWORD stopWaitHintMs = 5000;
+
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+SERVICE_STATUS status{};
+std::mutex statusLock; // guards status: the control handler and the main thread both report
+std::atomic<bool> runningAsService{false};
+HANDLE serviceDecided = nullptr; // set once the dispatcher has either called serviceMain or failed
+HANDLE serviceEnded = nullptr;   // set by serviceStopped(): serviceMain may return
+std::thread dispatcher;
+
+void report(DWORD state, DWORD waitHint = 0, int exitCode = 0) {
+    std::lock_guard<std::mutex> lock(statusLock);
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+    status.dwCheckPoint = pending && status.dwCurrentState == state ? status.dwCheckPoint + 1 : 0;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted =
+        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = DWORD(exitCode);
+    status.dwWaitHint = waitHint;
+    if (statusHandle)
+        SetServiceStatus(statusHandle, &status);
+}
+
+DWORD WINAPI control(DWORD code, DWORD, void *, void *) {
+    switch (code) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+        report(SERVICE_STOP_PENDING, stopWaitHintMs);
+        requestTermination();
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void WINAPI serviceMain(DWORD, wchar_t **) {
+    statusHandle = RegisterServiceCtrlHandlerExW(serviceName, control, nullptr);
+    report(SERVICE_START_PENDING, startWaitHintMs);
+    runningAsService = true;
+    SetEvent(serviceDecided);
+    // The program runs on its own main thread; this one only waits for its end.
+    WaitForSingleObject(serviceEnded, INFINITE);
+}
+
+std::string systemMessage(DWORD code) {
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    std::string message = length ? wideToUtf8(text, length) : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return message;
+}
+
+std::string failure(const char *what) {
+    const DWORD code = GetLastError();
+    std::string cause = std::string(what) + ": " + systemMessage(code);
+    if (code == ERROR_ACCESS_DENIED)
+        cause += " (run it as an administrator)";
+    return cause;
+}
+
+// Owns a service handle for one scope.
+struct ServiceHandle {
+    SC_HANDLE handle;
+    explicit ServiceHandle(SC_HANDLE handle) : handle(handle) {}
+    ~ServiceHandle() {
+        if (handle)
+            CloseServiceHandle(handle);
+    }
+    ServiceHandle(const ServiceHandle &) = delete;
+    ServiceHandle &operator=(const ServiceHandle &) = delete;
+};
+
+// The firewall's rule list through COM, for one scope. Empty cause when it could be reached.
+class FirewallRules {
+public:
+    FirewallRules() {
+        const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        initialised = SUCCEEDED(init);
+        INetFwPolicy2 *policy = nullptr;
+        HRESULT result =
+            CoCreateInstance(__uuidof(NetFwPolicy2), nullptr, CLSCTX_INPROC_SERVER,
+                             __uuidof(INetFwPolicy2), reinterpret_cast<void **>(&policy));
+        if (SUCCEEDED(result)) {
+            result = policy->get_Rules(&rules);
+            policy->Release();
+        }
+        if (FAILED(result))
+            cause = "the firewall cannot be reached: " + systemMessage(DWORD(result));
+    }
+    ~FirewallRules() {
+        if (rules)
+            rules->Release();
+        if (initialised)
+            CoUninitialize();
+    }
+    FirewallRules(const FirewallRules &) = delete;
+    FirewallRules &operator=(const FirewallRules &) = delete;
+
+    // An inbound rule allowing the port on the domain and private networks only: a monitor's
+    // figures are not for public networks (a café, an airport).
+    bool add(const wchar_t *name, NET_FW_IP_PROTOCOL protocol, int port,
+             const std::wstring &program) {
+        if (!rules)
+            return false;
+        remove(name);
+        INetFwRule *rule = nullptr;
+        HRESULT result = CoCreateInstance(__uuidof(NetFwRule), nullptr, CLSCTX_INPROC_SERVER,
+                                          __uuidof(INetFwRule), reinterpret_cast<void **>(&rule));
+        if (FAILED(result)) {
+            cause = "a firewall rule cannot be made: " + systemMessage(DWORD(result));
+            return false;
+        }
+        BSTR ruleName = SysAllocString(name);
+        BSTR group = SysAllocString(L"Tarnivo");
+        BSTR ports = SysAllocString(std::to_wstring(port).c_str());
+        BSTR application = SysAllocString(program.c_str());
+        rule->put_Name(ruleName);
+        rule->put_Grouping(group);
+        rule->put_ApplicationName(application);
+        rule->put_Protocol(protocol);
+        rule->put_LocalPorts(ports);
+        rule->put_Direction(NET_FW_RULE_DIR_IN);
+        rule->put_Action(NET_FW_ACTION_ALLOW);
+        rule->put_Profiles(NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PRIVATE);
+        rule->put_Enabled(VARIANT_TRUE);
+        result = rules->Add(rule);
+        SysFreeString(ruleName);
+        SysFreeString(group);
+        SysFreeString(ports);
+        SysFreeString(application);
+        rule->Release();
+        if (FAILED(result))
+            cause = "a firewall rule cannot be added: " + systemMessage(DWORD(result));
+        return SUCCEEDED(result);
+    }
+
+    void remove(const wchar_t *name) {
+        if (!rules)
+            return;
+        BSTR ruleName = SysAllocString(name);
+        rules->Remove(ruleName);
+        SysFreeString(ruleName);
+    }
+
+    std::string cause;
+
+private:
+    bool initialised = false;
+    INetFwRules *rules = nullptr;
+};
+
+std::wstring executablePath() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    path.resize(length);
+    return path;
+}
+} // namespace
+
+bool beginService() {
+    serviceDecided = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    serviceEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The dispatcher blocks its thread for the service's whole life, and the program's own
+    // main thread must stay free for its event loop, so it gets a thread of its own. Started
+    // any other way than by the manager, it fails at once.
+    dispatcher = std::thread([] {
+        SERVICE_TABLE_ENTRYW table[] = {{serviceName, serviceMain}, {nullptr, nullptr}};
+        StartServiceCtrlDispatcherW(table);
+        SetEvent(serviceDecided);
+    });
+    WaitForSingleObject(serviceDecided, INFINITE);
+    if (!runningAsService) {
+        dispatcher.join();
+        return false;
+    }
+    return true;
+}
+
+void serviceRunning() {
+    if (runningAsService)
+        report(SERVICE_RUNNING);
+}
+
+void serviceStopped(int exitCode) {
+    if (!runningAsService)
+        return;
+    report(SERVICE_STOPPED, 0, exitCode);
+    SetEvent(serviceEnded);
+    dispatcher.join();
+}
+
+std::string installService(const std::string &arguments, int webPort, int heartbeatPort,
+                           std::string &warning) {
+    const std::wstring program = executablePath();
+    const std::wstring command = L"\"" + program + L"\" " + utf8ToWide(arguments);
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager.handle)
+        return failure("the service manager cannot be opened");
+    ServiceHandle service(CreateServiceW(manager.handle, serviceName, L"Tarnivo",
+                                         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                         nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service.handle && GetLastError() == ERROR_SERVICE_EXISTS) {
+        // Installing again (an upgrade, another port) changes the one service in place.
+        service.handle = OpenServiceW(manager.handle, serviceName, SERVICE_ALL_ACCESS);
+        if (service.handle &&
+            !ChangeServiceConfigW(service.handle, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                  SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, L"Tarnivo"))
+            return failure("the service cannot be changed");
+    }
+    if (!service.handle)
+        return failure("the service cannot be registered");
+    wchar_t text[] = L"Tarnivo system monitor: the web dashboard, its status document and the "
+                     L"heartbeat on the local network.";
+    SERVICE_DESCRIPTIONW description{text};
+    ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
+
+    FirewallRules rules;
+    if (!rules.add(webRuleName, NET_FW_IP_PROTOCOL_TCP, webPort, program) ||
+        !rules.add(heartbeatRuleName, NET_FW_IP_PROTOCOL_UDP, heartbeatPort, program))
+        warning = rules.cause;
+    return {};
+}
+
+std::string startService() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.handle)
+        return failure("the service manager cannot be opened");
+    ServiceHandle service(
+        OpenServiceW(manager.handle, serviceName, SERVICE_START | SERVICE_QUERY_STATUS));
+    if (!service.handle)
+        return failure("the service cannot be opened");
+    if (!StartServiceW(service.handle, 0, nullptr) &&
+        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return failure("the service cannot be started");
+    // It reports "running" once it serves: the first device scan and its self-test.
+    SERVICE_STATUS state{};
+    for (int i = 0; i < 100; ++i) {
+        if (!QueryServiceStatus(service.handle, &state))
+            return failure("the service's state cannot be read");
+        if (state.dwCurrentState == SERVICE_RUNNING)
+            return {};
+        if (state.dwCurrentState == SERVICE_STOPPED)
+            return "the service stopped at once (exit code " +
+                   std::to_string(state.dwServiceSpecificExitCode) +
+                   "): is its port in use, or its web root missing?";
+        Sleep(200);
+    }
+    return "the service did not report running within 20 seconds";
+}
+
+std::string uninstallService(std::string &warning) {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.handle)
+        return failure("the service manager cannot be opened");
+    ServiceHandle service(
+        OpenServiceW(manager.handle, serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!service.handle && GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST)
+        return failure("the service cannot be opened");
+    if (service.handle) {
+        // A running service is stopped first and given the time its stop promises.
+        SERVICE_STATUS state{};
+        if (ControlService(service.handle, SERVICE_CONTROL_STOP, &state)) {
+            for (int i = 0; i < 50 && state.dwCurrentState != SERVICE_STOPPED; ++i) {
+                Sleep(200);
+                if (!QueryServiceStatus(service.handle, &state))
+                    break;
+            }
+        }
+        if (!DeleteService(service.handle) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return failure("the service cannot be removed");
+    }
+    FirewallRules rules;
+    rules.remove(webRuleName);
+    rules.remove(heartbeatRuleName);
+    warning = rules.cause;
+    return {};
+}
+
+} // namespace platform

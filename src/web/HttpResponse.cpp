@@ -1,7 +1,11 @@
 #include "HttpResponse.h"
 
 #include "Discovery.h"
+#include "FleetSummaries.h"
 #include "MetricsDocument.h"
+#include "ProcessesDocument.h"
+#include "SummaryDocument.h"
+#include "VolumesDocument.h"
 
 HttpResponse HttpResponse::route(const HttpRequest &request) {
     HttpResponse response;
@@ -24,7 +28,9 @@ HttpResponse HttpResponse::route(const HttpRequest &request) {
     } else if (MetricsDocument::serves(path)) {
         response.strType = QStringLiteral("typeText");
         response.headers.insert(QStringLiteral("Content-Type"), MetricsDocument::contentType);
-    } else if (Discovery::serves(path)) {
+    } else if (Discovery::serves(path) || VolumesDocument::serves(path) ||
+               ProcessesDocument::serves(path) || SummaryDocument::serves(path) ||
+               FleetSummaries::serves(path)) {
         response.strType = QStringLiteral("typeText");
         response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
     }

@@ -139,6 +139,23 @@ void writeDisks(Writer &w, const std::vector<platform::DiskTotals> &rows) {
     perDevice<Row>(w, rows, diskLabels, [](const Row &r) { return seconds(r.busyMicroseconds); });
 }
 
+void writeVolumes(Writer &w, const std::vector<platform::VolumeSpace> &rows) {
+    using Row = platform::VolumeSpace;
+    const auto labels = [](const Row &r) {
+        return label(QLatin1String("volume"), QString::fromStdString(r.path)) + QLatin1Char(',') +
+               label(QLatin1String("disk"), diskName(r.disk));
+    };
+    w.family(QLatin1String("tarnivo_volume_size_bytes"), QLatin1String("gauge"),
+             QLatin1String("Size of the volume, read at the moment of the request."));
+    for (const Row &row : rows)
+        w.sample(labels(row), count(row.size));
+    w.family(QLatin1String("tarnivo_volume_free_bytes"), QLatin1String("gauge"),
+             QLatin1String("Bytes on the volume that an ordinary user may still write, read at "
+                           "the moment of the request."));
+    for (const Row &row : rows)
+        w.sample(labels(row), count(row.free));
+}
+
 void writeInfo(Writer &w, const MetricsDocument::Snapshot &s) {
     w.family(QLatin1String("tarnivo_network_info"), QLatin1String("gauge"),
              QLatin1String("Always 1: the adapter's first IPv4 address, its mask and the first "
@@ -205,6 +222,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.strVersion = QString::fromLatin1(HeartbeatProtocol::strVersion);
     s.memory = platform::memoryStatus();
     s.totals = platform::totals();
+    s.volumes = platform::volumeSpaces();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.strName, r.strAddress, r.strSubnetmask, r.strGateway});
     });
@@ -222,6 +240,7 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     writeProcessors(writer, snapshot.totals.processors);
     writeAdapters(writer, snapshot.totals.adapters);
     writeDisks(writer, snapshot.totals.disks);
+    writeVolumes(writer, snapshot.volumes);
     writeInfo(writer, snapshot);
     return out;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Totals.h"
+#include "platform/Volumes.h"
 
 #include <QString>
 #include <QVector>
@@ -36,6 +37,7 @@ public:
         platform::Totals totals;
         QVector<AdapterInfo> adapters;
         QVector<DiskInfo> disks;
+        std::vector<platform::VolumeSpace> volumes;
     };
 
     // Reads memory and the device totals from the system now, and the devices' texts from the

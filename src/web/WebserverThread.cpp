@@ -1,13 +1,17 @@
 #include "WebserverThread.h"
 
 #include "Discovery.h"
+#include "FleetSummaries.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "MetricsDocument.h"
+#include "ProcessesDocument.h"
 #include "QuietEventDispatcher.h"
 #include "SharedState.h"
 #include "StaticFile.h"
 #include "StatusDocument.h"
+#include "SummaryDocument.h"
+#include "VolumesDocument.h"
 #include "platform/Platform.h"
 
 #include <QDeadlineTimer>
@@ -41,6 +45,14 @@ QString textDocument(const QString &path) {
         return MetricsDocument::build();
     if (Discovery::serves(path))
         return Discovery::instance().document(path);
+    if (VolumesDocument::serves(path))
+        return VolumesDocument::build();
+    if (ProcessesDocument::serves(path))
+        return ProcessesDocument::instance().document();
+    if (SummaryDocument::serves(path))
+        return SummaryDocument::instance().document();
+    if (FleetSummaries::serves(path))
+        return FleetSummaries::instance().document();
     return StatusDocument::build(path);
 }
 

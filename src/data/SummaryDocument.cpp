@@ -2,7 +2,7 @@
 
 #include "platform/Totals.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
@@ -14,14 +14,11 @@ double oneDecimal(double value) {
     return std::round(value * 10) / 10;
 }
 
+// Milliseconds on the steady clock.
 qint64 steadyMs() {
-    static const QElapsedTimer started = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return started.elapsed();
+    return QDeadlineTimer::current().deadline();
 }
+
 } // namespace
 
 bool SummaryDocument::serves(const QString &requestPath) {

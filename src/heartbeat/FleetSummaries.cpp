@@ -3,7 +3,6 @@
 #include "Discovery.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -13,13 +12,9 @@
 #include <vector>
 
 namespace {
+// Milliseconds on the steady clock.
 qint64 steadyMs() {
-    static const QElapsedTimer started = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return started.elapsed();
+    return QDeadlineTimer::current().deadline();
 }
 
 // A summary is a few hundred bytes; anything much larger is not one.

@@ -6,6 +6,8 @@ import { HistoryStore } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
+import { startProcessesPanel } from './processes.js?v=1';
+import { watchVolumes } from './volumes.js?v=1';
 
 const $ = (id) => document.getElementById(id);
 const connection = $('connection');
@@ -93,6 +95,9 @@ function start() {
         poller.rescan();
     });
     poller.start();
+    const fetchJson = async (url) => JSON.parse(await fetchText(url));
+    watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
+    startProcessesPanel(fetchJson);
 }
 
 function setText(node, text) {

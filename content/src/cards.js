@@ -2,6 +2,7 @@
 // cards in step with the status document. Texts are written with textContent only (device
 // names come from the machine and may hold markup characters), and only when they changed.
 
+import { linkLevel, mark, memoryLevel } from './thresholds.js?v=1';
 import { formatBitRate, formatByteRate, formatBytes, formatCount, formatPercent, MISSING, percentOf }
     from './units.js?v=1';
 
@@ -136,6 +137,7 @@ export function memoryCard(record) {
             setText(values.free, formatBytes(r.intFree));
             setText(values.used, formatBytes(used));
             fill.style.transform = `scaleX(${(percentOf(r.intUsage) ?? 0) / 100})`;
+            mark(node, memoryLevel(percentOf(r.intUsage)));
         },
     };
 }
@@ -185,6 +187,7 @@ export function networkCard(record, board) {
             setText(shown.sent, formatByteRate(r.intBytesWrite));
             // Without a link speed the monitor reports the link as full; say "unknown" instead.
             setText(shown.usage, r.intSpeed === 0 ? 'unknown' : formatPercent(r.intUsage));
+            mark(node, linkLevel(r.intSpeed === 0 ? null : percentOf(r.intUsage)));
             setText(packets.packetsIn, perSecond(r.intPacketsRead));
             setText(packets.packetsOut, perSecond(r.intPacketsWrite));
         },
@@ -200,6 +203,9 @@ export function storageCard(record, board) {
     const counts = details(node, [['reads', 'Reads'], ['writes', 'Writes']]);
     const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over the last 5 minutes`);
     const chart = board.create(host, 'rates', ['Read', 'Written']);
+    const volumes = element('ul', 'volumes');
+    volumes.setAttribute('aria-label', 'Volumes on this disk');
+    node.append(volumes);
     setText(title, record.strModel || 'Unnamed disk');
     setText(values.serial, record.strSerial || 'not reported');
     setText(values.firmware, record.strFirmware || 'not reported');
@@ -214,5 +220,33 @@ export function storageCard(record, board) {
             setText(counts.reads, perSecond(r.intPacketsRead));
             setText(counts.writes, perSecond(r.intPacketsWrite));
         },
+        showVolumes: (list) => {
+            while (volumes.children.length > list.length) volumes.lastChild.remove();
+            list.forEach((v, i) => {
+                if (!volumes.children[i]) volumes.append(volumeItem());
+                fillVolume(volumes.children[i], v);
+            });
+        },
     };
+}
+
+function volumeItem() {
+    const item = element('li', 'volume');
+    const head = element('div', 'volume-head');
+    head.append(element('span', 'volume-name'), element('span', 'volume-used'));
+    const bar = element('div', 'bar');
+    bar.setAttribute('aria-hidden', 'true');
+    bar.append(element('div', 'bar-fill'));
+    item.append(head, bar, element('span', 'volume-free'), element('span', 'volume-level'));
+    return item;
+}
+
+function fillVolume(item, v) {
+    const [head, bar, free, level] = item.children;
+    setText(head.children[0], v.volume);
+    setText(head.children[1], v.used === null ? 'size not known' : `${v.used.toFixed(1)} % used`);
+    setText(free, v.size === null ? '' : `${formatBytes(v.free)} free of ${formatBytes(v.size)}`);
+    setText(level, v.words);
+    item.dataset.level = v.level;
+    bar.firstChild.style.transform = `scaleX(${(v.used ?? 0) / 100})`;
 }

@@ -1,5 +1,6 @@
 // Wires the "Machines on this network" panel of the page to its PeersPanel.
 
+import { FLEET_INTERVAL, FLEET_URL, fleetMap, summaryCells } from './fleet.js?v=1';
 import { PeersPanel } from './peers.js?v=1';
 import { formatClock } from './units.js?v=1';
 
@@ -60,7 +61,21 @@ function peerRow(peer) {
         cell(tr, peer.port === 0 ? 'Its monitor is not running' : 'Port not known yet').className = 'muted';
     }
     cell(tr, peer.lastHeard ? formatClock(peer.lastHeard) : '–').className = 'muted';
+    for (const name of ['processor', 'memory', 'volume', 'status']) cell(tr, '–').className = `fleet-${name}`;
     return tr;
+}
+
+/** Writes each machine's summary into its row; a row whose monitor was not asked keeps dashes. */
+function showFleet(list, fleet) {
+    for (const tr of list.children) {
+        const cells = summaryCells(fleet.has(tr.dataset.peer) ? fleet.get(tr.dataset.peer) : undefined);
+        const [processor, memory, volume, status] = [...tr.children].slice(-4);
+        processor.textContent = cells.processor;
+        memory.textContent = cells.memory;
+        volume.textContent = cells.volume;
+        status.textContent = cells.words;
+        status.dataset.level = cells.level;
+    }
 }
 
 function start() {
@@ -99,6 +114,7 @@ function start() {
         clock: { setTimeout: (fn, ms) => setTimeout(fn, ms), clearTimeout: (id) => clearTimeout(id) },
         onView(view) {
             list.replaceChildren(...view.rows.map(peerRow));
+            showFleet(list, fleet);
             table.hidden = view.rows.length === 0;
             lastView = view;
             conclude(view);
@@ -123,11 +139,32 @@ function start() {
     button.addEventListener('click', () => {
         if (button.getAttribute('aria-disabled') !== 'true') panel.look();
     });
+    // The machines' summaries, fetched by this monitor for us, only while the panel is open.
+    let fleet = new Map();
+    let fleetTimer = null;
+    const readFleet = async () => {
+        fleetTimer = null;
+        try {
+            fleet = fleetMap(await fetchJson(FLEET_URL));
+            showFleet(list, fleet);
+        } catch {
+            // The list's own reads say when the monitor does not answer.
+        }
+        if (details.open && fleetTimer === null) fleetTimer = setTimeout(readFleet, FLEET_INTERVAL);
+    };
+    const followFleet = () => {
+        clearTimeout(fleetTimer);
+        fleetTimer = null;
+        if (details.open) readFleet();
+    };
+
     details.open = remembered(KEY_OPEN);
     panel.setOpen(details.open);
+    followFleet();
     details.addEventListener('toggle', () => {
         remember(KEY_OPEN, details.open);
         panel.setOpen(details.open);
+        followFleet();
     });
 }
 

@@ -2,7 +2,9 @@
 // as cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
+import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
 import { formatByteRate, formatPercent, MISSING, percentOf } from './units.js?v=1';
+import { fullest } from './volumes.js?v=1';
 
 const $ = (id) => document.getElementById(id);
 
@@ -31,6 +33,10 @@ export class Dashboard {
         this.network = new CardList($('network-list'), $('network-empty'), (r) => networkCard(r, board), board);
         this.storage = new CardList($('storage-list'), $('storage-empty'), (r) => storageCard(r, board), board);
         this.unshown = null;
+        this.volumes = [];
+        // Sustained processor load, for all cores together ('all') and for each core by ident.
+        this.loads = new Map();
+        this.loadLevels = new Map();
         document.addEventListener('visibilitychange', () => {
             if (document.hidden || !this.unshown) return;
             this.render(this.unshown.status, this.unshown.settling);
@@ -47,7 +53,15 @@ export class Dashboard {
             memory: this.board.create($('overview-memory-chart'), 'overview-percent', ['Physical memory', 'Page file']),
             network: this.board.create($('overview-network-chart'), 'overview-rates', ['Received', 'Sent']),
             storage: this.board.create($('overview-storage-chart'), 'overview-rates', ['Read', 'Written']),
+            cards: {
+                cpu: $('overview-cpu-chart').parentNode,
+                memory: $('overview-memory-chart').parentNode,
+                network: $('overview-network-chart').parentNode,
+                storage: $('overview-storage-chart').parentNode,
+            },
             text: {
+                volume: $('overview-volume-value'),
+                volumeName: $('overview-volume-name'),
                 cpu: $('overview-cpu-value'),
                 cpuCount: $('overview-cpu-count'),
                 physical: $('overview-physical-value'),
@@ -145,10 +159,63 @@ export class Dashboard {
         if (rebuilt) this.settleUntil = time + SETTLE_SECONDS;
         const settling = time < (this.settleUntil ?? 0);
         this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
+        if (!settling && !held.includes('Processor')) this.trackLoad(status.Processor, time);
         this.board.setEnd(time);
         // A page in a background tab keeps its history but spends nothing on drawing.
         this.unshown = document.hidden ? { status, settling } : null;
         if (!this.unshown) this.render(status, settling);
+    }
+
+    /** Follows each core and all cores together against the sustained-load limit. */
+    trackLoad(cores, time) {
+        const seen = new Set(['all']);
+        const level = (key, percent) => {
+            if (!this.loads.has(key)) this.loads.set(key, new SustainedLoad());
+            this.loadLevels.set(key, this.loads.get(key).update(time, percent));
+        };
+        const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
+        level('all', percentOf(average));
+        for (const p of cores) {
+            seen.add(p.strIdent);
+            level(p.strIdent, percentOf(p.intUsage));
+        }
+        for (const key of this.loads.keys()) {
+            if (!seen.has(key)) {
+                this.loads.delete(key);
+                this.loadLevels.delete(key);
+            }
+        }
+    }
+
+    loadLevel(key) {
+        return this.loadLevels.get(key) ?? { level: 'ok', words: '' };
+    }
+
+    /** The volumes of every disk: listed on their disk's card, the fullest in the overview. */
+    showVolumes(volumes) {
+        this.volumes = volumes;
+        for (const [ident, card] of this.storage.cards) card.showVolumes(volumes.filter((v) => v.storage === ident));
+        this.showFullest();
+    }
+
+    showFullest() {
+        const o = this.overview;
+        const top = fullest(this.volumes);
+        setText(o.text.volume, top ? `${top.used.toFixed(1)} % used` : MISSING);
+        setText(o.text.volumeName, top ? top.volume : 'no volumes reported');
+        mark(o.cards.storage, top ?? { level: 'ok', words: '' });
+    }
+
+    markOverview(status) {
+        const o = this.overview;
+        mark(o.cards.cpu, this.loadLevel('all'));
+        const physical = status.Memory.find((m) => m.strName === 'Physical');
+        mark(o.cards.memory, memoryLevel(percentOf(physical?.intUsage ?? null)));
+        const links = worst(status.Network.map((n) => linkLevel(n.intSpeed === 0 ? null : percentOf(n.intUsage))));
+        mark(o.cards.network, links.level === 'ok' ? links : { ...links, words: 'Busy link: an adapter at 80 % or more' });
+        for (const group of this.processorGroups.values()) {
+            for (const [ident, card] of group.list.cards) mark(card.node, this.loadLevel(ident));
+        }
     }
 
     render(status, settling) {
@@ -156,7 +223,13 @@ export class Dashboard {
         this.memory.update(status.Memory, 'The monitor reported no memory figures.');
         this.updateProcessors(status.Processor, 'The monitor reported no processors.', settling);
         this.network.update(status.Network, 'The monitor reported no network adapters.', settling);
+        const disks = new Set(this.storage.cards.keys());
         this.storage.update(status.Storage, 'The monitor reported no physical disks it could open.', settling);
+        // A disk card made since the last read of the volumes gets them at once.
+        for (const [ident, card] of this.storage.cards) {
+            if (!disks.has(ident)) card.showVolumes(this.volumes.filter((v) => v.storage === ident));
+        }
+        this.markOverview(status);
         this.drawCharts();
     }
 

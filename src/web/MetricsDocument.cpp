@@ -165,6 +165,23 @@ void writeDisks(Writer &w, const std::vector<platform::DiskTotals> &rows) {
     perDevice<Row>(w, rows, labels, [](const Row &r) { return seconds(r.busyMicroseconds); });
 }
 
+void writeVolumes(Writer &w, const std::vector<platform::VolumeSpace> &rows) {
+    using Row = platform::VolumeSpace;
+    const auto labels = [](const Row &r) {
+        return label(QLatin1String("volume"), QString::fromStdString(r.path)) + QLatin1Char(',') +
+               label(QLatin1String("disk"), diskName(r.disk));
+    };
+    w.family(QLatin1String("tarnivo_volume_size_bytes"), QLatin1String("gauge"),
+             QLatin1String("Size of the volume, read at the moment of the request."));
+    for (const Row &row : rows)
+        w.sample(labels(row), count(row.size));
+    w.family(QLatin1String("tarnivo_volume_free_bytes"), QLatin1String("gauge"),
+             QLatin1String("Bytes on the volume that an ordinary user may still write, read at "
+                           "the moment of the request."));
+    for (const Row &row : rows)
+        w.sample(labels(row), count(row.free));
+}
+
 void writeInfo(Writer &w, const MetricsDocument::Snapshot &s,
                const QVector<QString> &adapterLabels) {
     w.family(QLatin1String("tarnivo_network_info"), QLatin1String("gauge"),
@@ -277,6 +294,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.memory = platform::memoryStatus();
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
+    s.volumes = platform::volumeSpaces();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });
@@ -295,6 +313,7 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     const QVector<QString> adapters = adapterLabels(snapshot.totals.adapters);
     writeAdapters(writer, snapshot.totals.adapters, adapters);
     writeDisks(writer, snapshot.totals.disks);
+    writeVolumes(writer, snapshot.volumes);
     writeInfo(writer, snapshot, adapters);
     writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),
                   QLatin1String("Heartbeat requests left unanswered because their sender, or all "

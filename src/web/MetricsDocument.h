@@ -6,6 +6,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Totals.h"
+#include "platform/Volumes.h"
 
 #include <QString>
 #include <QVector>
@@ -36,6 +37,7 @@ public:
         QVector<AdapterInfo> adapters;
         QVector<DiskInfo> disks;
         quint64 intHeartbeatDropped = 0;
+        std::vector<platform::VolumeSpace> volumes;
     };
 
     // Reads memory and the device totals from the system now, and the devices' texts from the

@@ -1,8 +1,12 @@
 #include "RouteTable.h"
 
 #include "Discovery.h"
+#include "FleetSummaries.h"
 #include "MetricsDocument.h"
+#include "ProcessesDocument.h"
 #include "StatusDocument.h"
+#include "SummaryDocument.h"
+#include "VolumesDocument.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -22,6 +26,22 @@ QString peers(const HttpRequest &request, qintptr) {
 QString serviceDiscovery(const HttpRequest &, qintptr socket) {
     return Discovery::instance().serviceDiscoveryDocument(
         QString::fromStdString(platform::localAddress(socket)));
+}
+
+QString volumes(const HttpRequest &, qintptr) {
+    return VolumesDocument::build();
+}
+
+QString processes(const HttpRequest &, qintptr) {
+    return ProcessesDocument::instance().document();
+}
+
+QString summary(const HttpRequest &, qintptr) {
+    return SummaryDocument::instance().document();
+}
+
+QString fleet(const HttpRequest &, qintptr) {
+    return FleetSummaries::instance().document();
 }
 
 QString typeWord(Route::Kind kind) {
@@ -94,6 +114,10 @@ const std::vector<Route> &RouteTable::routes() {
          {{type, MetricsDocument::contentType}}},
         {QLatin1String("/peers.json"), M::PathOrQuery, K::Text, peers, {{type, json}}},
         {QLatin1String("/sd.json"), M::PathOrQuery, K::Text, serviceDiscovery, {{type, json}}},
+        {QLatin1String("/volumes.json"), M::PathOrQuery, K::Text, volumes, {{type, json}}},
+        {QLatin1String("/processes.json"), M::PathOrQuery, K::Text, processes, {{type, json}}},
+        {QLatin1String("/summary.json"), M::PathOrQuery, K::Text, summary, {{type, json}}},
+        {QLatin1String("/fleet.json"), M::PathOrQuery, K::Text, fleet, {{type, json}}},
     };
     return table;
 }

@@ -150,6 +150,14 @@ async function main() {
                 assert(row?.href === `${m.base}/` && /1\.1/.test(row.text), `row of ${m.address}: ${JSON.stringify(row)}`);
             }
             assert(await page.isHidden('#peers-empty'), 'the empty state shows beside peers');
+            // Each machine's summary, fetched by this monitor from the others while the panel is open.
+            await page.waitForFunction(() => [...document.querySelectorAll('#peers-list tr')].every((tr) =>
+                /^\d+\.\d %$/.test(tr.querySelector('.fleet-processor').textContent) &&
+                /^\d+\.\d %$/.test(tr.querySelector('.fleet-memory').textContent) &&
+                /% used$/.test(tr.querySelector('.fleet-volume').textContent) &&
+                ['ok', 'warn', 'alert'].includes(tr.querySelector('.fleet-status').dataset.level)), null, { timeout: 8000 });
+            const summaries = await page.$$eval('#peers-list tr', (trs) => trs.map((tr) =>
+                [...tr.querySelectorAll('[class^="fleet-"]')].map((td) => td.textContent).join(' | ')));
             await page.waitForSelector('[data-connection="live"]', { timeout: 10000 });
             const shot = join(out, 'peers-panel.png');
             await page.locator('section.peers').screenshot({ path: shot });
@@ -161,7 +169,7 @@ async function main() {
             const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
             assert(overflow <= 0, `the phone layout is ${overflow} px wider than the screen`);
             assert(problems.length === 0, problems.join('\n'));
-            return `screenshot ${shot}`;
+            return `summaries: ${summaries.join('; ')}; screenshot ${shot}`;
         } finally {
             await context.close();
             rmSync(profile, { recursive: true, force: true });
@@ -170,6 +178,12 @@ async function main() {
 
     await check('a monitor that stops disappears within three rounds, the others stay', async () => {
         process.kill(pids[2], 'SIGTERM');
+        // Still listed, it no longer answers for its summary.
+        await sleep(2500);
+        const fleet = await json(`${first.base}/fleet.json`);
+        const silent = fleet.machines.find((m) => m.address === third.address);
+        assert(silent && silent.summary === null, `the stopped monitor in /fleet.json: ${JSON.stringify(silent)}`);
+        assert(fleet.machines.find((m) => m.address === second.address)?.summary, 'the second monitor gave no summary');
         const seen = [];
         for (let n = 1; n <= 3; n++) {
             const at = await round(first);

@@ -224,6 +224,39 @@ async function main() {
             assert(JSON.stringify(identsIn(await read())) === JSON.stringify(first), 'the identifiers changed');
         });
 
+        await check('volumes sit under their disks, the fullest in the overview, as /volumes.json says', async () => {
+            const { volumes } = await (await fetch(`${base}/volumes.json`)).json();
+            const listed = volumes.filter((v) => v.storage && first.Storage.includes(v.storage));
+            await page.waitForFunction((n) => document.querySelectorAll('.volume').length >= n, listed.length, { timeout: 15000 });
+            for (const v of listed) {
+                const names = await page.$$eval(`[data-ident="${v.storage}"] .volume-name`, (nodes) => nodes.map((n) => n.textContent));
+                assert(names.includes(v.volume), `${v.volume} is not on its disk's card (${names.join(', ')})`);
+            }
+            const overview = await page.textContent('#overview-volume-value');
+            assert(listed.length === 0 || /% used$/.test(overview), `the overview says "${overview}"`);
+            return `${listed.length} of ${volumes.length} volumes on ${first.Storage.length} disk cards; fullest: ${overview}`;
+        });
+
+        await check('the busiest processes are read only while their panel is open', async () => {
+            const asked = [];
+            const note = (request) => { if (request.url().includes('/processes.json')) asked.push(Date.now()); };
+            context.on('request', note);
+            await sleep(2500);
+            assert(asked.length === 0, 'processes were asked for with the panel closed');
+            await page.click('#processes-panel summary');
+            await page.waitForFunction(() => document.querySelectorAll('#processes-cpu tr').length > 0, null, { timeout: 6000 });
+            const rows = await page.$$eval('#processes-cpu tr', (nodes) => nodes.length);
+            await page.click('#processes-panel summary');
+            const closedWith = asked.length;
+            await sleep(2500);
+            context.off('request', note);
+            assert(asked.length === closedWith, 'processes were still asked for after the panel closed');
+            // Open again for the screenshots, which start from the top of the page.
+            await page.click('#processes-panel summary');
+            await page.evaluate(() => window.scrollTo(0, 0));
+            return `${rows} rows after ${closedWith} reads`;
+        });
+
         await check('screenshots: desktop and phone, light and dark', async () => {
             await sleep(historySeconds * 1000);
             await page.screenshot({ path: join(out, 'desktop-light.png') });

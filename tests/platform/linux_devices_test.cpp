@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Totals.h"
+#include "platform/Volumes.h"
 #include "platform/linux/LinuxAdapters.h"
 #include "platform/linux/LinuxDisks.h"
 
@@ -223,6 +224,18 @@ TEST_CASE("mounts served over the network or in user space are never probed") {
     for (const std::string &point : probed)
         CHECK_EQ(point.find("/mnt/") == 0 || point == "/media/ntfs", false);
     CHECK_EQ(probed.size(), size_t(8)); // every local mount is
+}
+
+TEST_CASE("volumes are the whole local block file systems, each once, under their disk") {
+    FixtureRoot root;
+    // Left out: pseudo and memory file systems, a loop device on no disk, a bind mount of a
+    // directory, a second mount of /boot, NFS, sshfs and a user-space NTFS driver (fuseblk).
+    const std::vector<std::pair<uint32_t, std::string>> expected = {
+        {0, "/media/My Files"}, {1, "/"}, {1, "/boot"}, {1, "/home"}, {2, "/srv/data"}};
+    std::vector<std::pair<uint32_t, std::string>> found;
+    for (const platform::VolumeSpace &volume : platform::volumeSpaces())
+        found.emplace_back(volume.disk, volume.path);
+    CHECK(found == expected);
 }
 
 TEST_CASE("the computer name of a tree is its host name") {

@@ -3,12 +3,14 @@
 #include "check.h"
 
 #include "platform/Platform.h"
+#include "platform/Volumes.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <thread>
 #include <unistd.h>
@@ -122,4 +124,36 @@ TEST_CASE("loopback traffic shows in the interface's byte rate") {
     platform::removeCounter(sent);
     close(sender);
     close(receiver);
+}
+
+TEST_CASE("volume space agrees with statvfs to the byte") {
+    // The root file system is always listed on a machine with a disk; others may write to it
+    // meanwhile, so a reading counts only when statvfs gives the same figures before and after.
+    const auto figures = [](const std::string &path) {
+        struct statvfs space {};
+        statvfs(path.c_str(), &space);
+        return std::make_pair(uint64_t(space.f_blocks) * space.f_frsize,
+                              uint64_t(space.f_bavail) * space.f_frsize);
+    };
+    bool compared = false;
+    for (int attempt = 0; attempt < 20 && !compared; ++attempt) {
+        std::vector<std::pair<uint64_t, uint64_t>> before;
+        const auto probe = platform::volumeSpaces();
+        for (const auto &volume : probe)
+            before.push_back(figures(volume.path));
+        const auto volumes = platform::volumeSpaces();
+        bool steady = volumes.size() == probe.size();
+        for (size_t i = 0; steady && i < volumes.size(); ++i)
+            steady = figures(volumes[i].path) == before[i];
+        if (!steady)
+            continue;
+        CHECK(!volumes.empty());
+        for (size_t i = 0; i < volumes.size(); ++i) {
+            CHECK_EQ(volumes[i].size, before[i].first);
+            CHECK_EQ(volumes[i].free, before[i].second);
+            CHECK(volumes[i].free <= volumes[i].size);
+        }
+        compared = true;
+    }
+    CHECK(compared);
 }

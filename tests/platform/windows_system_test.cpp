@@ -4,6 +4,8 @@
 #include "windows_wine.h"
 
 #include "platform/Platform.h"
+#include "platform/Processes.h"
+#include "platform/Volumes.h"
 #include "platform/windows/WindowsText.h"
 
 #include <algorithm>
@@ -218,4 +220,30 @@ TEST_CASE("bytes the code page does not define become U+FFFD, the rest is decode
     CHECK_EQ(platform::codePageToUtf8(japanese, "\x82\x0a\x82\xa0", 4),
              std::string("\xEF\xBF\xBD\n\xE3\x81\x82"));
     CHECK_EQ(platform::codePageToUtf8(CP_UTF8, "ok\xff", 3), std::string("ok\xEF\xBF\xBD"));
+}
+
+TEST_CASE("the process list holds this process, its image name, time and working set") {
+    // Some time of its own first, so that its processor time is not 0.
+    const DWORD until = GetTickCount() + 50;
+    while (GetTickCount() < until) {
+    }
+    const std::vector<platform::ProcessUse> list = platform::processes();
+    const auto self = std::find_if(list.begin(), list.end(), [](const platform::ProcessUse &p) {
+        return p.pid == GetCurrentProcessId();
+    });
+    CHECK(self != list.end());
+    if (self != list.end()) {
+        CHECK(self->name.find("windows_system_test") != std::string::npos);
+        CHECK(self->cpuMicroseconds > 0);
+        CHECK(self->residentBytes > 0);
+    }
+    CHECK(std::none_of(list.begin(), list.end(),
+                       [](const platform::ProcessUse &p) { return p.pid == 0; }));
+}
+
+TEST_CASE("every volume listed holds its free space within its size") {
+    for (const platform::VolumeSpace &volume : platform::volumeSpaces()) {
+        CHECK(!volume.path.empty() && volume.path.back() == '\\');
+        CHECK(volume.free <= volume.size);
+    }
 }

@@ -282,21 +282,23 @@ std::string processorIdentifier(const CpuInfoBlock &block, const std::string &ma
     return machine;
 }
 
-std::vector<Mount> parseMounts(const std::string &text) {
-    auto unescape = [](const std::string &s) {
-        std::string out;
-        for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-                s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
-                out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 +
-                                         (s[i + 3] - '0'));
-                i += 3;
-            } else {
-                out += s[i];
-            }
+std::string unescapeOctal(const std::string &s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
+            s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+            out +=
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += s[i];
         }
-        return out;
-    };
+    }
+    return out;
+}
+
+std::vector<Mount> parseMounts(const std::string &text) {
+    const auto unescape = unescapeOctal;
     std::vector<Mount> result;
     for (const std::string &line : lines(text)) {
         const std::vector<std::string> f = words(line);

@@ -83,6 +83,8 @@ struct Mount {
     std::string type;
 };
 std::vector<Mount> parseMounts(const std::string &text);
+// The kernel's octal escapes in mount tables (\040 for a blank) undone.
+std::string unescapeOctal(const std::string &text);
 
 // The "E:KEY=value" properties of a udev database entry (/run/udev/data/bMAJ:MIN).
 std::map<std::string, std::string> parseUdevProperties(const std::string &text);

@@ -1,0 +1,37 @@
+// The machines of the panel at a glance: each one's summary as its monitor gave it to ours
+// (/fleet.json), judged by the same limits as this machine's own figures.
+
+import { LIMITS, memoryLevel, volumeLevel, worst } from './thresholds.js?v=1';
+import { MISSING } from './units.js?v=1';
+
+export const FLEET_URL = '/fleet.json';
+export const FLEET_INTERVAL = 5000;
+
+/** address -> summary, or null for a machine that did not answer. */
+export function fleetMap(doc) {
+    const map = new Map();
+    for (const m of Array.isArray(doc?.machines) ? doc.machines : []) map.set(String(m.address), m.summary ?? null);
+    return map;
+}
+
+const percent = (value) => (typeof value === 'number' && Number.isFinite(value) ? `${value.toFixed(1)} %` : MISSING);
+
+/**
+ * The texts of the four columns for one machine: undefined when it was not asked (its monitor
+ * is not running, or nobody has asked yet), null when it did not answer.
+ */
+export function summaryCells(summary) {
+    if (summary === undefined) return { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', words: MISSING };
+    if (summary === null) return { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', words: 'no answer' };
+    const busy = summary.processor >= LIMITS.processor
+        ? { level: 'warn', words: `Busy: ${LIMITS.processor} % or more` } : { level: 'ok', words: '' };
+    const v = summary.volume;
+    const state = worst([busy, memoryLevel(summary.memory ?? null), v ? volumeLevel(100, v.free) : { level: 'ok', words: '' }]);
+    return {
+        processor: percent(summary.processor),
+        memory: percent(summary.memory),
+        volume: v ? `${v.volume}: ${percent(v.used)} used` : MISSING,
+        level: state.level,
+        words: state.level === 'ok' ? 'OK' : state.words,
+    };
+}

@@ -1,0 +1,54 @@
+// Volumes and their free space (/volumes.json), read every ten seconds while the page is in
+// view: space changes slowly, and every read asks the system afresh.
+
+import { volumeLevel } from './thresholds.js?v=1';
+
+export const VOLUMES_URL = '/volumes.json';
+export const VOLUMES_INTERVAL = 10000;
+
+/** Each volume with its share used and level; null figures where its size is not known. */
+export function describeVolumes(document) {
+    const list = Array.isArray(document?.volumes) ? document.volumes : [];
+    return list.map((v) => {
+        const known = v.size > 0 && v.free >= 0 && v.free <= v.size;
+        return {
+            volume: String(v.volume ?? ''),
+            disk: v.disk,
+            storage: v.storage ?? null,
+            size: known ? v.size : null,
+            free: known ? v.free : null,
+            used: known ? ((v.size - v.free) / v.size) * 100 : null,
+            ...volumeLevel(v.size, v.free),
+        };
+    });
+}
+
+/** The volume with the largest share used, or null. */
+export function fullest(volumes) {
+    let best = null;
+    for (const v of volumes) if (v.used !== null && (best === null || v.used > best.used)) best = v;
+    return best;
+}
+
+/** Reads the volumes now and then every interval; `onVolumes(list)` after each good read. */
+export function watchVolumes(fetchJson, onVolumes, interval = VOLUMES_INTERVAL) {
+    let timer = null;
+    const read = async () => {
+        timer = null;
+        if (!document.hidden) {
+            try {
+                onVolumes(describeVolumes(await fetchJson(VOLUMES_URL)));
+            } catch {
+                // The status line already says when the monitor is not answering.
+            }
+        }
+        timer = setTimeout(read, interval);
+    };
+    document.addEventListener('visibilitychange', () => {
+        if (!document.hidden && timer !== null) {
+            clearTimeout(timer);
+            read();
+        }
+    });
+    read();
+}

@@ -1,0 +1,19 @@
+// The volumes of the physical disks with their space, served at /volumes.json: read from the
+// system at the moment of the request, each volume tied to its disk's record by identifier.
+#pragma once
+
+#include "platform/Volumes.h"
+
+#include <QHash>
+#include <QString>
+#include <vector>
+
+class VolumesDocument {
+public:
+    // {"volumes":[{"volume","disk","storage","size","free"}]}: sizes in bytes, free as an
+    // ordinary user may still write; "storage" is the identifier of the disk's record in the
+    // status document, null when the disk has none (no scan yet, or a scan is under way).
+    static QString render(const std::vector<platform::VolumeSpace> &volumes,
+                          const QHash<quint32, QString> &storageIdents);
+    static QString build();
+};

@@ -1,0 +1,22 @@
+// The running processes with their processor time and resident memory so far: what a list of
+// the busiest processes is made from, by comparing two readings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ProcessUse {
+    uint32_t pid = 0;
+    std::string name;             // the image or command name, UTF-8
+    uint64_t cpuMicroseconds = 0; // user plus kernel time since the process started
+    uint64_t residentBytes = 0;   // resident set (Windows: working set)
+};
+
+// One reading of every process the caller may see; processes that end while they are read are
+// left out. Linux: /proc/<pid>/stat; Windows: one NtQuerySystemInformation call.
+std::vector<ProcessUse> processes();
+
+} // namespace platform

@@ -1,0 +1,145 @@
+// Volumes and their space on Linux: which mounts are volumes of a local disk, and statvfs.
+#include "LinuxVolumes.h"
+
+#include "LinuxDisks.h"
+#include "ProcParsers.h"
+#include "SystemFiles.h"
+#include "platform/Platform.h"
+#include "platform/Volumes.h"
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <sys/statvfs.h>
+
+namespace platform::linux_volumes {
+
+using linux_files::directoryEntries;
+using linux_files::exists;
+using linux_files::readLine;
+using linux_files::underRoot;
+
+namespace {
+
+// The kernel name of a block device, found from its number: the link /sys/dev/block/M:m
+// where the tree has it, else the entry of /sys/class/block whose "dev" holds the number.
+std::string deviceName(const std::string &root, const std::string &device) {
+    const std::string target = linux_files::linkTarget(underRoot(root, "/sys/dev/block/" + device));
+    if (!target.empty())
+        return target.substr(target.rfind('/') + 1);
+    const std::string block = underRoot(root, "/sys/class/block");
+    for (const std::string &name : directoryEntries(block)) {
+        if (readLine(block + "/" + name + "/dev") == device)
+            return name;
+    }
+    return {};
+}
+
+// The disk index that the named block device lies on, following a mapped or RAID device's
+// "slaves" down to the disks beneath it.
+int diskOfName(const std::string &root, const std::string &name,
+               const std::vector<std::string> &disks, int depth) {
+    for (size_t n = 0; n < disks.size(); ++n) {
+        if (name == disks[n] ||
+            exists(underRoot(root, "/sys/block/" + disks[n] + "/" + name + "/partition")))
+            return int(n);
+    }
+    if (depth > 8)
+        return -1;
+    for (const std::string &slave :
+         directoryEntries(underRoot(root, "/sys/class/block/" + name + "/slaves"))) {
+        const int disk = diskOfName(root, slave, disks, depth + 1);
+        if (disk >= 0)
+            return disk;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::vector<MountInfo> parseMountinfo(const std::string &text) {
+    // "36 35 98:0 /mnt1 /mnt/parent rw,noatime master:1 - ext3 /dev/root rw": a variable list of
+    // optional fields ends with the lone "-" that comes before the type and the source.
+    std::vector<MountInfo> mounts;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        for (std::string field; fields >> field;)
+            f.push_back(field);
+        const auto dash = std::find(f.begin() + std::min<size_t>(f.size(), 6), f.end(), "-");
+        if (f.size() < 6 || dash == f.end() || f.end() - dash < 3)
+            continue;
+        mounts.push_back({f[2], linux_proc::unescapeOctal(f[3]), linux_proc::unescapeOctal(f[4]),
+                          dash[1], linux_proc::unescapeOctal(dash[2])});
+    }
+    return mounts;
+}
+
+std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts) {
+    std::vector<MountInfo> volumes;
+    std::set<std::string> seen;
+    for (const MountInfo &mount : mounts) {
+        if (mount.source.rfind("/dev/", 0) != 0 || mount.device.rfind("0:", 0) == 0 ||
+            mount.root != "/" || linux_disks::mayBlock(mount.type))
+            continue;
+        if (seen.insert(mount.device).second)
+            volumes.push_back(mount);
+    }
+    return volumes;
+}
+
+int diskOfDevice(const std::string &root, const std::string &device,
+                 const std::vector<std::string> &disks) {
+    // The common case without a name lookup: the disk or one of its partitions.
+    for (size_t n = 0; n < disks.size(); ++n) {
+        const std::string base = underRoot(root, "/sys/block/" + disks[n]);
+        if (readLine(base + "/dev") == device)
+            return int(n);
+        for (const std::string &entry : directoryEntries(base)) {
+            if (exists(base + "/" + entry + "/partition") &&
+                readLine(base + "/" + entry + "/dev") == device)
+                return int(n);
+        }
+    }
+    const std::string name = deviceName(root, device);
+    return name.empty() ? -1 : diskOfName(root, name, disks, 0);
+}
+
+} // namespace platform::linux_volumes
+
+namespace platform {
+
+std::vector<VolumeSpace> volumeSpaces() {
+    const std::string root = rootDirectory();
+    // Under the numbers the disks keep while attached, the same as in the storage table.
+    const std::vector<linux_disks::NumberedDisk> attached = linux_disks::attachedDisks(root);
+    std::vector<std::string> disks;
+    for (const linux_disks::NumberedDisk &disk : attached)
+        disks.push_back(disk.name);
+    std::vector<VolumeSpace> volumes;
+    const auto mounts = linux_volumes::localVolumes(linux_volumes::parseMountinfo(
+        linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))));
+    for (const linux_volumes::MountInfo &mount : mounts) {
+        const int index = linux_volumes::diskOfDevice(root, mount.device, disks);
+        if (index < 0)
+            continue;
+        VolumeSpace volume;
+        volume.path = mount.mountPoint;
+        volume.disk = attached[size_t(index)].number;
+        // Asked of the mount point in the tree: in a fixture tree that is a plain directory,
+        // and a volume that cannot be asked is shown with no space rather than left out.
+        struct statvfs space {};
+        if (statvfs(linux_files::underRoot(root, mount.mountPoint).c_str(), &space) == 0) {
+            volume.size = uint64_t(space.f_blocks) * space.f_frsize;
+            volume.free = uint64_t(space.f_bavail) * space.f_frsize;
+        }
+        volumes.push_back(volume);
+    }
+    std::sort(volumes.begin(), volumes.end(), [](const VolumeSpace &a, const VolumeSpace &b) {
+        return a.disk != b.disk ? a.disk < b.disk : a.path < b.path;
+    });
+    return volumes;
+}
+
+} // namespace platform

@@ -1,0 +1,62 @@
+// The machines of the peer list at a glance: who is asked, what a silent machine looks like.
+#include "FleetSummaries.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QtTest>
+#include <atomic>
+
+class FleetSummariesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void runningMonitorsAreAskedAndSilentOnesSayNoAnswer() {
+        std::atomic<int> asked{0};
+        FleetSummaries fleet(
+            [] {
+                return QVector<Peer>{{"198.18.0.1", 8080, "1.1", 0, 0, 0, true},
+                                     {"198.18.0.2", 0, "1.1", 0, 0, 0, false},
+                                     {"198.18.0.3", -1, "", 0, 0, 0, false},
+                                     {"198.18.0.4", 8081, "1.1", 0, 0, 0, false}};
+            },
+            [&asked](const QString &address, int port, int waitMs) {
+                ++asked;
+                Q_UNUSED(waitMs);
+                return address.endsWith(".1") && port == 8080
+                           ? QJsonObject{{"processor", 12.5}, {"memory", 40.0}}
+                           : QJsonObject();
+            });
+        const QJsonArray machines =
+            QJsonDocument::fromJson(fleet.document().toUtf8()).object().value("machines").toArray();
+        // Stopped monitors and ports not yet known are not asked.
+        QCOMPARE(asked.load(), 2);
+        QCOMPARE(machines.size(), 2);
+        QCOMPARE(
+            machines.at(0).toObject().value("summary").toObject().value("processor").toDouble(),
+            12.5);
+        QCOMPARE(machines.at(1).toObject().value("address").toString(),
+                 QStringLiteral("198.18.0.4"));
+        QVERIFY(machines.at(1).toObject().value("summary").isNull());
+        // Another dashboard within the gap gets the same answer without a second round.
+        fleet.document();
+        QCOMPARE(asked.load(), 2);
+    }
+
+    void aMachineThatAcceptsButNeverAnswersCostsOneWait() {
+        QTcpServer silent; // never reads: the kernel completes the connection, nobody answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 closedPort = closed.serverPort();
+        closed.close();
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", silent.serverPort(), 300).isEmpty());
+        QVERIFY(timer.elapsed() >= 250 && timer.elapsed() < 1500);
+        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", closedPort, 300).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(FleetSummariesTest)
+#include "FleetSummariesTest.moc"

@@ -16,11 +16,6 @@ DeviceTable<Network> networkTable;
 DeviceTable<Processor> processorTable;
 DeviceTable<Storage> storageTable;
 
-QMutex &memoryMutex = memoryTable.mutex();
-QMutex &networkMutex = networkTable.mutex();
-QMutex &processorMutex = processorTable.mutex();
-QMutex &storageMutex = storageTable.mutex();
-
 QString makeIdent() {
     const QByteArray uuidText = QUuid::createUuid().toString().toUtf8();
     return QString::fromLatin1(QCryptographicHash::hash(uuidText, QCryptographicHash::Md5).toHex());

@@ -20,12 +20,6 @@ extern DeviceTable<Network> networkTable;
 extern DeviceTable<Processor> processorTable;
 extern DeviceTable<Storage> storageTable;
 
-// The tables' own mutexes, taken only through the tables' operations.
-extern QMutex &memoryMutex;
-extern QMutex &networkMutex;
-extern QMutex &processorMutex;
-extern QMutex &storageMutex;
-
 // A new record identifier: the MD5 digest of a fresh UUID's text, as 32 lowercase hex digits.
 QString makeIdent();
 

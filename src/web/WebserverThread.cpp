@@ -44,12 +44,6 @@ qint64 now() {
 
 } // namespace
 
-WebserverThread::WebserverThread(qintptr socket) : WebserverThread(socket, Timeouts()) {}
-
-WebserverThread::WebserverThread(qintptr socket, const Timeouts &limits)
-    : WebserverThread(std::make_shared<ConnectionControl>(socket, now()), limits,
-                      QDeadlineTimer(limits.intRequestDeadline)) {}
-
 WebserverThread::WebserverThread(std::shared_ptr<ConnectionControl> shared, const Timeouts &limits,
                                  QDeadlineTimer deadline)
     : control(std::move(shared)), intSocket(control->socket()), timeouts(limits),

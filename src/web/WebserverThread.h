@@ -28,9 +28,6 @@ public:
         int intGiveWay = 250;
     };
 
-    explicit WebserverThread(qintptr intSocket);
-    // The request deadline runs from now.
-    WebserverThread(qintptr intSocket, const Timeouts &timeouts);
     // The request deadline is given: the listener counts it from the accept, so that the time a
     // connection waited for a thread is part of it; and the listener keeps the control, through
     // which it may ask the connection to give way.

@@ -159,8 +159,10 @@ std::string localAddress(intptr_t descriptor);
 // the system chooses) that no other socket can share. On Windows it is bound with
 // SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
 // take the connections to it; a port that cannot be shared so is not bound at all. -1 on
-// failure.
-intptr_t listenExclusively(const std::string &address, uint16_t port);
+// failure, with why in `refusal` when it is given.
+enum class ListenRefusal { None, InUse, Denied, Other };
+intptr_t listenExclusively(const std::string &address, uint16_t port,
+                           ListenRefusal *refusal = nullptr);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
 // Ends the sending side of a connected socket (the peer reads the end of the data) while the

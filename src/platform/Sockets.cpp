@@ -79,7 +79,25 @@ std::string localAddress(intptr_t descriptor) {
     });
 }
 
-intptr_t listenExclusively(const std::string &address, uint16_t port) {
+namespace {
+ListenRefusal lastListenRefusal() {
+#ifdef _WIN32
+    const int error = WSAGetLastError();
+    return error == WSAEADDRINUSE ? ListenRefusal::InUse
+           : error == WSAEACCES   ? ListenRefusal::Denied
+                                  : ListenRefusal::Other;
+#else
+    const int error = errno;
+    return error == EADDRINUSE                 ? ListenRefusal::InUse
+           : error == EACCES || error == EPERM ? ListenRefusal::Denied
+                                               : ListenRefusal::Other;
+#endif
+}
+} // namespace
+
+intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefusal *refusal) {
+    if (refusal)
+        *refusal = ListenRefusal::Other;
     sockaddr_in local;
     std::memset(&local, 0, sizeof local);
     local.sin_family = AF_INET;
@@ -112,9 +130,13 @@ intptr_t listenExclusively(const std::string &address, uint16_t port) {
             0 ||
         bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
         listen(socket, SOMAXCONN) != 0) {
+        if (refusal)
+            *refusal = lastListenRefusal();
         closeSocket(intptr_t(socket));
         return -1;
     }
+    if (refusal)
+        *refusal = ListenRefusal::None;
     return intptr_t(socket);
 }
 

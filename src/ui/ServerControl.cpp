@@ -89,7 +89,7 @@ bool ServerControl::start(quint32 port, QString &cause) {
     // Success is reported only for our own listener: when the port is taken (or needs rights
     // we lack), whatever answers on it is not Tarnivo.
     if (!webserver->listen(QHostAddress::AnyIPv4, quint16(port))) {
-        cause = listenFailure(port, webserver->serverError(), webserver->errorString());
+        cause = listenFailure(port, webserver->listenError(), webserver->listenErrorText());
         stop();
         return false;
     }

@@ -40,7 +40,14 @@ Webserver::~Webserver() {
 bool Webserver::listen(const QHostAddress &address, quint16 port) {
 #ifdef Q_OS_WIN
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        const intptr_t socket = platform::listenExclusively(address.toString().toStdString(), port);
+        listenedExclusively = true;
+        platform::ListenRefusal refusal;
+        const intptr_t socket =
+            platform::listenExclusively(address.toString().toStdString(), port, &refusal);
+        exclusiveListenError =
+            refusal == platform::ListenRefusal::InUse    ? QAbstractSocket::AddressInUseError
+            : refusal == platform::ListenRefusal::Denied ? QAbstractSocket::SocketAccessError
+                                                         : QAbstractSocket::UnknownSocketError;
         if (socket == -1)
             return false;
         if (setSocketDescriptor(socket))
@@ -50,6 +57,14 @@ bool Webserver::listen(const QHostAddress &address, quint16 port) {
     }
 #endif
     return QTcpServer::listen(address, port);
+}
+
+QAbstractSocket::SocketError Webserver::listenError() const {
+    return listenedExclusively ? exclusiveListenError : serverError();
+}
+
+QString Webserver::listenErrorText() const {
+    return listenedExclusively ? QString() : errorString();
 }
 
 void Webserver::setLimits(int maxRunning, int maxPerAddress, int maxQueued) {

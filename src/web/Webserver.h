@@ -22,6 +22,10 @@ public:
     // so that no other program can bind the same port on one of the addresses and take the
     // connections to it.
     bool listen(const QHostAddress &address, quint16 port);
+    // Why the last listen() failed, and the system's words for it (which the exclusive bind
+    // on Windows sets, as QTcpServer::listen() sets its own).
+    QAbstractSocket::SocketError listenError() const;
+    QString listenErrorText() const;
 
     // The limits apply to connections accepted afterwards; set them before listen().
     void setLimits(int maxRunning, int maxPerAddress, int maxQueued);
@@ -35,6 +39,8 @@ public slots:
     void incomingConnection(qintptr intSocket) override;
 
 private:
+    QAbstractSocket::SocketError exclusiveListenError = QAbstractSocket::UnknownSocketError;
+    bool listenedExclusively = false;
     void launch(const ConnectionLimiter::Connection &connection);
     void finishedConnection(quint64 intId, const QString &strAddress);
     // When every thread is taken and connections wait for one: asks as many running

@@ -119,23 +119,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         expected.insert(QLatin1String(element), asParsed(field));
     };
     {
-        QMutexLocker locker(&memoryMutex);
+        QMutexLocker locker(&memoryTable.mutex());
         set(memory->strName, "Memory/strName");
     }
     {
-        QMutexLocker locker(&networkMutex);
+        QMutexLocker locker(&networkTable.mutex());
         set(network->strName, "Network/strName");
         set(network->strAddress, "Network/strAddress");
         set(network->strSubnetmask, "Network/strSubnetmask");
         set(network->strGateway, "Network/strGateway");
     }
     {
-        QMutexLocker locker(&processorMutex);
+        QMutexLocker locker(&processorTable.mutex());
         set(processor->strName, "Processor/strName");
         set(processor->strFamily, "Processor/strFamily");
     }
     {
-        QMutexLocker locker(&storageMutex);
+        QMutexLocker locker(&storageTable.mutex());
         set(storage->strModel, "Storage/strModel");
         set(storage->strSerial, "Storage/strSerial");
         set(storage->strFirmware, "Storage/strFirmware");

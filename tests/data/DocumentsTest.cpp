@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #ifdef Q_OS_LINUX
@@ -109,14 +110,21 @@ private slots:
         const auto pid = qint64(QCoreApplication::applicationPid());
         qint64 first = -1;
         double own = 0;
+        double ahead = -1; // the least share ranked above this process; -1 when none is
         while (clock.elapsed() < 4000 && first != pid) {
             QTest::qWait(500);
             const QJsonArray busiest = parsed(document.document()).value("byProcessor").toArray();
             if (!busiest.isEmpty())
                 first = busiest.at(0).toObject().value("pid").toInteger();
+            own = 0;
+            ahead = -1;
             for (const QJsonValue &entry : busiest) {
-                if (entry.toObject().value("pid").toInteger() == pid)
-                    own = entry.toObject().value("core").toDouble();
+                const double core = entry.toObject().value("core").toDouble();
+                if (entry.toObject().value("pid").toInteger() == pid) {
+                    own = core;
+                    break;
+                }
+                ahead = ahead < 0 ? core : std::min(ahead, core);
             }
         }
         spinning = false;
@@ -125,7 +133,12 @@ private slots:
         // is not spinning on one core, and the ranking proves nothing either way.
         if (first != pid && own < 90)
             QSKIP(qPrintable(QStringLiteral("the spinner got %1 % of a core").arg(own)));
-        QCOMPARE(first, pid);
+        // Another test with several busy threads may use more than one core: it may go
+        // first, but nothing that used less than this process may.
+        if (first != pid)
+            QVERIFY2(ahead >= own, qPrintable(QStringLiteral("%1 % ranked above %2 %")
+                                                  .arg(ahead)
+                                                  .arg(own)));
     }
 
     void volumesNameTheirDiskRecord() {

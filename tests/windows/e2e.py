@@ -13,8 +13,8 @@ to standard output and to a file.
 Then the service: registers it with "tarnivo.exe --install-service --port N", starts, queries
 and stops it through Wine's service manager (sc, net), expecting the dashboard while it runs
 and the stop within 5 s, and removes it. With --msi, installs the package silently with
-PORT=<n> (msiexec /qn), expects the installed service to serve there, and uninstalls it
-without leftovers.
+PORT=<n> (msiexec /qn), expects the installed service to serve there, upgrades it in place
+with --newer-msi, uninstalls it without leftovers, and installs it once more with SERVICE=0.
 
 Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
 own. Exits non-zero on the first failed check.
@@ -289,15 +289,34 @@ def service_checks(app):
     check(service_state() == "", "sc query: the service is gone")
 
 
-def installer_checks(msi, work):
-    """Silent install with PORT=<n>, the installed service serving, silent uninstall."""
-    port = free_port()
-    log = os.path.join(work, "msiexec.log")
-    code, text = wine("msiexec", "/i", msi, "/qn", f"PORT={port}", "/l*", log, timeout=300)
-    check(code == 0, f"msiexec /i ... /qn PORT={port}", text)
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+def installed_versions():
+    """The versions of Tarnivo in the system's list of installed programs, one per package."""
+    _, text = wine("reg", "query", UNINSTALL, "/s")
+    versions = []
+    for block in re.split(r"\n(?=HKEY_)", text):
+        if re.search(r"DisplayName\s+REG_SZ\s+Tarnivo\s*$", block, re.M):
+            version = re.search(r"DisplayVersion\s+REG_SZ\s+(\S+)", block)
+            versions.append(version.group(1) if version else "?")
+    return versions
+
+
+def msiexec(*args):
+    code, text = wine("msiexec", *args, "/qn", timeout=300)
+    check(code == 0, "msiexec " + " ".join(os.path.basename(a) for a in args) + " /qn", text)
+
+
+def installer_checks(msi, newer_msi, work):
+    """Silent install with PORT=<n>, the installed service serving, an upgrade in place to a
+    newer package, silent uninstall without leftovers; then an install with SERVICE=0."""
     installed = subprocess.run(["winepath", "-u", r"C:\Program Files\Tarnivo"],
                                capture_output=True, text=True).stdout.strip()
-    check(os.path.isfile(os.path.join(installed, "tarnivo.exe")) and
+    program = os.path.join(installed, "tarnivo.exe")
+    port = free_port()
+    msiexec("/i", msi, f"PORT={port}", "/l*", os.path.join(work, "msiexec.log"))
+    check(os.path.isfile(program) and
           os.path.isfile(os.path.join(installed, "content", "assets", "menu.html")),
           f"the program and its web root are in {installed}")
     # The menu entry: for all users, or (Wine) in the installing user's own menu.
@@ -306,18 +325,42 @@ def installer_checks(msi, work):
              for folder in (r"C:\ProgramData", r"C:\users\%s\AppData\Roaming" % os.environ.get("USER", "root"))]
     entry = [m for m in menus if os.path.isfile(os.path.join(m, "Tarnivo", "Tarnivo.lnk"))]
     check(entry, "the Start-menu entry", "\n".join(menus))
+    first = installed_versions()
+    check(len(first) == 1, f"one Tarnivo among the installed programs: {first}")
     check(service_state() == "RUNNING", "the installed service runs")
     answer = wait_for(f"the installed service serves on port {port}",
                       lambda: fetch(port, "/assets/menu.html"), 60)
     check(answer.startswith(b"HTTP/1.0 200 OK"), "the installed program serves the dashboard")
 
-    code, text = wine("msiexec", "/x", msi, "/qn", timeout=300)
-    check(code == 0, "msiexec /x ... /qn", text)
+    if newer_msi:
+        # The newer package replaces the older in place: one entry, the service kept and
+        # serving on the port given to the upgrade.
+        newer_port = free_port()
+        msiexec("/i", newer_msi, f"PORT={newer_port}", "/l*", os.path.join(work, "upgrade.log"))
+        versions = installed_versions()
+        check(len(versions) == 1 and versions != first,
+              f"the upgrade replaces {first} in place: {versions}")
+        check(service_state() == "RUNNING", "the service runs after the upgrade")
+        wait_for(f"the upgraded service serves on port {newer_port}",
+                 lambda: fetch(newer_port, "/assets/menu.html"), 60)
+        check(not fetch(port, "/", timeout=2), f"nothing serves on the old port {port}")
+        msi, port = newer_msi, newer_port
+
+    msiexec("/x", msi)
     check(service_state() == "", "the service is gone after uninstall")
-    check(not os.path.exists(os.path.join(installed, "tarnivo.exe")),
-          "the program's files are gone after uninstall")
+    check(not os.path.exists(installed), f"{installed} is gone after uninstall")
     check(not os.path.exists(os.path.join(entry[0], "Tarnivo")), "the Start-menu entry is gone")
+    check(installed_versions() == [], "no Tarnivo among the installed programs")
     check(not fetch(port, "/", timeout=2), "nothing serves on the port after uninstall")
+
+    port = free_port()
+    msiexec("/i", msi, "SERVICE=0", f"PORT={port}")
+    check(os.path.isfile(program), "SERVICE=0 installs the program")
+    check(service_state() == "", "SERVICE=0 registers no service")
+    time.sleep(3)
+    check(not fetch(port, "/", timeout=2), "SERVICE=0: nothing serves on the port")
+    msiexec("/x", msi)
+    check(not os.path.exists(installed), f"{installed} is gone after uninstall")
 
 
 def main():
@@ -327,6 +370,7 @@ def main():
     parser.add_argument("--reference", required=True, help="Linux build directory")
     parser.add_argument("--screenshot", help="PNG of the running window")
     parser.add_argument("--msi", help="the installer, installed and removed silently")
+    parser.add_argument("--newer-msi", help="a newer package of the same program, to upgrade to")
     args = parser.parse_args()
 
     shutil.rmtree(args.work, ignore_errors=True)
@@ -421,7 +465,7 @@ def main():
                 process.kill()
     service_checks(app)
     if args.msi:
-        installer_checks(args.msi, args.work)
+        installer_checks(args.msi, args.newer_msi, args.work)
     say(f"{checks} checks passed")
 
 

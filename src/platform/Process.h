@@ -32,12 +32,6 @@ bool beginService();
 void serviceRunning();
 void serviceStopped(int exitCode);
 
-// Asks the scheduler to give the calling thread short turns, so that a short task woken beside
-// long-running batch work runs ahead of it instead of waiting out the batch work's turn. False
-// where the system offers no such request (Linux before 6.12 refuses it; Windows has none
-// short of raising the priority, which a connection's thread must not do).
-bool preferShortTurns();
-
 // Registers the automatic-start service "Tarnivo" that runs this executable with the given
 // arguments, and the firewall rules for the web port (TCP) and the heartbeat (UDP) on the
 // domain and private profiles; uninstallService() removes all of it. Both return "" on

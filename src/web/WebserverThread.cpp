@@ -8,7 +8,6 @@
 #include "SharedState.h"
 #include "StaticFile.h"
 #include "platform/Platform.h"
-#include "platform/Process.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -93,8 +92,6 @@ bool WebserverThread::waitForAll(int msecs) {
 }
 
 void WebserverThread::run() {
-    // A connection's work is short: it should not wait out the turn of batch work beside it.
-    platform::preferShortTurns();
     // The descriptor is used as it is: blocking calls with time-outs need no socket object.
     if (platform::setNonBlocking(intSocket))
         serve();

@@ -3,10 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace platform {
@@ -31,37 +28,6 @@ std::vector<std::string> arguments(int argc, char **argv) {
 }
 
 void attachParentConsole() {}
-
-bool preferShortTurns() {
-#ifdef SYS_sched_setattr
-    // The kernel's own layout of the call's argument (glibc has no wrapper).
-    struct Attributes {
-        uint32_t size;
-        uint32_t policy;
-        uint64_t flags;
-        int32_t nice;
-        uint32_t priority;
-        uint64_t runtime;
-        uint64_t deadline;
-        uint64_t period;
-    };
-    Attributes attributes = {};
-    attributes.size = sizeof attributes;
-    attributes.policy = 0; // SCHED_OTHER, as before
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, 0);
-    if (errno != 0)
-        return false;
-    attributes.nice = nice; // kept as it is
-    // Since 6.12 the fair scheduler takes the runtime as the slice the thread asks for (0.1 to
-    // 100 ms): a shorter slice gives an earlier deadline, so the thread runs ahead of longer
-    // work when it wakes. Older kernels refuse a runtime for this policy, and nothing changes.
-    attributes.runtime = 100 * 1000;
-    return syscall(SYS_sched_setattr, 0, &attributes, 0) == 0;
-#else
-    return false;
-#endif
-}
 
 void catchTermination() {
     if (terminationPipe[0] >= 0)

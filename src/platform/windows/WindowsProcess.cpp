@@ -48,12 +48,6 @@ void attachParentConsole() {
         std::freopen("CONOUT$", "w", stdout);
 }
 
-bool preferShortTurns() {
-    // Windows boosts a thread briefly when its wait ends (a socket becoming readable) and has
-    // no slice to ask for at normal priority.
-    return false;
-}
-
 void catchTermination() {
     if (terminationEvent)
         return;

@@ -1,5 +1,6 @@
-// The page: the overview of the last five minutes, then memory, processors, adapters and disks
-// as cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
+// The page: the overview of the chosen span, then memory, processors, adapters and disks as
+// cards keyed by strIdent. History is recorded here, once per status, before anything is drawn;
+// the charts are drawn as often as their span shows a change (RANGES' drawEvery).
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
 import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
@@ -37,8 +38,13 @@ export class Dashboard {
         // Sustained processor load, for all cores together ('all') and for each core by ident.
         this.loads = new Map();
         this.loadLevels = new Map();
+        // When the charts were drawn last (seconds), and whether they must be drawn at the next
+        // status whatever the time.
+        this.drawnAt = -Infinity;
+        this.mustDraw = true;
         document.addEventListener('visibilitychange', () => {
             if (document.hidden || !this.unshown) return;
+            this.mustDraw = true;
             this.render(this.unshown.status, this.unshown.settling);
             this.unshown = null;
         });
@@ -147,7 +153,22 @@ export class Dashboard {
         keep.add(setKey('Storage'));
         if (fresh('Storage')) push(setKey('Storage'), [sum(status.Storage, 'intBytesRead'), sum(status.Storage, 'intBytesWrite')]);
         this.history.retain(keep);
-        this.keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
+        const keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
+        // New devices get their charts drawn at once.
+        if (JSON.stringify(keys) !== JSON.stringify(this.keys)) this.mustDraw = true;
+        this.keys = keys;
+    }
+
+    /** Draws from another history (another span was chosen) from now on. */
+    useHistory(history) {
+        this.history = history;
+        this.redraw();
+    }
+
+    /** Draws the charts now, as after the monitor's history came in. */
+    redraw() {
+        this.mustDraw = true;
+        if (this.keys && !document.hidden) this.drawCharts();
     }
 
     /**
@@ -160,7 +181,7 @@ export class Dashboard {
         const settling = time < (this.settleUntil ?? 0);
         this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
         if (!settling && !held.includes('Processor')) this.trackLoad(status.Processor, time);
-        this.board.setEnd(time);
+        this.time = time;
         // A page in a background tab keeps its history but spends nothing on drawing.
         this.unshown = document.hidden ? { status, settling } : null;
         if (!this.unshown) this.render(status, settling);
@@ -230,7 +251,7 @@ export class Dashboard {
             if (!disks.has(ident)) card.showVolumes(this.volumes.filter((v) => v.storage === ident));
         }
         this.markOverview(status);
-        this.drawCharts();
+        if (this.mustDraw || this.time - this.drawnAt >= this.history.range.drawEvery) this.drawCharts();
     }
 
     showOverview(status, settling) {
@@ -261,6 +282,10 @@ export class Dashboard {
     }
 
     drawCharts() {
+        this.mustDraw = false;
+        this.drawnAt = this.time ?? -Infinity;
+        // The window moves with the drawing, so that charts not drawn meanwhile do not slide.
+        if (this.time !== undefined) this.board.setEnd(this.time);
         const o = this.overview;
         const draw = (chart, key, width) => {
             if (chart && this.history.has(key)) chart.draw(this.history.get(key, width).columns());

@@ -240,7 +240,7 @@ void History::appendBlock(QByteArray &out, const Ring &ring, bool minuteBlock, i
                                             : 0);
     }
     out += "],\"series\":{";
-    for (size_t k = 0; k < tracks.size(); ++k) {
+    for (size_t k = 0; k < tracks.size() && first < end; ++k) {
         const Track &t = tracks[k];
         const std::vector<float> &values = minuteBlock ? t.minute : t.second;
         if (k > 0)

@@ -25,16 +25,8 @@ function counted(n, one, many) {
 }
 
 const RANGE_KEY = 'tarnivo.range';
-const TITLES = { '5m': 'Last 5 minutes', '1h': 'Last hour', '24h': 'Last 24 hours' };
-
-function rememberedRange() {
-    try {
-        return RANGES[localStorage.getItem(RANGE_KEY)] ?? DEFAULT_RANGE;
-    } catch {
-        // Storage refused (a private window, a policy): the default span.
-        return DEFAULT_RANGE;
-    }
-}
+// The peers panel's own key: it is loaded at once when it was left open.
+const PEERS_OPEN = 'tarnivo.peers.open';
 
 async function fetchText(url, signal) {
     const response = await fetch(url, { cache: 'no-store', signal });
@@ -46,9 +38,14 @@ function start() {
     // Several machines are often watched side by side: say which one this is.
     document.title = `Tarnivo · ${location.host}`;
     setText($('host'), location.host);
-    let range = rememberedRange();
+    let range = DEFAULT_RANGE;
+    try {
+        range = RANGES[localStorage.getItem(RANGE_KEY)] ?? range;
+    } catch {
+        // Private windows may refuse storage: the span is then not remembered.
+    }
     const board = new ChartBoard(range);
-    const dashboard = new Dashboard(board, new HistoryStore(range));
+    const dashboard = new Dashboard(board, null);
     let rescanning = false;
     let lastTime = null;
 
@@ -106,44 +103,45 @@ function start() {
         say('Rescanning devices…', document.body.dataset.connection);
         poller.rescan();
     });
-    // The monitor's own history fills the charts at once, on open and when the span changes;
-    // from then on the figures come from the status document alone.
+    // The monitor's own history fills the charts on open and when the span changes; the
+    // figures of every second come from the status document alone.
     const loadHistory = async (store) => {
         const sent = Date.now();
-        // A little more than the span, for a monitor whose clock runs behind this one's.
-        const since = Math.floor(sent - (store.range.seconds + 10) * 1000);
         try {
+            const since = Math.floor(sent - (store.range.seconds + 10) * 1000);
             const document = JSON.parse(await fetchText(`/history.json?since=${since}`));
-            if (dashboard.history !== store) return;
-            // The monitor's times on this browser's clock, when the two clocks differ.
+            // The monitor's times on this browser's clock, should the two differ.
             const offset = ((sent + Date.now()) / 2 - document.now) / 1000;
+            if (dashboard.history !== store) return;
             store.merge(document, Math.abs(offset) > 1 ? offset : 0);
             dashboard.redraw();
         } catch {
-            // A monitor without the history (or not answering): the charts fill as figures come.
+            // Without it the charts fill as the figures come.
         }
     };
-    const choice = $('range');
     const showRange = () => {
-        choice.querySelector(`input[value="${range.id}"]`).checked = true;
-        setText($('overview-title'), TITLES[range.id]);
+        $('range').querySelector(`[value="${range.id}"]`).checked = true;
+        setText($('overview-title'), range.words.replace('the l', 'L'));
         board.setRange(range);
+        dashboard.useHistory(new HistoryStore(range));
+        loadHistory(dashboard.history);
     };
-    choice.addEventListener('change', (event) => {
-        range = RANGES[event.target.value] ?? DEFAULT_RANGE;
+    $('range').addEventListener('change', (event) => {
+        range = RANGES[event.target.value];
+        showRange();
         try {
             localStorage.setItem(RANGE_KEY, range.id);
-        } catch {
-            // Not remembered, but shown.
-        }
-        showRange();
-        const store = new HistoryStore(range);
-        dashboard.useHistory(store);
-        loadHistory(store);
+        } catch {}
     });
     showRange();
-    loadHistory(dashboard.history);
     poller.start();
+    // The panel of other machines fetches its code when it is first opened: not in the first view.
+    const peers = $('peers-panel');
+    const loadPeers = () => import('./peers-panel.js?v=1');
+    try {
+        if (localStorage.getItem(PEERS_OPEN) === 'true') loadPeers();
+    } catch {}
+    peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
     startProcessesPanel(fetchJson);

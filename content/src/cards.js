@@ -2,7 +2,6 @@
 // cards in step with the status document. Texts are written with textContent only (device
 // names come from the machine and may hold markup characters), and only when they changed.
 
-import { describe } from './charts.js?v=1';
 import { linkLevel, mark, memoryLevel } from './thresholds.js?v=1';
 import { formatBitRate, formatByteRate, formatBytes, formatCount, formatPercent, MISSING, percentOf }
     from './units.js?v=1';
@@ -54,12 +53,11 @@ function figures(parent, rows) {
     return values;
 }
 
-/** `about`: what the chart shows; its text alternative adds the span the board draws. */
-export function chartHost(parent, about, board) {
+/** `description` ends with the span ("over the last hour"), which the board keeps true. */
+export function chartHost(parent, description) {
     const host = element('figure', 'chart');
     host.setAttribute('role', 'img');
-    host.dataset.about = about;
-    host.setAttribute('aria-label', describe(about, board.clock.range));
+    host.setAttribute('aria-label', description);
     parent.append(host);
     return host;
 }
@@ -153,7 +151,7 @@ export function processorCard(record, board) {
     const usage = element('span', 'core-value', MISSING);
     head.append(name, usage);
     node.append(head);
-    const host = chartHost(node, `Usage of core ${record.intCore}`, board);
+    const host = chartHost(node, `Usage of core ${record.intCore} over ${board.clock.range.words}`);
     const chart = board.create(host, 'percent', ['Usage']);
     return {
         node,
@@ -174,7 +172,7 @@ export function networkCard(record, board) {
         ['received', 'Received', 1], ['sent', 'Sent', 2], ['usage', 'Link use'],
     ]);
     const packets = details(node, [['packetsIn', 'Packets received'], ['packetsOut', 'Packets sent']]);
-    const host = chartHost(node, `Bytes received and sent per second by ${record.strName || 'this adapter'}`, board);
+    const host = chartHost(node, `Bytes received and sent per second by ${record.strName || 'this adapter'} over ${board.clock.range.words}`);
     const chart = board.create(host, 'rates', ['Received', 'Sent']);
     setText(title, record.strName || 'Unnamed adapter');
     setText(values.address, record.strAddress || 'none');
@@ -204,7 +202,7 @@ export function storageCard(record, board) {
     const values = details(node, [['serial', 'Serial number'], ['firmware', 'Firmware']]);
     const shown = figures(node, [['read', 'Read', 1], ['written', 'Written', 2], ['usage', 'Busy']]);
     const counts = details(node, [['reads', 'Reads'], ['writes', 'Writes']]);
-    const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'}`, board);
+    const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over ${board.clock.range.words}`);
     const chart = board.create(host, 'rates', ['Read', 'Written']);
     const volumes = element('ul', 'volumes');
     volumes.setAttribute('aria-label', 'Volumes on this disk');

@@ -19,11 +19,6 @@ export function themeColours() {
     };
 }
 
-/** A chart's text alternative: what it shows, over which span. */
-export function describe(about, range) {
-    return `${about} over ${range.words}`;
-}
-
 function withAlpha(colour, alpha) {
     // The style sheet gives hex colours; fills are the same hue, mostly transparent.
     if (!/^#[0-9a-f]{6}$/i.test(colour)) return colour;
@@ -208,8 +203,8 @@ export class ChartBoard {
     /** Every chart spans `range` from now on; their descriptions say so. */
     setRange(range) {
         this.clock.range = range;
-        for (const host of document.querySelectorAll('figure.chart[data-about]')) {
-            host.setAttribute('aria-label', describe(host.dataset.about, range));
+        for (const host of document.querySelectorAll('figure.chart')) {
+            host.setAttribute('aria-label', host.getAttribute('aria-label').replace(/the last .*$/, range.words));
         }
     }
 

@@ -1,6 +1,5 @@
 // The page: the overview of the chosen span, then memory, processors, adapters and disks as
-// cards keyed by strIdent. History is recorded here, once per status, before anything is drawn;
-// the charts are drawn as often as their span shows a change (RANGES' drawEvery).
+// cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
 import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
@@ -38,8 +37,7 @@ export class Dashboard {
         // Sustained processor load, for all cores together ('all') and for each core by ident.
         this.loads = new Map();
         this.loadLevels = new Map();
-        // When the charts were drawn last (seconds), and whether they must be drawn at the next
-        // status whatever the time.
+        // Charts are drawn every drawEvery seconds of their span, and at once when mustDraw.
         this.drawnAt = -Infinity;
         this.mustDraw = true;
         document.addEventListener('visibilitychange', () => {
@@ -154,18 +152,15 @@ export class Dashboard {
         if (fresh('Storage')) push(setKey('Storage'), [sum(status.Storage, 'intBytesRead'), sum(status.Storage, 'intBytesWrite')]);
         this.history.retain(keep);
         const keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
-        // New devices get their charts drawn at once.
         if (JSON.stringify(keys) !== JSON.stringify(this.keys)) this.mustDraw = true;
         this.keys = keys;
     }
 
-    /** Draws from another history (another span was chosen) from now on. */
     useHistory(history) {
         this.history = history;
         this.redraw();
     }
 
-    /** Draws the charts now, as after the monitor's history came in. */
     redraw() {
         this.mustDraw = true;
         if (this.keys && !document.hidden) this.drawCharts();
@@ -284,7 +279,6 @@ export class Dashboard {
     drawCharts() {
         this.mustDraw = false;
         this.drawnAt = this.time ?? -Infinity;
-        // The window moves with the drawing, so that charts not drawn meanwhile do not slide.
         if (this.time !== undefined) this.board.setEnd(this.time);
         const o = this.overview;
         const draw = (chart, key, width) => {

@@ -16,18 +16,6 @@
 namespace {
 constexpr float nothing = std::numeric_limits<float>::quiet_NaN();
 
-History::Entry entry(const QString &key, float first, float second, int width, int decimals,
-                     bool settles) {
-    History::Entry e;
-    e.key = key;
-    e.width = width;
-    e.values[0] = first;
-    e.values[1] = second;
-    e.decimals = decimals;
-    e.settles = settles;
-    return e;
-}
-
 float percent(quint64 thousandths) {
     return float(std::min(thousandths, usageFull)) / 1000.0f;
 }
@@ -89,12 +77,12 @@ void History::recordTables() {
     QStringList idents;
     quint64 sum = 0;
     processorTable.visit([&](const Processor &p) {
-        sample.push_back(entry(p.strIdent, percent(p.intUsage), 0, 1, 1, true));
+        sample.push_back(Entry(p.strIdent, percent(p.intUsage), 0, 1, 1, true));
         idents.append(p.strIdent);
         sum += std::min(p.intUsage, usageFull);
     });
     if (!idents.isEmpty())
-        sample.push_back(entry(totalKey("Processor", idents),
+        sample.push_back(Entry(totalKey("Processor", idents),
                                float(double(sum) / double(idents.size()) / 1000.0), 0, 1, 1, true));
 
     idents.clear();
@@ -115,7 +103,7 @@ void History::recordTables() {
         const float pagefileUse =
             pagefile.isEmpty() ? nothing
                                : percent(Memory::usage(status.totalPageFile, status.availPageFile));
-        sample.push_back(entry(totalKey("Memory", idents), physicalUse, pagefileUse, 2, 1, false));
+        sample.push_back(Entry(totalKey("Memory", idents), physicalUse, pagefileUse, 2, 1, false));
     }
 
     const auto rates = [&sample, &idents](auto &table, const char *kind) {
@@ -123,14 +111,14 @@ void History::recordTables() {
         double read = 0, written = 0;
         table.visit([&](const auto &r) {
             sample.push_back(
-                entry(r.strIdent, float(r.intBytesRead), float(r.intBytesWrite), 2, 0, true));
+                Entry(r.strIdent, float(r.intBytesRead), float(r.intBytesWrite), 2, 0, true));
             idents.append(r.strIdent);
             read += double(r.intBytesRead);
             written += double(r.intBytesWrite);
         });
         if (!idents.isEmpty())
             sample.push_back(
-                entry(totalKey(kind, idents), float(read), float(written), 2, 0, true));
+                Entry(totalKey(kind, idents), float(read), float(written), 2, 0, true));
     };
     rates(networkTable, "Network");
     rates(storageTable, "Storage");

@@ -27,6 +27,12 @@ public:
 
     // One series' figures of one sample.
     struct Entry {
+        Entry() = default;
+        Entry(const QString &name, float first, float second, int columns, int places,
+              bool settling)
+            : key(name), width(columns), values{first, second}, decimals(places),
+              settles(settling) {}
+
         QString key;
         int width = 1;
         float values[maxWidth] = {0, 0};

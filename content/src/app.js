@@ -2,7 +2,7 @@
 // honest about whether the figures are live.
 
 import { ChartBoard } from './charts.js?v=1';
-import { HistoryStore } from './history.js?v=1';
+import { DEFAULT_RANGE, HistoryStore, RANGES } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
@@ -24,6 +24,10 @@ function counted(n, one, many) {
     return `${n} ${n === 1 ? one : many}`;
 }
 
+const RANGE_KEY = 'tarnivo.range';
+// The peers panel's own key: it is loaded at once when it was left open.
+const PEERS_OPEN = 'tarnivo.peers.open';
+
 async function fetchText(url, signal) {
     const response = await fetch(url, { cache: 'no-store', signal });
     if (!response.ok) throw new Error(`HTTP ${response.status}`);
@@ -34,9 +38,14 @@ function start() {
     // Several machines are often watched side by side: say which one this is.
     document.title = `Tarnivo · ${location.host}`;
     setText($('host'), location.host);
-    const history = new HistoryStore();
-    const board = new ChartBoard();
-    const dashboard = new Dashboard(board, history);
+    let range = DEFAULT_RANGE;
+    try {
+        range = RANGES[localStorage.getItem(RANGE_KEY)] ?? range;
+    } catch {
+        // Private windows may refuse storage: the span is then not remembered.
+    }
+    const board = new ChartBoard(range);
+    const dashboard = new Dashboard(board, null);
     let rescanning = false;
     let lastTime = null;
 
@@ -68,7 +77,7 @@ function start() {
             if (state === 'live') {
                 say('Live: figures update every second.', 'live');
             } else if (state === 'down') {
-                history.markGap(Date.now() / 1000);
+                dashboard.history.markGap(Date.now() / 1000);
                 const when = lastTime ? ` Figures shown are from ${formatClock(lastTime)}.` : '';
                 say(`Not connected: the monitor is not answering (since ${formatClock(new Date(since))}).` +
                     `${when} Trying again every ${TIMINGS.retry / 1000} seconds.`, 'down');
@@ -94,7 +103,45 @@ function start() {
         say('Rescanning devices…', document.body.dataset.connection);
         poller.rescan();
     });
+    // The monitor's own history fills the charts on open and when the span changes; the
+    // figures of every second come from the status document alone.
+    const loadHistory = async (store) => {
+        const sent = Date.now();
+        try {
+            const since = Math.floor(sent - (store.range.seconds + 10) * 1000);
+            const document = JSON.parse(await fetchText(`/history.json?since=${since}`));
+            // The monitor's times on this browser's clock, should the two differ.
+            const offset = ((sent + Date.now()) / 2 - document.now) / 1000;
+            if (dashboard.history !== store) return;
+            store.merge(document, Math.abs(offset) > 1 ? offset : 0);
+            dashboard.redraw();
+        } catch {
+            // Without it the charts fill as the figures come.
+        }
+    };
+    const showRange = () => {
+        $('range').querySelector(`[value="${range.id}"]`).checked = true;
+        setText($('overview-title'), range.words.replace('the l', 'L'));
+        board.setRange(range);
+        dashboard.useHistory(new HistoryStore(range));
+        loadHistory(dashboard.history);
+    };
+    $('range').addEventListener('change', (event) => {
+        range = RANGES[event.target.value];
+        showRange();
+        try {
+            localStorage.setItem(RANGE_KEY, range.id);
+        } catch {}
+    });
+    showRange();
     poller.start();
+    // The panel of other machines fetches its code when it is first opened: not in the first view.
+    const peers = $('peers-panel');
+    const loadPeers = () => import('./peers-panel.js?v=1');
+    try {
+        if (localStorage.getItem(PEERS_OPEN) === 'true') loadPeers();
+    } catch {}
+    peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
     startProcessesPanel(fetchJson);

@@ -53,6 +53,7 @@ function figures(parent, rows) {
     return values;
 }
 
+/** `description` ends with the span ("over the last hour"), which the board keeps true. */
 export function chartHost(parent, description) {
     const host = element('figure', 'chart');
     host.setAttribute('role', 'img');
@@ -150,7 +151,7 @@ export function processorCard(record, board) {
     const usage = element('span', 'core-value', MISSING);
     head.append(name, usage);
     node.append(head);
-    const host = chartHost(node, `Usage of core ${record.intCore} over the last 5 minutes`);
+    const host = chartHost(node, `Usage of core ${record.intCore} over ${board.clock.range.words}`);
     const chart = board.create(host, 'percent', ['Usage']);
     return {
         node,
@@ -171,7 +172,7 @@ export function networkCard(record, board) {
         ['received', 'Received', 1], ['sent', 'Sent', 2], ['usage', 'Link use'],
     ]);
     const packets = details(node, [['packetsIn', 'Packets received'], ['packetsOut', 'Packets sent']]);
-    const host = chartHost(node, `Bytes received and sent per second by ${record.strName || 'this adapter'} over the last 5 minutes`);
+    const host = chartHost(node, `Bytes received and sent per second by ${record.strName || 'this adapter'} over ${board.clock.range.words}`);
     const chart = board.create(host, 'rates', ['Received', 'Sent']);
     setText(title, record.strName || 'Unnamed adapter');
     setText(values.address, record.strAddress || 'none');
@@ -201,7 +202,7 @@ export function storageCard(record, board) {
     const values = details(node, [['serial', 'Serial number'], ['firmware', 'Firmware']]);
     const shown = figures(node, [['read', 'Read', 1], ['written', 'Written', 2], ['usage', 'Busy']]);
     const counts = details(node, [['reads', 'Reads'], ['writes', 'Writes']]);
-    const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over the last 5 minutes`);
+    const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over ${board.clock.range.words}`);
     const chart = board.create(host, 'rates', ['Read', 'Written']);
     const volumes = element('ul', 'volumes');
     volumes.setAttribute('aria-label', 'Volumes on this disk');

@@ -1,8 +1,8 @@
 // Time-series charts over uPlot (loaded as a classic script, global `uPlot`). One chart per
-// host element; the x axis always spans the last five minutes up to the newest sample, so
-// charts scroll together and a device that appears late does not stretch its few points.
+// host element; the x axis always spans the chosen range up to the newest sample, so charts
+// scroll together and a device that appears late does not stretch its few points.
 
-import { HISTORY_SECONDS } from './history.js?v=1';
+import { DEFAULT_RANGE } from './history.js?v=1';
 import { binaryAxisSteps, formatByteRate, formatClock } from './units.js?v=1';
 
 const BYTE_STEPS = binaryAxisSteps();
@@ -28,9 +28,9 @@ function withAlpha(colour, alpha) {
 const percentValues = (u, values) => values.map((v) => `${v} %`);
 // Axis steps are whole binary amounts, so "8 MiB/s" rather than "8.00 MiB/s".
 const rateValues = (u, values) => values.map((v) => formatByteRate(v).replace(/\.0+ /, ' '));
-// Whole minutes in 24-hour time, which no locale misreads; five minutes need no seconds.
+// Whole minutes in 24-hour time, which no locale misreads; no range needs seconds.
 const timeValues = (u, values) => values.map((t) => formatClock(new Date(t * 1000)).slice(0, 5));
-const MINUTE_STEPS = [60, 120, 300];
+const MINUTE_STEPS = [60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200];
 
 function lineSeries(label, colour, { width = 1.5, fill = false } = {}) {
     return {
@@ -79,7 +79,7 @@ function chartOptions(kind, labels, colours, clock) {
         scales: {
             x: {
                 time: true,
-                range: () => [clock.end - HISTORY_SECONDS, clock.end],
+                range: () => [clock.end - clock.range.seconds, clock.end],
             },
             y: {
                 range: percent
@@ -163,8 +163,8 @@ export class Chart {
  * out of view, and rebuilds all charts when the system switches between light and dark.
  */
 export class ChartBoard {
-    constructor() {
-        this.clock = { end: Date.now() / 1000 };
+    constructor(range = DEFAULT_RANGE) {
+        this.clock = { end: Date.now() / 1000, range };
         this.charts = new Map();
         this.resizer = new ResizeObserver((entries) => {
             for (const entry of entries) this.charts.get(entry.target)?.resize(entry.contentRect.width);
@@ -198,6 +198,14 @@ export class ChartBoard {
         this.watcher.unobserve(chart.host);
         this.charts.delete(chart.host);
         chart.destroy();
+    }
+
+    /** Every chart spans `range` from now on; their descriptions say so. */
+    setRange(range) {
+        this.clock.range = range;
+        for (const host of document.querySelectorAll('figure.chart')) {
+            host.setAttribute('aria-label', host.getAttribute('aria-label').replace(/the last .*$/, range.words));
+        }
     }
 
     /** Every chart's time window ends here (seconds). */

@@ -1,9 +1,20 @@
 // Chart history: a fixed ring buffer per series, keyed by the device's strIdent, so that a
 // rescan (new identifiers) starts new series and memory stays flat however long the page runs.
+// The monitor keeps the same series; the page asks it for them on open.
 
-/** Five minutes at one sample a second, with room for the gap markers of an outage. */
-export const HISTORY_SECONDS = 300;
-export const HISTORY_CAPACITY = HISTORY_SECONDS + 20;
+// The spans to choose from. bucket: seconds per row (a day is 1440 minute means); drawEvery:
+// seconds between drawings, about a pixel's worth.
+const range = (id, seconds, bucket, drawEvery, words) =>
+    ({ id, seconds, bucket, capacity: seconds / bucket + 20, drawEvery, words: `the last ${words}` });
+export const RANGES = {
+    '5m': range('5m', 300, 1, 1, '5 minutes'),
+    '1h': range('1h', 3600, 1, 5, 'hour'),
+    '24h': range('24h', 86400, 60, 60, '24 hours'),
+};
+export const DEFAULT_RANGE = RANGES['5m'];
+
+// Rows further apart than this many buckets are not joined: nothing was sampled between.
+const GAP_BUCKETS = 3;
 
 /**
  * Rows of (time, value, value ...) in a fixed ring. `columns()` hands out the rows oldest
@@ -11,9 +22,14 @@ export const HISTORY_CAPACITY = HISTORY_SECONDS + 20;
  * without allocating once the arrays have reached full length.
  */
 export class RingSeries {
-    constructor(capacity, width) {
+    /** `bucket` > 1: one row per `bucket` seconds, the mean of what fell in it. */
+    constructor(capacity, width, bucket = 1) {
         this.capacity = capacity;
         this.width = width;
+        this.bucket = bucket;
+        // The last row's sums and counts, per column.
+        this.sums = new Float64Array(width);
+        this.counts = new Uint32Array(width);
         this.times = new Float64Array(capacity);
         // null marks a gap, so plain arrays rather than typed ones.
         this.values = Array.from({ length: width }, () => new Array(capacity).fill(null));
@@ -23,12 +39,28 @@ export class RingSeries {
     }
 
     push(time, row) {
+        const { bucket, sums, counts } = this;
+        const at = bucket === 1 ? time : Math.floor(time / bucket) * bucket;
+        const last = this.latestTime();
+        if (bucket === 1 || last !== at) {
+            if (at - last > GAP_BUCKETS * bucket && this.latest(0) !== null) this.append(last + bucket);
+            this.append(at);
+            sums.fill(0);
+            counts.fill(0);
+        }
+        const slot = (this.start + this.length - 1) % this.capacity;
+        row.forEach((value, i) => {
+            if (typeof value !== 'number' || !Number.isFinite(value)) return;
+            sums[i] += value;
+            this.values[i][slot] = sums[i] / ++counts[i];
+        });
+    }
+
+    /** A row of gaps at `time`. */
+    append(time) {
         const slot = (this.start + this.length) % this.capacity;
         this.times[slot] = time;
-        for (let i = 0; i < this.width; i++) {
-            const value = row[i];
-            this.values[i][slot] = typeof value === 'number' && Number.isFinite(value) ? value : null;
-        }
+        for (const column of this.values) column[slot] = null;
         if (this.length < this.capacity) this.length++;
         else this.start = (this.start + 1) % this.capacity;
     }
@@ -60,8 +92,10 @@ export class RingSeries {
 
 /** The series of every device and total on the page, by key (a strIdent, or a total's name). */
 export class HistoryStore {
-    constructor(capacity = HISTORY_CAPACITY) {
-        this.capacity = capacity;
+    /** `span`: one of RANGES, or a number of one-second rows. */
+    constructor(span = DEFAULT_RANGE) {
+        this.range = typeof span === 'number' ? { ...DEFAULT_RANGE, capacity: span } : span;
+        this.capacity = this.range.capacity;
         this.series = new Map();
     }
 
@@ -69,10 +103,40 @@ export class HistoryStore {
     get(key, width = 1) {
         let series = this.series.get(key);
         if (!series || series.width !== width) {
-            series = new RingSeries(this.capacity, width);
+            series = new RingSeries(this.capacity, width, this.range.bucket);
             this.series.set(key, series);
         }
         return series;
+    }
+
+    /** Puts the monitor's /history.json before the page's own rows; `offset` (s) sets its clock to ours. */
+    merge(document, offset = 0) {
+        const rows = new Map();
+        for (const { start, deltas = [], series = {} } of document.blocks ?? []) {
+            let time = start;
+            const times = deltas.map((delta) => (time += delta) / 1000 + offset);
+            for (const [key, columns] of Object.entries(series)) {
+                // The monitor keeps all processors as one total; the page's carries each core too.
+                const all = key.startsWith('Processor:') && columns.length === 1
+                    ? [columns[0], ...key.slice(10).split(',').map((ident) => series[ident]?.[0] ?? [])]
+                    : columns;
+                if (!rows.has(key)) rows.set(key, []);
+                times.forEach((t, n) => rows.get(key).push([t, all.map((column) => column[n])]));
+            }
+        }
+        for (const [key, list] of rows) {
+            if (!list.length) continue;
+            const width = list[0][1].length;
+            let own = this.series.get(key);
+            if (own?.width !== width) own = null;
+            const [times, ...columns] = own?.columns() ?? [[]];
+            const merged = new RingSeries(this.capacity, width, this.range.bucket);
+            for (const [t, row] of list) if (!times.length || t < times[0]) merged.push(t, row);
+            times.forEach((t, n) => merged.push(t, columns.map((column) => column[n])));
+            // The last bucket goes on with the page's own sums.
+            if (own) Object.assign(merged, { sums: own.sums, counts: own.counts });
+            this.series.set(key, merged);
+        }
     }
 
     has(key) {
@@ -89,7 +153,8 @@ export class HistoryStore {
     /** Breaks every line at `time`, so an outage shows as a gap rather than a straight line. */
     markGap(time) {
         for (const series of this.series.values()) {
-            if (series.length > 0 && series.latest(0) !== null) {
+            // Minute rows break by themselves (GAP_BUCKETS).
+            if (series.bucket === 1 && series.length > 0 && series.latest(0) !== null) {
                 series.push(time, new Array(series.width).fill(null));
             }
         }

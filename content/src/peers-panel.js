@@ -5,6 +5,7 @@ import { PeersPanel } from './peers.js?v=1';
 import { formatClock } from './units.js?v=1';
 
 const $ = (id) => document.getElementById(id);
+// Loaded by the page when the panel opens, or at once when it was left open.
 const KEY_OPEN = 'tarnivo.peers.open';
 const KEY_AUTO = 'tarnivo.peers.auto';
 
@@ -158,7 +159,8 @@ function start() {
         if (details.open) readFleet();
     };
 
-    details.open = remembered(KEY_OPEN);
+    details.open ||= remembered(KEY_OPEN);
+    remember(KEY_OPEN, details.open);
     panel.setOpen(details.open);
     followFleet();
     details.addEventListener('toggle', () => {

@@ -1,5 +1,5 @@
-// The page: the overview of the last five minutes, then memory, processors, adapters and disks
-// as cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
+// The page: the overview of the chosen span, then memory, processors, adapters and disks as
+// cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
 import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
@@ -37,8 +37,12 @@ export class Dashboard {
         // Sustained processor load, for all cores together ('all') and for each core by ident.
         this.loads = new Map();
         this.loadLevels = new Map();
+        // Charts are drawn every drawEvery seconds of their span, and at once when mustDraw.
+        this.drawnAt = -Infinity;
+        this.mustDraw = true;
         document.addEventListener('visibilitychange', () => {
             if (document.hidden || !this.unshown) return;
+            this.mustDraw = true;
             this.render(this.unshown.status, this.unshown.settling);
             this.unshown = null;
         });
@@ -147,7 +151,19 @@ export class Dashboard {
         keep.add(setKey('Storage'));
         if (fresh('Storage')) push(setKey('Storage'), [sum(status.Storage, 'intBytesRead'), sum(status.Storage, 'intBytesWrite')]);
         this.history.retain(keep);
-        this.keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
+        const keys = { cpu: setKey('Processor'), memory: setKey('Memory'), network: setKey('Network'), storage: setKey('Storage') };
+        if (JSON.stringify(keys) !== JSON.stringify(this.keys)) this.mustDraw = true;
+        this.keys = keys;
+    }
+
+    useHistory(history) {
+        this.history = history;
+        this.redraw();
+    }
+
+    redraw() {
+        this.mustDraw = true;
+        if (this.keys && !document.hidden) this.drawCharts();
     }
 
     /**
@@ -160,7 +176,7 @@ export class Dashboard {
         const settling = time < (this.settleUntil ?? 0);
         this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
         if (!settling && !held.includes('Processor')) this.trackLoad(status.Processor, time);
-        this.board.setEnd(time);
+        this.time = time;
         // A page in a background tab keeps its history but spends nothing on drawing.
         this.unshown = document.hidden ? { status, settling } : null;
         if (!this.unshown) this.render(status, settling);
@@ -230,7 +246,7 @@ export class Dashboard {
             if (!disks.has(ident)) card.showVolumes(this.volumes.filter((v) => v.storage === ident));
         }
         this.markOverview(status);
-        this.drawCharts();
+        if (this.mustDraw || this.time - this.drawnAt >= this.history.range.drawEvery) this.drawCharts();
     }
 
     showOverview(status, settling) {
@@ -261,6 +277,9 @@ export class Dashboard {
     }
 
     drawCharts() {
+        this.mustDraw = false;
+        this.drawnAt = this.time ?? -Infinity;
+        if (this.time !== undefined) this.board.setEnd(this.time);
         const o = this.overview;
         const draw = (chart, key, width) => {
             if (chart && this.history.has(key)) chart.draw(this.history.get(key, width).columns());

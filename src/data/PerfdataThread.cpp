@@ -1,6 +1,7 @@
 #include "PerfdataThread.h"
 
 #include "DeviceTables.h"
+#include "History.h"
 #include "Network.h"
 #include "Perfdata.h"
 #include "Processor.h"
@@ -72,6 +73,8 @@ void PerfdataThread::run() {
             break;
         const qint64 t0 = clock();
         samplePass();
+        // After the tables took their figures: the history keeps them for pages opened later.
+        History::instance().recordTables();
         const qint64 t1 = clock();
         QDeadlineTimer deadline(sleepAfterPass(t0, t1));
         QMutexLocker locker(&statusMutex);

@@ -2,6 +2,7 @@
 
 #include "Discovery.h"
 #include "FleetSummaries.h"
+#include "History.h"
 #include "MetricsDocument.h"
 #include "ProcessesDocument.h"
 #include "StatusDocument.h"
@@ -42,6 +43,10 @@ QString summary(const HttpRequest &, qintptr) {
 
 QString fleet(const HttpRequest &, qintptr) {
     return FleetSummaries::instance().document();
+}
+
+QString history(const HttpRequest &request, qintptr) {
+    return History::build(request.strPath);
 }
 
 QString typeWord(Route::Kind kind) {
@@ -118,6 +123,7 @@ const std::vector<Route> &RouteTable::routes() {
         {QLatin1String("/processes.json"), M::PathOrQuery, K::Text, processes, {{type, json}}},
         {QLatin1String("/summary.json"), M::PathOrQuery, K::Text, summary, {{type, json}}},
         {QLatin1String("/fleet.json"), M::PathOrQuery, K::Text, fleet, {{type, json}}},
+        {QLatin1String("/history.json"), M::PathOrQuery, K::Text, history, {{type, json}}},
     };
     return table;
 }

@@ -151,6 +151,8 @@ void TestHttpRequest::routingFollowsMethodAndPathPrefixes_data() {
     QTest::newRow("peers") << get("/peers.json") << "typeText";
     QTest::newRow("service discovery with a query") << get("/sd.json?x=1") << "typeText";
     QTest::newRow("peers prefix only") << get("/peers.jsonx") << "";
+    QTest::newRow("history since") << get("/history.json?since=1") << "typeText";
+    QTest::newRow("history prefix only") << get("/history.jsonp") << "";
     QTest::newRow("HEAD") << "HEAD / HTTP/1.0\r\n\r\n"
                           << "";
     QTest::newRow("get") << "get / HTTP/1.0\r\n\r\n"

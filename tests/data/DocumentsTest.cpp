@@ -136,9 +136,8 @@ private slots:
         // Another test with several busy threads may use more than one core: it may go
         // first, but nothing that used less than this process may.
         if (first != pid)
-            QVERIFY2(ahead >= own, qPrintable(QStringLiteral("%1 % ranked above %2 %")
-                                                  .arg(ahead)
-                                                  .arg(own)));
+            QVERIFY2(ahead >= own,
+                     qPrintable(QStringLiteral("%1 % ranked above %2 %").arg(ahead).arg(own)));
     }
 
     void volumesNameTheirDiskRecord() {

@@ -70,9 +70,9 @@ void History::setClock(Clock newClock) {
 }
 
 void History::recordTables() {
-    // This thread's own, kept from pass to pass, so that a pass allocates nothing once the
-    // devices are known, and nothing at all before any are.
-    thread_local std::vector<Entry> sample;
+    // Kept from pass to pass, so that a pass allocates nothing once the devices are known, and
+    // nothing at all before any are.
+    std::vector<Entry> &sample = recording;
     sample.clear();
     // Each table under its own mutex, one after the other; this history's mutex is taken only
     // in record(), after the last table's is released.
@@ -108,7 +108,7 @@ void History::recordTables() {
         sample.push_back(Entry(totalKey("Memory", idents), physicalUse, pagefileUse, 2, 1, false));
     }
 
-    const auto rates = [&idents](auto &table, const char *kind) {
+    const auto rates = [&idents, &sample](auto &table, const char *kind) {
         idents.clear();
         double read = 0, written = 0;
         table.visit([&](const auto &r) {

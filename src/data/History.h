@@ -91,6 +91,10 @@ private:
     void appendBlock(QByteArray &out, const Ring &ring, bool minuteBlock, int first, int end,
                      qint64 step) const;
 
+    // The sample being gathered by recordTables(): only the sampling thread, the one caller,
+    // touches it, before it takes the mutex.
+    std::vector<Entry> recording;
+
     // Guards everything below: the sampling thread records, connection threads read.
     QMutex mutex;
     Clock clock;

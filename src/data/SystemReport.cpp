@@ -112,9 +112,9 @@ QString SystemReport::text(int settleMs) {
     for (const platform::Adapter &adapter : platform::adapters()) {
         adapters.push_back(std::make_unique<Network>(
             deviceText(adapter.description), deviceText(adapter.address), deviceText(adapter.mask),
-            deviceText(adapter.gateway), adapter.speed, adapter.inOctets, adapter.outOctets));
+            deviceText(adapter.gateway), adapter.speed, adapter.inOctets, adapter.outOctets,
+            adapter.counterInstance, adapter.index));
         Network &record = *adapters.back();
-        record.intIndex = adapter.index;
         planned.push_back({record.counterTarget(), record.counters()});
         out << "Adapter " << quoted(record.strName) << ": index " << adapter.index << ", address "
             << record.strAddress << ", speed " << adapter.speed << " bit/s, instance "

@@ -444,6 +444,17 @@ private slots:
         QCOMPARE(lines("^Processor \\d+: group "), processors);
         QCOMPARE(disks, qsizetype(platform::physicalDiskNumbers().size()));
         QCOMPARE(lines("^Adapter \""), adapters);
+        // Each adapter names the counter instance its record in the status document reads.
+        for (const platform::Adapter &adapter : platform::adapters()) {
+            const QString instance = QString::fromStdString(
+                platform::adapterCounterInstance(adapter.index, adapter.counterInstance));
+            const QRegularExpression line(
+                QStringLiteral("^Adapter .*: index %1, .* instance \"%2\"$")
+                    .arg(adapter.index)
+                    .arg(QRegularExpression::escape(instance)),
+                QRegularExpression::MultilineOption);
+            QVERIFY2(line.match(report).hasMatch(), qPrintable(instance));
+        }
         QCOMPARE(lines("^(added|refused) "), processors + 5 * disks + 4 * adapters);
     }
 };

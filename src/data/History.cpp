@@ -215,38 +215,58 @@ void History::record(const std::vector<Entry> &sample) {
     seconds.count = std::min(seconds.count + 1, secondRows);
 }
 
-void History::appendBlock(QByteArray &out, const Ring &ring, bool minuteBlock, int first, int end,
-                          qint64 step) const {
+History::Block History::copyBlock(const Ring &ring, bool minuteBlock, int first, int end,
+                                  qint64 step) const {
+    Block block;
+    block.step = step;
+    if (first >= end)
+        return block;
+    block.times.reserve(size_t(end - first));
+    for (int i = first; i < end; ++i)
+        block.times.push_back(ring.times[size_t(ring.slot(i))]);
+    size_t columns = 0;
+    for (const Track &t : tracks)
+        columns += size_t(t.width);
+    block.values.reserve(columns * size_t(end - first));
+    for (const Track &t : tracks) {
+        const std::vector<float> &values = minuteBlock ? t.minute : t.second;
+        for (int c = 0; c < t.width; ++c)
+            for (int i = first; i < end; ++i)
+                block.values.push_back(values[size_t(ring.slot(i) * t.width + c)]);
+    }
+    return block;
+}
+
+void History::appendBlock(QByteArray &out, const Block &block, const std::vector<Series> &series) {
+    const size_t rows = block.times.size();
     out += "{\"step\":";
-    out += QByteArray::number(step);
+    out += QByteArray::number(block.step);
     out += ",\"start\":";
-    out += first < end ? QByteArray::number(ring.times[size_t(ring.slot(first))]) : "null";
+    out += rows > 0 ? QByteArray::number(block.times.front()) : "null";
     out += ",\"deltas\":[";
-    for (int i = first; i < end; ++i) {
-        if (i > first)
+    for (size_t i = 0; i < rows; ++i) {
+        if (i > 0)
             out += ',';
-        out += QByteArray::number(i > first ? ring.times[size_t(ring.slot(i))] -
-                                                  ring.times[size_t(ring.slot(i - 1))]
-                                            : 0);
+        out += QByteArray::number(i > 0 ? block.times[i] - block.times[i - 1] : 0);
     }
     out += "],\"series\":{";
-    for (size_t k = 0; k < tracks.size() && first < end; ++k) {
-        const Track &t = tracks[k];
-        const std::vector<float> &values = minuteBlock ? t.minute : t.second;
+    const float *value = block.values.data();
+    for (size_t k = 0; k < series.size() && rows > 0; ++k) {
+        const Series &s = series[k];
         if (k > 0)
             out += ',';
         // Keys are identifiers and kind names: nothing in them needs escaping.
         out += '"';
-        out += t.key.toLatin1();
+        out += s.key;
         out += "\":[";
-        for (int c = 0; c < t.width; ++c) {
+        for (int c = 0; c < s.width; ++c) {
             if (c > 0)
                 out += ',';
             out += '[';
-            for (int i = first; i < end; ++i) {
-                if (i > first)
+            for (size_t i = 0; i < rows; ++i) {
+                if (i > 0)
                     out += ',';
-                appendNumber(out, values[size_t(ring.slot(i) * t.width + c)], t.decimals);
+                appendNumber(out, *value++, s.decimals);
             }
             out += ']';
         }
@@ -256,31 +276,43 @@ void History::appendBlock(QByteArray &out, const Ring &ring, bool minuteBlock, i
 }
 
 QString History::document(qint64 since) {
-    QMutexLocker lock(&mutex);
-    const qint64 now = clock();
-    int firstSecond = 0;
-    while (firstSecond < seconds.count && seconds.times[size_t(seconds.slot(firstSecond))] <= since)
-        ++firstSecond;
-    // Minute rows cover what the second rows no longer hold: whole minutes before the oldest.
-    const qint64 oldestSecond = seconds.count > 0 ? seconds.times[size_t(seconds.slot(0))]
-                                                  : std::numeric_limits<qint64>::max();
-    int firstMinute = 0;
-    while (firstMinute < minutes.count && minutes.times[size_t(minutes.slot(firstMinute))] <= since)
-        ++firstMinute;
-    int endMinute = minutes.count;
-    while (endMinute > firstMinute &&
-           minutes.times[size_t(minutes.slot(endMinute - 1))] + minuteMs > oldestSecond)
-        --endMinute;
+    qint64 now = 0;
+    std::vector<Series> series;
+    Block minuteBlock, secondBlock;
+    {
+        QMutexLocker lock(&mutex);
+        now = clock();
+        int firstSecond = 0;
+        while (firstSecond < seconds.count &&
+               seconds.times[size_t(seconds.slot(firstSecond))] <= since)
+            ++firstSecond;
+        // Minute rows cover what the second rows no longer hold: whole minutes before the oldest.
+        const qint64 oldestSecond = seconds.count > 0 ? seconds.times[size_t(seconds.slot(0))]
+                                                      : std::numeric_limits<qint64>::max();
+        int firstMinute = 0;
+        while (firstMinute < minutes.count &&
+               minutes.times[size_t(minutes.slot(firstMinute))] <= since)
+            ++firstMinute;
+        int endMinute = minutes.count;
+        while (endMinute > firstMinute &&
+               minutes.times[size_t(minutes.slot(endMinute - 1))] + minuteMs > oldestSecond)
+            --endMinute;
+        series.reserve(tracks.size());
+        for (const Track &t : tracks)
+            series.push_back({t.key.toLatin1(), t.width, t.decimals});
+        minuteBlock = copyBlock(minutes, true, firstMinute, endMinute, minuteMs);
+        secondBlock = copyBlock(seconds, false, firstSecond, seconds.count, 1000);
+    }
 
     QByteArray out;
-    out.reserve(64 + (seconds.count - firstSecond + endMinute - firstMinute) *
-                         (8 + 6 * int(tracks.size())));
+    out.reserve(64 + int(minuteBlock.times.size() + secondBlock.times.size()) *
+                         (8 + 6 * int(series.size())));
     out += "{\"now\":";
     out += QByteArray::number(now);
     out += ",\"blocks\":[";
-    appendBlock(out, minutes, true, firstMinute, endMinute, minuteMs);
+    appendBlock(out, minuteBlock, series);
     out += ',';
-    appendBlock(out, seconds, false, firstSecond, seconds.count, 1000);
+    appendBlock(out, secondBlock, series);
     out += "]}";
     return QString::fromLatin1(out);
 }

@@ -88,8 +88,20 @@ private:
     void adoptSet(const std::vector<Entry> &sample);
     void closeMinute();
     void forget();
-    void appendBlock(QByteArray &out, const Ring &ring, bool minuteBlock, int first, int end,
-                     qint64 step) const;
+    // The rows a document shows, copied out under the mutex and formatted after it is released,
+    // so that a long document never holds the sampling thread up.
+    struct Series {
+        QByteArray key;
+        int width = 1;
+        int decimals = 0;
+    };
+    struct Block {
+        qint64 step = 0;
+        std::vector<qint64> times;
+        std::vector<float> values; // series by series, column by column, oldest row first
+    };
+    Block copyBlock(const Ring &ring, bool minuteBlock, int first, int end, qint64 step) const;
+    static void appendBlock(QByteArray &out, const Block &block, const std::vector<Series> &series);
 
     // The sample being gathered by recordTables(): only the sampling thread, the one caller,
     // touches it, before it takes the mutex.

@@ -201,6 +201,8 @@ def check_report(exe, app, version, work):
     check(f"Logical processors: {os.cpu_count()}\n" in report,
           f"the report counts {os.cpu_count()} processors")
     check(re.search(r"^Disk 0: model ", report, re.M) is not None, "the report lists disk 0")
+    check(re.search(r'^Adapter "wine2e0": index \d+, address 198\.18\.0\.1,', report, re.M)
+          is not None, "the report lists the adapter wine2e0 with its index and address")
     check(re.search(r"^C: fixed$", report, re.M) is not None, "the report lists C: as fixed")
     check(re.search(r"^\d+ of \d+ counters added", report, re.M) is not None,
           "the report gives every counter's state")
@@ -382,13 +384,16 @@ def main():
     check(os.path.isfile(exe), "the zip holds tarnivo.exe")
     version = version_of(args.zip)
     check_resources(exe, version)
-    check_report(exe, app, version, args.work)
-
+    # Made first, so that the adapter it adds is among those the report and both programs list.
+    holder = requester_namespace()
     reference_port, port = free_port(), free_port()
     bench = os.path.join(args.reference, "tarnivo_httpd_bench")
-    check(os.access(bench, os.X_OK), f"the Linux listener {bench} is built")
-    # Made first, so that the adapter it adds is among those both programs list.
-    holder = requester_namespace()
+    try:
+        check_report(exe, app, version, args.work)
+        check(os.access(bench, os.X_OK), f"the Linux listener {bench} is built")
+    except BaseException:
+        holder.kill()  # its namespace, and the veth pair with it, goes too
+        raise
     reference = subprocess.Popen([bench, str(reference_port), os.path.join(app, "content")],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     program = subprocess.Popen(["wine", exe], cwd=app, stdout=subprocess.DEVNULL,

@@ -64,15 +64,19 @@ QString FleetSummaries::document() {
             machines.append(peer);
     }
     // Machines are asked side by side, so that the slowest one sets the wait rather than their
-    // sum; at most askersMax at a time, each taking the next machine not yet asked.
+    // sum; at most askersMax at a time, each taking the next machine not yet asked. The round
+    // has one wait in all: a machine not reached within it has no answer, so that many silent
+    // machines (addresses a neighbour claims with forged answers) do not hold this connection
+    // and the dashboards waiting for the round for a wait each.
+    const QDeadlineTimer roundEnd(waitMs);
     std::vector<QJsonObject> answers(size_t(machines.size()));
     std::atomic<qsizetype> next{0};
     std::vector<std::thread> askers;
     for (qsizetype n = 0; n < qMin<qsizetype>(askersMax, machines.size()); ++n) {
-        askers.emplace_back([this, &machines, &answers, &next] {
-            for (qsizetype i; (i = next++) < machines.size();)
-                answers[size_t(i)] =
-                    fetch(machines.at(i).strAddress, machines.at(i).intPort, waitMs);
+        askers.emplace_back([this, &machines, &answers, &next, &roundEnd] {
+            for (qsizetype i; !roundEnd.hasExpired() && (i = next++) < machines.size();)
+                answers[size_t(i)] = fetch(machines.at(i).strAddress, machines.at(i).intPort,
+                                           int(qMax<qint64>(1, roundEnd.remainingTime())));
         });
     }
     for (std::thread &asker : askers)

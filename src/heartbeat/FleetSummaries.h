@@ -1,5 +1,5 @@
 // The machines of the peer list at a glance, served at /fleet.json: this monitor asks each
-// listed machine whose monitor runs for its /summary.json, all at once with a time-out each, so
+// listed machine whose monitor runs for its /summary.json, side by side within one time-out, so
 // that the dashboard never has to read another origin. Asked only when a dashboard asks (while
 // its "Machines on this network" panel is open), and at most once in gapMs.
 #pragma once

@@ -12,11 +12,16 @@ bool PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &
     if (found == index.end()) {
         if (int(index.size()) >= intCapacity) {
             // Answers of one round come after those of every earlier one, so the least
-            // recently heard is from an earlier round unless all are from this one.
-            if (order.front().intRound >= intRound)
+            // recently heard is from an earlier round unless all are from this one. This
+            // machine is never the one pushed out, and its own answer always finds a place:
+            // claims of a neighbour read ahead of it must not hide it from its own list.
+            auto oldest = order.begin();
+            if (oldest->boolThisMachine)
+                ++oldest;
+            if (oldest == order.end() || (oldest->intRound >= intRound && !boolThisMachine))
                 return false;
-            index.remove(order.front().strAddress);
-            order.pop_front();
+            index.remove(oldest->strAddress);
+            order.erase(oldest);
         }
         Peer peer;
         peer.strAddress = strAddress;

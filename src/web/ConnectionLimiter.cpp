@@ -28,15 +28,46 @@ std::deque<ConnectionLimiter::Connection>::const_iterator ConnectionLimiter::nex
     return best;
 }
 
+std::deque<ConnectionLimiter::Connection>::iterator
+ConnectionLimiter::displaceableFor(const QString &strAddress) {
+    std::map<QString, int> holds;
+    for (const Connection &waiting : queue)
+        ++holds[waiting.strAddress];
+    const QString *busiest = nullptr;
+    int most = 0;
+    for (auto &[address, count] : holds) {
+        count += runningOf(address);
+        if (count > most) {
+            most = count;
+            busiest = &address;
+        }
+    }
+    const auto own = holds.find(strAddress);
+    const int newcomer = own == holds.end() ? runningOf(strAddress) : own->second;
+    if (!busiest || most < newcomer + 2)
+        return queue.end();
+    for (auto waiting = queue.end(); waiting != queue.begin();) {
+        if ((--waiting)->strAddress == *busiest)
+            return waiting;
+    }
+    return queue.end();
+}
+
 ConnectionLimiter::Admission ConnectionLimiter::admit(qintptr intSocket, const QString &strAddress,
-                                                      qint64 intDeadline) {
+                                                      qint64 intDeadline,
+                                                      std::optional<Connection> *displaced) {
     if (mayStart(strAddress)) {
         ++intRunning;
         ++runningPerAddress[strAddress];
         return Admission::Start;
     }
-    if (int(queue.size()) >= intMaxQueued)
-        return Admission::Refuse;
+    if (int(queue.size()) >= intMaxQueued) {
+        const auto place = displaced ? displaceableFor(strAddress) : queue.end();
+        if (place == queue.end())
+            return Admission::Refuse;
+        *displaced = *place;
+        queue.erase(place);
+    }
     queue.push_back({intSocket, strAddress, intDeadline});
     return Admission::Queue;
 }

@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <vector>
 
 class ConnectionLimiter {
@@ -33,7 +34,12 @@ public:
 
     // Decides for a newly accepted connection. Start counts it as running at once; Queue keeps
     // it until release() hands it back; Refuse means the queue is full and the caller closes it.
-    Admission admit(qintptr intSocket, const QString &strAddress, qint64 intDeadline = 0);
+    // When the queue is full, a connection of an address that holds (runs and has waiting) at
+    // least two fewer than the address holding the most among those waiting takes the place of
+    // that address's latest waiting connection, which is handed out in displaced for the caller
+    // to close (Queue): a few busy addresses cannot fill the queue and shut out the others.
+    Admission admit(qintptr intSocket, const QString &strAddress, qint64 intDeadline = 0,
+                    std::optional<Connection> *displaced = nullptr);
 
     // A running connection of this address has ended. Returns the waiting connections that may
     // start now, each already counted as running: those of the addresses that run the fewest
@@ -66,6 +72,9 @@ public:
 private:
     bool mayStart(const QString &strAddress) const;
     int runningOf(const QString &strAddress) const;
+    // The latest waiting connection of the address that holds the most among those waiting,
+    // when that address holds at least two more than strAddress; end() otherwise.
+    std::deque<Connection>::iterator displaceableFor(const QString &strAddress);
     // The waiting connection that starts next when a thread is free; end() when none may.
     std::deque<Connection>::const_iterator nextToStart() const;
 

@@ -79,11 +79,14 @@ void Webserver::incomingConnection(qintptr intSocket) {
     const QString address = QString::fromStdString(platform::peerAddress(intSocket));
     // The request deadline runs from here, through any wait in the queue.
     const qint64 deadline = QDeadlineTimer(timeouts.intRequestDeadline).deadline();
-    switch (limiter.admit(intSocket, address, deadline)) {
+    std::optional<ConnectionLimiter::Connection> displaced;
+    switch (limiter.admit(intSocket, address, deadline, &displaced)) {
     case ConnectionLimiter::Admission::Start:
         launch({intSocket, address, deadline});
         break;
     case ConnectionLimiter::Admission::Queue:
+        if (displaced)
+            platform::closeSocket(displaced->intSocket);
         if (!expiry.isActive())
             expireQueued();
         makeRoom();

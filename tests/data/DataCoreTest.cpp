@@ -277,6 +277,25 @@ private slots:
         QVERIFY(next.first() != first.first());
     }
 
+    // Asked for six times at once past the gap: one rescan runs, the others wait for its end
+    // and take its tables rather than rescanning again.
+    void rescansAskedForAtOnceRunOnce() {
+        scanClockRuns = false;
+        scanNow += DeviceScan::minimumGapMs;
+        std::atomic<int> rescans{0};
+        QList<QThread *> threads;
+        for (int t = 0; t < 6; ++t)
+            threads.append(
+                QThread::create([&rescans] { rescans += DeviceScan::instance().request(); }));
+        for (QThread *thread : threads)
+            thread->start();
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(60000));
+            delete thread;
+        }
+        QCOMPARE(rescans.load(), 1);
+    }
+
     // Six rescans asked for at once (a browser's connections to one host) while others read:
     // every device is listed once in every document, never twice and never missing.
     void rescansAtOnceNeverShowATableEmptyOrDoubled() {

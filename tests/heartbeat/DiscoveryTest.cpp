@@ -199,6 +199,23 @@ private slots:
         QCOMPARE(f.addresses(), QStringList({"192.0.2.9", "192.0.2.66", "192.0.2.67"}));
     }
 
+    void thisMachineKeepsItsPlaceInAFullList() {
+        Discovery::Settings settings;
+        settings.intCapacity = 3;
+        Fixture f(settings);
+        f.discovery.setRunning(true);
+        f.round({"192.0.2.1", "192.0.2.7", "192.0.2.8"});
+        // Claims from the subnet read ahead of this machine's own answer, in this round and in
+        // a first round.
+        f.now += 5000;
+        f.round({"192.0.2.66", "192.0.2.67", "192.0.2.68", "192.0.2.1"});
+        QCOMPARE(f.addresses(), QStringList({"192.0.2.1", "192.0.2.66", "192.0.2.67"}));
+        Fixture first(settings);
+        first.discovery.setRunning(true);
+        first.round({"192.0.2.66", "192.0.2.67", "192.0.2.68", "192.0.2.1"});
+        QCOMPARE(first.addresses(), QStringList({"192.0.2.1", "192.0.2.67", "192.0.2.68"}));
+    }
+
     void theDocumentsCarryThePeersInTheirShapes() {
         const Peer self{"192.0.2.1", 8080, "1.1", 1000, 2000, 1, true};
         const Peer unknownPort{"192.0.2.5", -1, "1.1", 1000, 2000, 1, false};

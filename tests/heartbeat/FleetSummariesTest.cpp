@@ -43,6 +43,30 @@ private slots:
         QCOMPARE(asked.load(), 2);
     }
 
+    // Many machines that never answer (addresses a neighbour claims with forged answers): the
+    // round, and every dashboard waiting for it, still takes one wait.
+    void aRoundOfManySilentMachinesTakesOneWait() {
+        FleetSummaries fleet(
+            [] {
+                QVector<Peer> many;
+                for (int i = 1; i <= 100; ++i)
+                    many.append({QString("198.18.1.%1").arg(i), 8080, "1.1", 0, 0, 0, false});
+                return many;
+            },
+            [](const QString &, int, int waitMs) {
+                QThread::msleep(ulong(waitMs));
+                return QJsonObject();
+            });
+        QElapsedTimer timer;
+        timer.start();
+        const QJsonArray machines =
+            QJsonDocument::fromJson(fleet.document().toUtf8()).object().value("machines").toArray();
+        QVERIFY2(timer.elapsed() < FleetSummaries::waitMs + 500,
+                 QByteArray::number(timer.elapsed()));
+        QCOMPARE(machines.size(), 100);
+        QVERIFY(machines.at(99).toObject().value("summary").isNull());
+    }
+
     void aMachineThatAcceptsButNeverAnswersCostsOneWait() {
         QTcpServer silent; // never reads: the kernel completes the connection, nobody answers
         QVERIFY(silent.listen(QHostAddress::LocalHost));

@@ -9,6 +9,7 @@ class TestConnectionLimiter : public QObject {
     Q_OBJECT
 private slots:
     void connectionsBeyondTheCapWaitThenOverflowIsRefused();
+    void aFullQueueMakesRoomForAnAddressThatHoldsFewer();
     void aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers();
     void queuedConnectionsAreHandedBackWhenTheListenerGoes();
     void queuedConnectionsExpireAtTheirDeadline();
@@ -37,6 +38,24 @@ void TestConnectionLimiter::connectionsBeyondTheCapWaitThenOverflowIsRefused() {
     // An address that holds nothing does not drive the count below zero.
     QVERIFY(limiter.release("10.0.0.9").empty());
     QCOMPARE(limiter.running(), 0);
+}
+
+void TestConnectionLimiter::aFullQueueMakesRoomForAnAddressThatHoldsFewer() {
+    ConnectionLimiter limiter(2, 2, 2);
+    std::optional<ConnectionLimiter::Connection> displaced;
+    for (qintptr socket : {1, 2, 3, 4})
+        limiter.admit(socket, "busy", 0, &displaced);
+    QVERIFY(!displaced);
+    // The busy address's latest waiting connection gives its place, as long as it holds more.
+    QCOMPARE(limiter.admit(5, "quiet", 0, &displaced), Admission::Queue);
+    QCOMPARE(displaced->intSocket, qintptr(4));
+    QCOMPARE(limiter.admit(6, "other", 0, &displaced), Admission::Queue);
+    QCOMPARE(displaced->intSocket, qintptr(3));
+    displaced.reset();
+    QCOMPARE(limiter.admit(7, "third", 0, &displaced), Admission::Refuse);
+    QCOMPARE(limiter.admit(8, "busy", 0, &displaced), Admission::Refuse);
+    QVERIFY(!displaced);
+    QCOMPARE(limiter.queued(), 2);
 }
 
 void TestConnectionLimiter::aBusyAddressAtTheHeadOfTheQueueDoesNotHoldBackOthers() {

@@ -788,21 +788,28 @@ void TestWebserver::aPageOfAnotherSiteReadsInsteadOfRescanning() {
 
 void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth_data() {
     QTest::addColumn<int>("kind");
-    QTest::newRow("never-reading clients") << int(Attack::NeverReads);
-    QTest::newRow("trickled heads") << int(Attack::Trickles);
+    QTest::addColumn<int>("perAddress");
+    QTest::newRow("never-reading clients") << int(Attack::NeverReads) << 20;
+    QTest::newRow("trickled heads") << int(Attack::Trickles) << 20;
+    // 256 more of theirs wait: the queue is full before the fifth asks.
+    QTest::newRow("never-reading clients, the queue full") << int(Attack::NeverReads) << 80;
 }
 
 void TestWebserver::slowClientsOfFourAddressesDoNotStarveAFifth() {
     QFETCH(int, kind);
+    QFETCH(int, perAddress);
     {
         QFile large(root + "/assets/large.bin");
         QVERIFY(large.open(QIODevice::WriteOnly));
         QVERIFY(large.resize(8 * 1024 * 1024));
     }
     // Every thread taken (four addresses at their cap of 16), and more of theirs waiting.
-    Attack attack(Attack::Kind(kind), client.port, 4, 20);
+    Attack attack(Attack::Kind(kind), client.port, 4, perAddress);
     QVERIFY(QTest::qWaitFor(
-        [this] { return server->runningConnections() == 64 && server->queuedConnections() == 16; },
+        [this, perAddress] {
+            return server->runningConnections() == 64 &&
+                   server->queuedConnections() == 4 * (perAddress - 16);
+        },
         20000));
     Client fifth = client;
     fifth.from = QHostAddress("127.0.0.6");

@@ -12,13 +12,14 @@ bool PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &
     if (found == index.end()) {
         if (int(index.size()) >= intCapacity) {
             // Answers of one round come after those of every earlier one, so the least
-            // recently heard is from an earlier round unless all are from this one. This
-            // machine is never the one pushed out, and its own answer always finds a place:
-            // claims of a neighbour read ahead of it must not hide it from its own list.
+            // recently heard is from an earlier round unless all are from this one. A machine
+            // that answered this round or the one before keeps its place: claims read ahead of
+            // its answer in this round must not push it out. This machine is never the one
+            // pushed out, and its own answer always finds a place.
             auto oldest = order.begin();
             if (oldest->boolThisMachine)
                 ++oldest;
-            if (oldest == order.end() || (oldest->intRound >= intRound && !boolThisMachine))
+            if (oldest == order.end() || (oldest->intRound + 1 >= intRound && !boolThisMachine))
                 return false;
             index.remove(oldest->strAddress);
             order.erase(oldest);

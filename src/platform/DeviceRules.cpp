@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace platform {
 
@@ -152,7 +153,7 @@ std::string counterInstanceName(const std::string &text) {
             c = '[';
         else if (c == ')')
             c = ']';
-        else if (c == '#' || c == '/')
+        else if (c == '#' || c == '/' || c == '\\')
             c = '_';
     }
     return instance;
@@ -174,6 +175,27 @@ std::string findAdapterInstance(const std::vector<std::string> &listed,
     if (name.empty() || ordinal >= uint64_t(count))
         return {};
     return ordinal == 0 ? name : name + "#" + std::to_string(ordinal);
+}
+
+InstanceListings::InstanceListings(Renew renew, List list, uint64_t lifetimeMs, uint64_t renewalMs)
+    : renew(std::move(renew)), list(std::move(list)), lifetimeMs(lifetimeMs), renewalMs(renewalMs) {
+}
+
+std::vector<std::string> InstanceListings::instances(const std::string &object, uint64_t nowMs) {
+    const auto found = listings.find(object);
+    if (found != listings.end() && nowMs - found->second.taken < lifetimeMs)
+        return found->second.instances;
+    if (!started) {
+        started = true; // the first listing has the copy taken
+        renewedAt = nowMs;
+    } else if (nowMs - renewedAt >= renewalMs) {
+        renew();
+        renewedAt = nowMs;
+    }
+    Listing &listing = listings[object];
+    listing.taken = nowMs;
+    listing.instances = list(object);
+    return listing.instances;
 }
 
 } // namespace platform

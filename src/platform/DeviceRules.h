@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,7 @@ std::vector<char> volumeLettersToOpen(const std::function<DriveType(char letter)
 // --- counter instances ---
 
 // The instance name the counter service makes of a device text: "(" and ")" become "[" and
-// "]", "#" and "/" become "_".
+// "]", "#", "/" and "\\" become "_".
 std::string counterInstanceName(const std::string &text);
 // A disk's instance is its number followed by its volumes' letters ("0 C: D:"); letters A and
 // B, folder mounts and spanned volumes make it differ from the one built from the disk's own
@@ -85,5 +86,33 @@ std::string findDiskInstance(const std::vector<std::string> &listed, uint32_t n)
 // description. Empty when the list holds no such instance.
 std::string findAdapterInstance(const std::vector<std::string> &listed,
                                 const std::string &description, uint32_t ordinal);
+
+// The counter service answers instance lists from its own copy of the machine's objects, taken
+// at the first listing and renewed only when asked for; a device that appears later (a card in
+// a reader, an adapter plugged in) is not listed until then. Renewing collects every object of
+// the machine, far more work than a listing, so it is done before a listing once `renewalMs`
+// have passed since the copy was taken or last renewed. Every record that sets up its counters in
+// one pass asks for the same list: a listing serves for `lifetimeMs`. Not thread-safe: the caller
+// holds one lock around it.
+class InstanceListings {
+public:
+    using Renew = std::function<void()>;
+    using List = std::function<std::vector<std::string>(const std::string &object)>;
+    InstanceListings(Renew renew, List list, uint64_t lifetimeMs = 1000,
+                     uint64_t renewalMs = 30000);
+    std::vector<std::string> instances(const std::string &object, uint64_t nowMs);
+
+private:
+    struct Listing {
+        uint64_t taken = 0;
+        std::vector<std::string> instances;
+    };
+    Renew renew;
+    List list;
+    uint64_t lifetimeMs, renewalMs;
+    bool started = false;
+    uint64_t renewedAt = 0;
+    std::map<std::string, Listing> listings;
+};
 
 } // namespace platform

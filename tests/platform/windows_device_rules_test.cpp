@@ -147,8 +147,8 @@ TEST_CASE("a disk's counter instance is found by its leading number") {
 }
 
 TEST_CASE("an adapter's counter instance is its Unicode description, #n for duplicates") {
-    CHECK_EQ(counterInstanceName("Adapter (PCI) #2 / fast"),
-             std::string("Adapter [PCI] _2 _ fast"));
+    CHECK_EQ(counterInstanceName("Adapter (PCI) #2 / fast\\VPN"),
+             std::string("Adapter [PCI] _2 _ fast_VPN"));
     const std::vector<std::string> listed = {"Intel[R] Ethernet",
                                              "Wi-Fi \xc3\x9cnic\xc3\xb6"
                                              "de",
@@ -172,4 +172,26 @@ TEST_CASE("an adapter's counter instance is its Unicode description, #n for dupl
     };
     for (const auto &row : table)
         CHECK_EQ(findAdapterInstance(listed, row.description, row.ordinal), std::string(row.found));
+}
+
+TEST_CASE("a disk that appears later is listed once the counter service renewed its copy") {
+    // The fake counter service answers listings from a copy of `live` that renewing takes.
+    std::vector<std::string> live = {"0 C:"}, copy = live;
+    int renewals = 0, listings = 0;
+    InstanceListings lists([&] { copy = live, ++renewals; },
+                           [&](const std::string &) { return ++listings, copy; }, 1000, 30000);
+    const struct {
+        uint64_t atMs;
+        bool listsNewDisk;
+        int renewals, listings;
+    } table[] = {{0, false, 0, 1},     {900, false, 0, 1},  {1500, false, 0, 2},
+                 {28000, false, 0, 3}, {30000, true, 1, 4}, {30500, true, 1, 4}};
+    for (const auto &row : table) {
+        const std::vector<std::string> listed = lists.instances("PhysicalDisk", row.atMs);
+        CHECK_EQ(findDiskInstance(listed, 1).empty(), !row.listsNewDisk);
+        CHECK_EQ(renewals, row.renewals);
+        CHECK_EQ(listings, row.listings);
+        if (row.atMs == 0)
+            live.push_back("1 E:"); // plugged in after the first listing
+    }
 }

@@ -21,16 +21,11 @@ namespace platform {
 
 namespace {
 
-// Every record of a kind that sets up its counters in one sampling pass asks for the same
-// list; one listing serves a second's worth of them. Guarded by listMutex.
-constexpr ULONGLONG LIST_LIFETIME_MS = 1000;
-struct Listing {
-    ULONGLONG taken = 0;
-    std::vector<std::string> instances;
-};
+// The listings, the local object names and whether the counter service has answered a
+// listing. Guarded by listMutex.
 std::mutex listMutex;
-std::map<std::string, Listing> listings;
 std::map<std::string, std::string> localObjects; // English object name -> local, once found
+bool listingAnswered = false;
 
 // The local name of an English object name, through the English name list.
 std::string localObjectName(const std::string &english) {
@@ -68,16 +63,18 @@ std::vector<std::string> splitMultiString(const std::vector<wchar_t> &buffer) {
 
 std::vector<std::string> enumerateInstances(const std::string &localObject) {
     const std::wstring object = utf8ToWide(localObject);
-    DWORD counterLength = 0, instanceLength = 0;
-    PDH_STATUS status =
-        PdhEnumObjectItemsW(nullptr, nullptr, object.c_str(), nullptr, &counterLength, nullptr,
-                            &instanceLength, PERF_DETAIL_WIZARD, 0);
-    if (status != PDH_STATUS(PDH_MORE_DATA) && status != ERROR_SUCCESS)
-        return {};
-    if (instanceLength == 0)
-        return {};
-    // The lists can grow between the two calls; then the second one asks for more again.
+    // A call with buffers too small gives sizes that are not to be relied on (or fails with an
+    // invalid argument), so a second try asks for the sizes afresh.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD counterLength = 0, instanceLength = 0;
+        PDH_STATUS status =
+            PdhEnumObjectItemsW(nullptr, nullptr, object.c_str(), nullptr, &counterLength, nullptr,
+                                &instanceLength, PERF_DETAIL_WIZARD, 0);
+        if (status != PDH_STATUS(PDH_MORE_DATA) && status != ERROR_SUCCESS)
+            return {};
+        listingAnswered = true;
+        if (instanceLength == 0)
+            return {};
         std::vector<wchar_t> counters(counterLength + 1, L'\0');
         std::vector<wchar_t> instances(instanceLength + 1, L'\0');
         status =
@@ -85,10 +82,28 @@ std::vector<std::string> enumerateInstances(const std::string &localObject) {
                                 instances.data(), &instanceLength, PERF_DETAIL_WIZARD, 0);
         if (status == ERROR_SUCCESS)
             return splitMultiString(instances);
-        if (status != PDH_STATUS(PDH_MORE_DATA))
+        if (status != PDH_STATUS(PDH_MORE_DATA) && status != PDH_STATUS(PDH_INVALID_ARGUMENT))
             return {};
     }
     return {};
+}
+
+// Has the counter service take a new copy of the machine's objects, from which the instance
+// lists are answered: asked for the size of the object list only, with the copy renewed first.
+void renewObjects() {
+    // Before a listing was answered there is no copy to renew; and a counter service that
+    // answers none (Wine's) has no renewal either: its call ends the program.
+    if (!listingAnswered)
+        return;
+    DWORD length = 0;
+    PdhEnumObjectsW(nullptr, nullptr, nullptr, &length, PERF_DETAIL_WIZARD, TRUE);
+}
+
+std::vector<std::string> listInstances(const std::string &englishObject) {
+    std::string &local = localObjects[englishObject];
+    if (local.empty())
+        local = localObjectName(englishObject);
+    return local.empty() ? std::vector<std::string>() : enumerateInstances(local);
 }
 
 bool listed(const std::vector<std::string> &instances, const std::string &name) {
@@ -133,16 +148,8 @@ std::vector<AdapterName> unicodeAdapterNames() {
 
 std::vector<std::string> counterInstances(const std::string &englishObject) {
     std::lock_guard<std::mutex> lock(listMutex);
-    const ULONGLONG now = GetTickCount64();
-    Listing &listing = listings[englishObject];
-    if (listing.taken != 0 && now - listing.taken < LIST_LIFETIME_MS)
-        return listing.instances;
-    std::string &local = localObjects[englishObject];
-    if (local.empty())
-        local = localObjectName(englishObject);
-    listing.instances = local.empty() ? std::vector<std::string>() : enumerateInstances(local);
-    listing.taken = now;
-    return listing.instances;
+    static InstanceListings listings(renewObjects, listInstances);
+    return listings.instances(englishObject, GetTickCount64());
 }
 
 std::string processorCounterObject() {

@@ -177,6 +177,21 @@ std::string findAdapterInstance(const std::vector<std::string> &listed,
     return ordinal == 0 ? name : name + "#" + std::to_string(ordinal);
 }
 
+std::string chooseAdapterInstance(const std::vector<std::string> &listed, const std::string &built,
+                                  const std::vector<AdapterName> &names, uint32_t index) {
+    if (listed.empty() || std::count(listed.begin(), listed.end(), built) == 1)
+        return built;
+    const auto own = std::find_if(names.begin(), names.end(),
+                                  [index](const AdapterName &name) { return name.index == index; });
+    if (own == names.end())
+        return built;
+    const auto ordinal = uint32_t(std::count_if(names.begin(), own, [&](const AdapterName &name) {
+        return name.description == own->description;
+    }));
+    const std::string found = findAdapterInstance(listed, own->description, ordinal);
+    return found.empty() ? built : found;
+}
+
 InstanceListings::InstanceListings(Renew renew, List list, uint64_t lifetimeMs, uint64_t renewalMs)
     : renew(std::move(renew)), list(std::move(list)), lifetimeMs(lifetimeMs), renewalMs(renewalMs) {
 }

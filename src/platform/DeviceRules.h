@@ -86,6 +86,18 @@ std::string findDiskInstance(const std::vector<std::string> &listed, uint32_t n)
 // description. Empty when the list holds no such instance.
 std::string findAdapterInstance(const std::vector<std::string> &listed,
                                 const std::string &description, uint32_t ordinal);
+// An adapter's interface index and its description as the system gives it in Unicode.
+struct AdapterName {
+    uint32_t index = 0;
+    std::string description;
+};
+// The instance of the adapter with interface index `index`, whose instance name built from its
+// 8-bit description is `built`: that name when the list holds it once (or the list is empty),
+// else the one found by its Unicode description among `names` (sorted by index), and `built`
+// when none is. A name listed twice belongs to two adapters, which tell themselves apart by
+// their place among those of the same description.
+std::string chooseAdapterInstance(const std::vector<std::string> &listed, const std::string &built,
+                                  const std::vector<AdapterName> &names, uint32_t index);
 
 // The counter service answers instance lists from its own copy of the machine's objects, taken
 // at the first listing and renewed only when asked for; a device that appears later (a card in

@@ -195,3 +195,24 @@ TEST_CASE("a disk that appears later is listed once the counter service renewed 
             live.push_back("1 E:"); // plugged in after the first listing
     }
 }
+
+TEST_CASE("two adapters of one description read their own instances") {
+    const std::vector<AdapterName> names = {
+        {4, "Intel(R) Ethernet"}, {7, "Wi-Fi \xc3\x9cnic\xc3\xb6"}, {9, "Intel(R) Ethernet"}};
+    const std::vector<std::string> listed = {"Intel[R] Ethernet", "Wi-Fi \xc3\x9cnic\xc3\xb6",
+                                             "Intel[R] Ethernet"};
+    const struct {
+        std::vector<std::string> listed;
+        uint32_t index;
+        const char *built, *chosen;
+    } table[] = {
+        {listed, 4, "Intel[R] Ethernet", "Intel[R] Ethernet"},
+        {listed, 9, "Intel[R] Ethernet", "Intel[R] Ethernet#1"},
+        {listed, 7, "Wi-Fi ?nic?", "Wi-Fi \xc3\x9cnic\xc3\xb6"},
+        {listed, 5, "Gone", "Gone"},
+        {{}, 9, "Intel[R] Ethernet", "Intel[R] Ethernet"},
+    };
+    for (const auto &row : table)
+        CHECK_EQ(chooseAdapterInstance(row.listed, row.built, names, row.index),
+                 std::string(row.chosen));
+}

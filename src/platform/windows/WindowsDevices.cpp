@@ -67,13 +67,18 @@ std::vector<Adapter> adapters() {
     GetAdaptersInfo(nullptr, &size);
     if (size == 0)
         return result;
-    // Whole entries, so that the list is aligned as its structure needs.
-    std::vector<IP_ADAPTER_INFO> buffer((size + sizeof(IP_ADAPTER_INFO) - 1) /
-                                        sizeof(IP_ADAPTER_INFO));
-    ULONG capacity = size;
-    // The list can grow between the two calls; then the second one fails and no entry list
-    // exists to walk.
-    if (GetAdaptersInfo(buffer.data(), &capacity) != ERROR_SUCCESS)
+    // Whole entries, so that the list is aligned as its structure needs. The list can grow
+    // between two calls (an adapter plugged in): then the call says the size it needs now,
+    // and is made again with that.
+    std::vector<IP_ADAPTER_INFO> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.assign((size + sizeof(IP_ADAPTER_INFO) - 1) / sizeof(IP_ADAPTER_INFO),
+                      IP_ADAPTER_INFO{});
+        size = ULONG(buffer.size() * sizeof(IP_ADAPTER_INFO));
+        status = GetAdaptersInfo(buffer.data(), &size);
+    }
+    if (status != ERROR_SUCCESS)
         return result;
     for (const IP_ADAPTER_INFO *entry = buffer.data(); entry != nullptr; entry = entry->Next) {
         Adapter adapter;

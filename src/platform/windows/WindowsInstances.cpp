@@ -110,11 +110,6 @@ bool listed(const std::vector<std::string> &instances, const std::string &name) 
     return std::find(instances.begin(), instances.end(), name) != instances.end();
 }
 
-struct AdapterName {
-    uint32_t index;
-    std::string description;
-};
-
 // Interface index and Unicode description of every adapter, by interface index.
 std::vector<AdapterName> unicodeAdapterNames() {
     std::vector<AdapterName> names;
@@ -182,22 +177,12 @@ std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &volu
 }
 
 std::string adapterCounterInstance(uint32_t index, const std::string &built) {
-    const std::vector<std::string> instances = counterInstances("Network Interface");
-    if (instances.empty() || listed(instances, built))
-        return built;
     // The adapter list's description is 8-bit text in the system's code page; the counter
     // service names the instance after the Unicode one.
-    const std::vector<AdapterName> names = unicodeAdapterNames();
-    const auto own = std::find_if(names.begin(), names.end(),
-                                  [index](const AdapterName &name) { return name.index == index; });
-    if (own == names.end())
-        return built;
-    const uint32_t ordinal =
-        uint32_t(std::count_if(names.begin(), own, [&](const AdapterName &name) {
-            return name.description == own->description;
-        }));
-    const std::string found = findAdapterInstance(instances, own->description, ordinal);
-    return found.empty() ? built : found;
+    const std::vector<std::string> instances = counterInstances("Network Interface");
+    return chooseAdapterInstance(
+        instances, built, instances.empty() ? std::vector<AdapterName>() : unicodeAdapterNames(),
+        index);
 }
 
 } // namespace platform

@@ -50,6 +50,16 @@ struct Fixture {
     }
 };
 
+// A running discovery whose list holds three machines.
+struct SmallList : Fixture {
+    static Discovery::Settings threeMachines() {
+        Discovery::Settings settings;
+        settings.intCapacity = 3;
+        return settings;
+    }
+    SmallList() : Fixture(threeMachines()) { discovery.setRunning(true); }
+};
+
 QJsonDocument json(const QString &text) {
     return QJsonDocument::fromJson(text.toUtf8());
 }
@@ -186,10 +196,7 @@ private slots:
     }
 
     void aFullListKeepsThoseThatAnsweredTheLastRound() {
-        Discovery::Settings settings;
-        settings.intCapacity = 3;
-        Fixture f(settings);
-        f.discovery.setRunning(true);
+        SmallList f;
         f.round({"192.0.2.7", "192.0.2.8", "192.0.2.9"});
         QVERIFY(!f.discovery.hear(QHostAddress("192.0.2.66"), port(6379)));
         QCOMPARE(f.addresses(), QStringList({"192.0.2.7", "192.0.2.8", "192.0.2.9"}));
@@ -204,18 +211,16 @@ private slots:
     }
 
     void thisMachineKeepsItsPlaceInAFullList() {
-        Discovery::Settings settings;
-        settings.intCapacity = 3;
-        Fixture f(settings);
-        f.discovery.setRunning(true);
+        SmallList f;
         f.round({"192.0.2.1", "192.0.2.7", "192.0.2.8"});
-        // Claims from the subnet read ahead of this machine's own answer, in this round and in
-        // a first round.
+        // Its own answer lost in one round, then claims from the subnet read ahead of it in the
+        // next, and in a first round.
+        f.now += 5000;
+        f.round({"192.0.2.7", "192.0.2.8"});
         f.now += 5000;
         f.round({"192.0.2.66", "192.0.2.67", "192.0.2.68", "192.0.2.1"});
         QCOMPARE(f.addresses(), QStringList({"192.0.2.1", "192.0.2.7", "192.0.2.8"}));
-        Fixture first(settings);
-        first.discovery.setRunning(true);
+        SmallList first;
         first.round({"192.0.2.66", "192.0.2.67", "192.0.2.68", "192.0.2.1"});
         QCOMPARE(first.addresses(), QStringList({"192.0.2.1", "192.0.2.67", "192.0.2.68"}));
     }

@@ -30,8 +30,8 @@ public:
     // Records one answer of round intRound. This machine is one peer whichever of its
     // addresses answers: it stays under the address it was first heard from. A new peer past
     // the capacity pushes out the one heard least recently, but never this machine, nor one
-    // that answered intRound or the round before unless the newcomer is this machine: else the newcomer is not
-    // recorded (false).
+    // that answered intRound or the round before unless the newcomer is this machine: else the
+    // newcomer is not recorded (false).
     bool hear(const QString &strAddress, const HeartbeatProtocol::Answer &answer,
               bool boolThisMachine, qint64 intNow, quint64 intRound);
 

@@ -66,7 +66,9 @@ const DISPLAY_NAMES = { Physical: 'Physical memory', Pagefile: 'Page file' };
 
 /**
  * One kind of device card: `make(record)` builds the card and returns {node, update(record),
- * charts, width (value columns of its history)}; the list keeps cards in document order and drops cards of vanished devices.
+ * charts, width (value columns of its history)}; the list keeps cards by device key in document
+ * order and drops cards of vanished devices. A rescan remakes a device's card in its place (its
+ * texts are the new scan's) while its chart goes on from the same history.
  */
 export class CardList {
     constructor(container, empty, make, board) {
@@ -81,15 +83,23 @@ export class CardList {
     update(records, emptyText, settling = false) {
         const seen = new Set();
         let previous = null;
+        this.made = false;
         for (const record of records) {
-            const key = record.strIdent;
+            const key = record.key;
             if (seen.has(key)) continue;
             seen.add(key);
             let card = this.cards.get(key);
+            if (card && card.ident !== record.strIdent) {
+                for (const chart of card.charts) this.board.remove(chart);
+                card.node.remove();
+                card = null;
+            }
             if (!card) {
                 card = this.make(record);
-                card.node.dataset.ident = key;
+                card.ident = record.strIdent;
+                card.node.dataset.ident = record.strIdent;
                 this.cards.set(key, card);
+                this.made = true;
             }
             const expected = previous ? previous.nextSibling : this.container.firstChild;
             if (expected !== card.node) this.container.insertBefore(card.node, expected);

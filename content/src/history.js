@@ -1,5 +1,6 @@
-// Chart history: a fixed ring buffer per series, keyed by the device's strIdent, so that a
-// rescan (new identifiers) starts new series and memory stays flat however long the page runs.
+// Chart history: a fixed ring buffer per series, keyed by the device's key (what identifies it
+// to the system), so that a rescan keeps the series of devices still present, and memory stays
+// flat however long the page runs.
 // The monitor keeps the same series; the page asks it for them on open.
 
 // The spans to choose from. bucket: seconds per row (a day is 1440 minute means); drawEvery:
@@ -90,7 +91,7 @@ export class RingSeries {
     }
 }
 
-/** The series of every device and total on the page, by key (a strIdent, or a total's name). */
+/** The series of every device and total on the page, by key (a device key, or a total's name). */
 export class HistoryStore {
     /** `span`: one of RANGES, or a number of one-second rows. */
     constructor(span = DEFAULT_RANGE) {
@@ -118,7 +119,7 @@ export class HistoryStore {
             for (const [key, columns] of Object.entries(series)) {
                 // The monitor keeps all processors as one total; the page's carries each core too.
                 const all = key.startsWith('Processor:') && columns.length === 1
-                    ? [columns[0], ...key.slice(10).split(',').map((ident) => series[ident]?.[0] ?? [])]
+                    ? [columns[0], ...key.slice(10).split(',').map((core) => series[core]?.[0] ?? [])]
                     : columns;
                 if (!rows.has(key)) rows.set(key, []);
                 times.forEach((t, n) => rows.get(key).push([t, all.map((column) => column[n])]));

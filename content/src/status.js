@@ -118,11 +118,31 @@ export function typedRecord(kind, fields) {
     return record;
 }
 
-/** Records grouped by kind: {Memory: [...], Network: [...], Processor: [...], Storage: [...]}. */
+// What identifies a device to the system, as the monitor keys its history: it outlives a
+// rescan, whose identifiers are new every time.
+const DEVICE_KEYS = {
+    Memory: (r) => `mem:${r.strName}`,
+    Network: (r) => `net:${r.strName}`,
+    Processor: (r) => `cpu:${r.intCore}`,
+    Storage: (r) => `disk:${r.strModel}:${r.strSerial}`,
+};
+
+/**
+ * Records grouped by kind: {Memory: [...], Network: [...], Processor: [...], Storage: [...]},
+ * each with its device key as `key` ("#2" telling apart a second device of the same texts).
+ */
 export function statusFromRecords(records) {
     const status = {};
+    const seen = new Map();
     for (const kind of KINDS) status[kind] = [];
-    for (const { kind, fields } of records) status[kind].push(typedRecord(kind, fields));
+    for (const { kind, fields } of records) {
+        const record = typedRecord(kind, fields);
+        const key = DEVICE_KEYS[kind](record);
+        const n = (seen.get(key) ?? 0) + 1;
+        seen.set(key, n);
+        record.key = n === 1 ? key : `${key}#${n}`;
+        status[kind].push(record);
+    }
     return status;
 }
 

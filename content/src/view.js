@@ -1,5 +1,5 @@
 // The page: the overview of the chosen span, then memory, processors, adapters and disks as
-// cards keyed by strIdent. History is recorded here, once per status, before anything is drawn.
+// cards keyed by their device keys, which outlive a rescan. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
 import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
@@ -113,7 +113,7 @@ export class Dashboard {
         setText(this.processorEmpty, emptyText);
     }
 
-    /** Puts a sample into the history: device series by strIdent, totals by their device set. */
+    /** Puts a sample into the history: device series by device key, totals by their device set. */
     record(status, time, held) {
         const keep = new Set();
         const push = (key, row) => {
@@ -123,19 +123,19 @@ export class Dashboard {
         const fresh = (kind) => !held.includes(kind);
         const cores = status.Processor;
         for (const p of cores) {
-            keep.add(p.strIdent);
-            if (fresh('Processor')) push(p.strIdent, [percentOf(p.intUsage)]);
+            keep.add(p.key);
+            if (fresh('Processor')) push(p.key, [percentOf(p.intUsage)]);
         }
         for (const n of status.Network) {
-            keep.add(n.strIdent);
-            if (fresh('Network')) push(n.strIdent, [n.intBytesRead, n.intBytesWrite]);
+            keep.add(n.key);
+            if (fresh('Network')) push(n.key, [n.intBytesRead, n.intBytesWrite]);
         }
         for (const s of status.Storage) {
-            keep.add(s.strIdent);
-            if (fresh('Storage')) push(s.strIdent, [s.intBytesRead, s.intBytesWrite]);
+            keep.add(s.key);
+            if (fresh('Storage')) push(s.key, [s.intBytesRead, s.intBytesWrite]);
         }
-        // Totals change key with the device set, so a rescan starts them anew as well.
-        const setKey = (kind) => `${kind}:${status[kind].map((r) => r.strIdent).join(',')}`;
+        // Totals change key with the device set: a device that comes or goes starts them anew.
+        const setKey = (kind) => `${kind}:${status[kind].map((r) => r.key).join(',')}`;
         const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
         keep.add(setKey('Processor'));
         if (fresh('Processor')) {
@@ -192,8 +192,8 @@ export class Dashboard {
         const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
         level('all', percentOf(average));
         for (const p of cores) {
-            seen.add(p.strIdent);
-            level(p.strIdent, percentOf(p.intUsage));
+            seen.add(p.key);
+            level(p.key, percentOf(p.intUsage));
         }
         for (const key of this.loads.keys()) {
             if (!seen.has(key)) {
@@ -210,7 +210,7 @@ export class Dashboard {
     /** The volumes of every disk: listed on their disk's card, the fullest in the overview. */
     showVolumes(volumes) {
         this.volumes = volumes;
-        for (const [ident, card] of this.storage.cards) card.showVolumes(volumes.filter((v) => v.storage === ident));
+        for (const card of this.storage.cards.values()) card.showVolumes(volumes.filter((v) => v.storage === card.ident));
         this.showFullest();
     }
 
@@ -230,7 +230,7 @@ export class Dashboard {
         const links = worst(status.Network.map((n) => linkLevel(n.intSpeed === 0 ? null : percentOf(n.intUsage))));
         mark(o.cards.network, links.level === 'ok' ? links : { ...links, words: 'Busy link: an adapter at 80 % or more' });
         for (const group of this.processorGroups.values()) {
-            for (const [ident, card] of group.list.cards) mark(card.node, this.loadLevel(ident));
+            for (const [key, card] of group.list.cards) mark(card.node, this.loadLevel(key));
         }
     }
 
@@ -239,13 +239,16 @@ export class Dashboard {
         this.memory.update(status.Memory, 'The monitor reported no memory figures.');
         this.updateProcessors(status.Processor, 'The monitor reported no processors.', settling);
         this.network.update(status.Network, 'The monitor reported no network adapters.', settling);
-        const disks = new Set(this.storage.cards.keys());
+        const disks = new Set(this.storage.cards.values());
         this.storage.update(status.Storage, 'The monitor reported no physical disks it could open.', settling);
         // A disk card made since the last read of the volumes gets them at once.
-        for (const [ident, card] of this.storage.cards) {
-            if (!disks.has(ident)) card.showVolumes(this.volumes.filter((v) => v.storage === ident));
+        for (const card of this.storage.cards.values()) {
+            if (!disks.has(card)) card.showVolumes(this.volumes.filter((v) => v.storage === card.ident));
         }
         this.markOverview(status);
+        // A card made (or remade by a rescan) draws its chart at once.
+        const lists = [this.network, this.storage, ...[...this.processorGroups.values()].map((g) => g.list)];
+        if (lists.some((list) => list.made)) this.mustDraw = true;
         if (this.mustDraw || this.time - this.drawnAt >= this.history.range.drawEvery) this.drawCharts();
     }
 
@@ -253,7 +256,7 @@ export class Dashboard {
         const o = this.overview;
         const t = o.text;
         const cores = status.Processor;
-        const coreKey = cores.map((p) => p.strIdent).join(',');
+        const coreKey = cores.map((p) => p.key).join(',');
         if (coreKey !== o.cpuCores) {
             if (o.cpu) this.board.remove(o.cpu);
             o.cpu = this.board.create(o.cpuHost, 'overview-cpu', ['All cores', ...cores.map((p) => `Core ${p.intCore}`)]);

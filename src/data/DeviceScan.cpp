@@ -33,6 +33,20 @@ bool DeviceScan::request() {
     }
     if (scanned && clock() - lastEnd < minimumGapMs)
         return false;
+    scan(locker);
+    scanned = true;
+    lastEnd = clock();
+    return true;
+}
+
+void DeviceScan::takeStock() {
+    QMutexLocker locker(&mutex);
+    while (running)
+        finished.wait(&mutex);
+    scan(locker);
+}
+
+void DeviceScan::scan(QMutexLocker<QMutex> &locker) {
     running = true;
     locker.unlock();
     // One table at a time, each under its own mutex only.
@@ -42,8 +56,5 @@ bool DeviceScan::request() {
     storageTableRescan();
     locker.relock();
     running = false;
-    scanned = true;
-    lastEnd = clock();
     finished.wakeAll();
-    return true;
 }

@@ -21,12 +21,17 @@ public:
     // Rescans unless a rescan ended less than minimumGapMs ago; waits for a rescan that is
     // running instead of starting another. True when this call rescanned.
     bool request();
+    // The scan at start, before anyone asks: waits for a rescan that is running, and leaves no
+    // gap after it, so that the first page's "requestInit" still scans afresh.
+    void takeStock();
 
     // A steady clock by default; tests set their own.
     void setClock(Clock clock);
 
 private:
     DeviceScan();
+    // Runs the rescan with `locker` held on entry and on return; released meanwhile.
+    void scan(QMutexLocker<QMutex> &locker);
 
     // Guards running, scanned, lastEnd and clock. Never held while a table's mutex is taken.
     QMutex mutex;

@@ -58,23 +58,27 @@ public:
 
     // Puts fresh records (made by the caller without the mutex) in place of the present ones in
     // one step: a reader sees the old records or the new, never an empty or a doubled table.
-    // Each fresh record may adopt() one old record of the same device, taking over its counters;
-    // then the old records are deleted.
+    // Each fresh record may adopt() one old record of the same device, taking over its counters
+    // and its place: devices still present keep their order, and devices that came follow them
+    // in the order given. Then the old records are deleted.
     void replace(const QVector<Record *> &fresh) {
         QVector<Record *> old;
         {
             DeviceTableLock lock(tableMutex);
             old = records;
-            QVector<bool> adopted(old.size(), false);
+            QVector<Record *> placed(old.size(), nullptr);
+            QVector<Record *> came;
             for (Record *record : fresh) {
-                for (qsizetype i = 0; i < old.size(); ++i) {
-                    if (!adopted.at(i) && record->adopt(*old.at(i))) {
-                        adopted[i] = true;
-                        break;
-                    }
-                }
+                qsizetype i = 0;
+                while (i < old.size() && (placed.at(i) || !record->adopt(*old.at(i))))
+                    ++i;
+                if (i < old.size())
+                    placed[i] = record;
+                else
+                    came.append(record);
             }
-            records = fresh;
+            placed.removeAll(nullptr);
+            records = placed + came;
         }
         // No other thread can reach the old records any more.
         for (Record *record : old)

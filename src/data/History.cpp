@@ -7,7 +7,12 @@
 #include "Storage.h"
 #include "platform/Platform.h"
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QDateTime>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cmath>
@@ -20,9 +25,31 @@ float percent(quint64 thousandths) {
     return float(std::min(thousandths, usageFull)) / 1000.0f;
 }
 
-// A total's key: its kind and the identifiers of its devices, in table order.
-QString totalKey(const char *kind, const QStringList &idents) {
-    return QLatin1String(kind) + QLatin1Char(':') + idents.join(QLatin1Char(','));
+// A total's key: its kind and the keys of its devices, in table order.
+QString totalKey(const char *kind, const QStringList &keys) {
+    return QLatin1String(kind) + QLatin1Char(':') + keys.join(QLatin1Char(','));
+}
+
+// Device keys as the system knows the devices, unique within a kind: a second device with the
+// same texts (two disks that report no model and no serial) is told apart by "#2" in table order.
+class DeviceKeys {
+public:
+    explicit DeviceKeys(QStringList &keys) : keys(keys) {}
+    QString operator()(const QString &key) {
+        const int n = ++seen[key];
+        keys.append(n == 1 ? key : key + QLatin1Char('#') + QString::number(n));
+        return keys.constLast();
+    }
+
+private:
+    QStringList &keys;
+    QHash<QString, int> seen;
+};
+
+// A key as a JSON string, quotes included: adapter names may hold any character.
+QByteArray jsonString(const QString &text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
 }
 
 // Appends a figure as the dashboard draws it; a gap is null.
@@ -76,54 +103,58 @@ void History::recordTables() {
     sample.clear();
     // Each table under its own mutex, one after the other; this history's mutex is taken only
     // in record(), after the last table's is released.
-    QStringList idents;
+    QStringList keys;
     quint64 sum = 0;
-    processorTable.visit([&](const Processor &p) {
-        sample.push_back(Entry(p.strIdent, percent(p.intUsage), 0, 1, 1, true));
-        idents.append(p.strIdent);
-        sum += std::min(p.intUsage, usageFull);
-    });
-    if (!idents.isEmpty())
-        sample.push_back(Entry(totalKey("Processor", idents),
-                               float(double(sum) / double(idents.size()) / 1000.0), 0, 1, 1, true));
+    {
+        DeviceKeys key(keys);
+        processorTable.visit([&](const Processor &p) {
+            sample.push_back(Entry(key(QStringLiteral("cpu:%1").arg(p.intCore)),
+                                   percent(p.intUsage), 0, 1, 1, true));
+            sum += std::min(p.intUsage, usageFull);
+        });
+    }
+    if (!keys.isEmpty())
+        sample.push_back(Entry(totalKey("Processor", keys),
+                               float(double(sum) / double(keys.size()) / 1000.0), 0, 1, 1, true));
 
-    idents.clear();
-    QString physical, pagefile;
-    memoryTable.visit([&](const Memory &m) {
-        idents.append(m.strIdent);
-        if (m.strName == QLatin1String("Physical"))
-            physical = m.strIdent;
-        else if (m.strName == QLatin1String("Pagefile"))
-            pagefile = m.strIdent;
-    });
-    if (!idents.isEmpty()) {
+    keys.clear();
+    bool physical = false, pagefile = false;
+    {
+        DeviceKeys key(keys);
+        memoryTable.visit([&](const Memory &m) {
+            key(QLatin1String("mem:") + m.strName);
+            physical = physical || m.strName == QLatin1String("Physical");
+            pagefile = pagefile || m.strName == QLatin1String("Pagefile");
+        });
+    }
+    if (!keys.isEmpty()) {
         // The records keep the figures of their scan; the history wants this moment's.
         const platform::MemoryStatus status = platform::memoryStatus();
-        const float physicalUse = physical.isEmpty()
-                                      ? nothing
-                                      : percent(Memory::usage(status.totalPhys, status.availPhys));
+        const float physicalUse =
+            physical ? percent(Memory::usage(status.totalPhys, status.availPhys)) : nothing;
         const float pagefileUse =
-            pagefile.isEmpty() ? nothing
-                               : percent(Memory::usage(status.totalPageFile, status.availPageFile));
-        sample.push_back(Entry(totalKey("Memory", idents), physicalUse, pagefileUse, 2, 1, false));
+            pagefile ? percent(Memory::usage(status.totalPageFile, status.availPageFile)) : nothing;
+        sample.push_back(Entry(totalKey("Memory", keys), physicalUse, pagefileUse, 2, 1, false));
     }
 
-    const auto rates = [&idents, &sample](auto &table, const char *kind) {
-        idents.clear();
+    const auto rates = [&keys, &sample](auto &table, const char *kind, auto name) {
+        keys.clear();
+        DeviceKeys key(keys);
         double read = 0, written = 0;
         table.visit([&](const auto &r) {
             sample.push_back(
-                Entry(r.strIdent, float(r.intBytesRead), float(r.intBytesWrite), 2, 0, true));
-            idents.append(r.strIdent);
+                Entry(key(name(r)), float(r.intBytesRead), float(r.intBytesWrite), 2, 0, true));
             read += double(r.intBytesRead);
             written += double(r.intBytesWrite);
         });
-        if (!idents.isEmpty())
-            sample.push_back(
-                Entry(totalKey(kind, idents), float(read), float(written), 2, 0, true));
+        if (!keys.isEmpty())
+            sample.push_back(Entry(totalKey(kind, keys), float(read), float(written), 2, 0, true));
     };
-    rates(networkTable, "Network");
-    rates(storageTable, "Storage");
+    rates(networkTable, "Network",
+          [](const Network &n) { return QLatin1String("net:") + n.strName; });
+    rates(storageTable, "Storage", [](const Storage &s) {
+        return QLatin1String("disk:") + s.strModel + QLatin1Char(':') + s.strSerial;
+    });
     record(sample);
 }
 
@@ -150,6 +181,7 @@ void History::adoptSet(const std::vector<Entry> &sample) {
         track.key = e.key;
         track.width = e.width;
         track.decimals = e.decimals;
+        track.settles = e.settles;
         track.settling = e.settles ? settlingRows : 0;
         track.second.assign(size_t(secondRows) * size_t(e.width), nothing);
         track.minute.assign(size_t(minuteRows) * size_t(e.width), nothing);
@@ -174,11 +206,9 @@ void History::closeMinute() {
 }
 
 void History::record(const std::vector<Entry> &sample) {
-    QMutexLocker lock(&mutex);
-    if (sample.empty()) {
-        forget();
+    if (sample.empty())
         return;
-    }
+    QMutexLocker lock(&mutex);
     const qint64 now = clock();
     // A wall clock set back would put new rows before old ones: the old ones are dropped.
     if (seconds.count > 0 && now <= seconds.newest())
@@ -255,10 +285,8 @@ void History::appendBlock(QByteArray &out, const Block &block, const std::vector
         const Series &s = series[k];
         if (k > 0)
             out += ',';
-        // Keys are identifiers and kind names: nothing in them needs escaping.
-        out += '"';
         out += s.key;
-        out += "\":[";
+        out += ":[";
         for (int c = 0; c < s.width; ++c) {
             if (c > 0)
                 out += ',';
@@ -299,7 +327,7 @@ QString History::document(qint64 since) {
             --endMinute;
         series.reserve(tracks.size());
         for (const Track &t : tracks)
-            series.push_back({t.key.toLatin1(), t.width, t.decimals});
+            series.push_back({jsonString(t.key), t.width, t.decimals});
         minuteBlock = copyBlock(minutes, true, firstMinute, endMinute, minuteMs);
         secondBlock = copyBlock(seconds, false, firstSecond, seconds.count, 1000);
     }
@@ -314,7 +342,7 @@ QString History::document(qint64 since) {
     out += ',';
     appendBlock(out, secondBlock, series);
     out += "]}";
-    return QString::fromLatin1(out);
+    return QString::fromUtf8(out);
 }
 
 qint64 History::sinceOf(const QString &requestPath) {
@@ -341,4 +369,112 @@ qint64 History::sinceOf(const QString &requestPath) {
 
 QString History::build(const QString &requestPath) {
     return instance().document(sinceOf(requestPath));
+}
+
+namespace {
+// The row times of a ring, oldest first.
+void writeTimes(QDataStream &out, const std::vector<qint64> &times, int first, int count,
+                int size) {
+    out << qint32(count);
+    for (int i = 0; i < count; ++i)
+        out << times[size_t((first + i) % size)];
+}
+} // namespace
+
+QByteArray History::state() const {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    QMutexLocker lock(&mutex);
+    writeTimes(out, seconds.times, seconds.slot(0), seconds.count, secondRows);
+    writeTimes(out, minutes.times, minutes.slot(0), minutes.count, minuteRows);
+    out << openMinute;
+    const int kept = std::min(int(tracks.size()), maxTracks);
+    out << qint32(kept);
+    for (int k = 0; k < kept; ++k) {
+        const Track &t = tracks[size_t(k)];
+        out << t.key << qint32(t.width) << qint32(t.decimals) << t.settles;
+        for (int c = 0; c < maxWidth; ++c)
+            out << t.sum[c] << qint32(t.count[c]);
+        for (int c = 0; c < t.width; ++c) {
+            for (int i = 0; i < seconds.count; ++i)
+                out << t.second[size_t(seconds.slot(i) * t.width + c)];
+            for (int i = 0; i < minutes.count; ++i)
+                out << t.minute[size_t(minutes.slot(i) * t.width + c)];
+        }
+    }
+    return bytes;
+}
+
+namespace {
+// Reads a ring's row times into the first slots; false unless they fit and rise.
+bool readTimes(QDataStream &in, std::vector<qint64> &times, int &count) {
+    qint32 rows = -1;
+    in >> rows;
+    if (in.status() != QDataStream::Ok || rows < 0 || size_t(rows) > times.size())
+        return false;
+    for (int i = 0; i < rows; ++i) {
+        in >> times[size_t(i)];
+        if (i > 0 && times[size_t(i)] <= times[size_t(i - 1)])
+            return false;
+    }
+    count = rows;
+    return in.status() == QDataStream::Ok;
+}
+} // namespace
+
+bool History::restore(const QByteArray &state) {
+    QDataStream in(state);
+    in.setVersion(QDataStream::Qt_6_0);
+    in.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    Ring s, m;
+    s.times.assign(secondRows, 0);
+    m.times.assign(minuteRows, 0);
+    qint64 minute = -1;
+    qint32 count = -1;
+    if (!readTimes(in, s.times, s.count) || !readTimes(in, m.times, m.count))
+        return false;
+    in >> minute >> count;
+    if (in.status() != QDataStream::Ok || count < 0 || count > maxTracks)
+        return false;
+    s.next = s.count % secondRows;
+    m.next = m.count % minuteRows;
+    std::vector<Track> read;
+    read.resize(size_t(count));
+    for (Track &t : read) {
+        qint32 width = 0, decimals = 0;
+        in >> t.key >> width >> decimals >> t.settles;
+        if (in.status() != QDataStream::Ok || width < 1 || width > maxWidth || decimals < 0 ||
+            decimals > 6)
+            return false;
+        t.width = width;
+        t.decimals = decimals;
+        // The counters behind a restored series start again, as a new series' do.
+        t.settling = t.settles ? settlingRows : 0;
+        for (int c = 0; c < maxWidth; ++c) {
+            qint32 n = 0;
+            in >> t.sum[c] >> n;
+            t.count[c] = std::max(0, n);
+        }
+        t.second.assign(size_t(secondRows) * size_t(width), nothing);
+        t.minute.assign(size_t(minuteRows) * size_t(width), nothing);
+        for (int c = 0; c < width; ++c) {
+            for (int i = 0; i < s.count; ++i)
+                in >> t.second[size_t(i * width + c)];
+            for (int i = 0; i < m.count; ++i)
+                in >> t.minute[size_t(i * width + c)];
+        }
+    }
+    if (in.status() != QDataStream::Ok || !in.atEnd())
+        return false;
+    QMutexLocker lock(&mutex);
+    const qint64 now = clock();
+    if ((s.count > 0 && s.newest() > now) || (m.count > 0 && m.newest() > now))
+        return false;
+    seconds = std::move(s);
+    minutes = std::move(m);
+    tracks = std::move(read);
+    openMinute = minute;
+    return true;
 }

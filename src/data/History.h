@@ -2,9 +2,13 @@
 // opened (or reloaded) now shows the past hour at once: one row a second for the last hour and
 // the mean of each minute for the last 24 hours, in rings of fixed size.
 //
-// Series are keyed as the dashboard keys them: a device by its strIdent, a total by its kind and
-// the identifiers of its devices ("Processor:<ident>,<ident>"), so that a rescan, which makes
-// new identifiers, starts new series and ends the vanished ones.
+// Series are keyed as the dashboard keys them, by what identifies a device to the system rather
+// than by the identifiers of a scan: a processor by its number ("cpu:3"), an adapter by its name
+// ("net:eth0"), a disk by its model and serial ("disk:<model>:<serial>"), memory by its name
+// ("mem:Physical"), "#2" telling apart a second device of the same texts; a total by its kind
+// and the keys of its devices ("Processor:cpu:0,cpu:1"). So a rescan keeps the series of the
+// devices still present, and only devices that come or go start or end one. The state() of the
+// rings can be kept in a file and restored after a restart (HistoryFile).
 #pragma once
 
 #include <QMutex>
@@ -53,7 +57,7 @@ public:
     // Reads the device tables, each under its own mutex (never this history's), and records them.
     void recordTables();
     // One row of every series at the clock's time. A series missing from `sample` is dropped, a
-    // new one starts empty; an empty sample (no devices) forgets everything.
+    // new one starts empty; an empty sample (no devices taken stock of yet) records nothing.
     void record(const std::vector<Entry> &sample);
 
     // {"now": ms, "blocks": [minute block, second block]}, each block {"step": ms, "start": ms of
@@ -66,11 +70,23 @@ public:
     // number too large for 64 bits reads as the far future (nothing).
     static qint64 sinceOf(const QString &requestPath);
 
+    // Every row and series as bytes, copied under the mutex; their size is bounded by the rings'
+    // and maxTracks.
+    QByteArray state() const;
+    // Takes the rows and series of a state() in place of what it holds. False, and nothing
+    // changed, when the bytes are not one whole state, or hold rows out of order or newer than
+    // the clock. The series it restores leave their first rows empty, as new ones do: the
+    // counters behind them start again.
+    bool restore(const QByteArray &state);
+    // Tracks beyond this many are not kept in a state (far more than any machine's devices).
+    static constexpr int maxTracks = 1024;
+
 private:
     struct Track {
         QString key;
         int width = 1;
         int decimals = 0;
+        bool settles = false;
         int settling = 0;          // rows still to leave empty
         std::vector<float> second; // secondRows * width, aligned with secondTimes
         std::vector<float> minute; // minuteRows * width, aligned with minuteTimes
@@ -107,8 +123,9 @@ private:
     // touches it, before it takes the mutex.
     std::vector<Entry> recording;
 
-    // Guards everything below: the sampling thread records, connection threads read.
-    QMutex mutex;
+    // Guards everything below: the sampling thread records, connection threads read, the
+    // sampling thread (or the end) copies the state for the file.
+    mutable QMutex mutex;
     Clock clock;
     std::vector<Track> tracks;
     Ring seconds;

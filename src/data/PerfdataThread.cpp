@@ -2,6 +2,7 @@
 
 #include "DeviceTables.h"
 #include "History.h"
+#include "HistoryFile.h"
 #include "Network.h"
 #include "Perfdata.h"
 #include "Processor.h"
@@ -75,6 +76,8 @@ void PerfdataThread::run() {
         samplePass();
         // After the tables took their figures: the history keeps them for pages opened later.
         History::instance().recordTables();
+        // Once a minute the history goes to its file, so a crash loses a minute at most.
+        HistoryFile::instance().saveIfDue();
         const qint64 t1 = clock();
         QDeadlineTimer deadline(sleepAfterPass(t0, t1));
         QMutexLocker locker(&statusMutex);

@@ -1,6 +1,6 @@
 // The sampling thread: once a second it collects the shared counter query and lets every
 // network, processor and storage record read its figures from that sample; then the history
-// takes the figures it keeps.
+// takes the figures it keeps, and once a minute writes them to its file.
 #pragma once
 
 #include <QMutex>

@@ -1,5 +1,13 @@
 #include "CommandLine.h"
 
+#ifdef Q_OS_WIN
+#define TARNIVO_CONFIG_DEFAULT "%ProgramData%\\Tarnivo\\tarnivo.ini"
+#define TARNIVO_STATE_DEFAULT "%ProgramData%\\Tarnivo"
+#else
+#define TARNIVO_CONFIG_DEFAULT "/etc/tarnivo/tarnivo.ini"
+#define TARNIVO_STATE_DEFAULT "$STATE_DIRECTORY, else ~/.local/state/tarnivo"
+#endif
+
 namespace {
 
 // A value option's reader: takes the text and returns the reason it is refused ("" when taken).
@@ -22,22 +30,42 @@ QString readPort(CommandLine &options, const QString &text) {
     return {};
 }
 
-QString readContent(CommandLine &options, const QString &text) {
+// A value that names a file or a folder.
+template <QString CommandLine::*field>
+QString readPath(CommandLine &options, const QString &text, const char *name, const char *what) {
     if (text.isEmpty())
-        return QStringLiteral("--content takes a directory, not an empty text");
-    options.strContent = text;
+        return QStringLiteral("%1 takes %2, not an empty text")
+            .arg(QLatin1String(name), QLatin1String(what));
+    options.*field = text;
     return {};
+}
+
+QString readContent(CommandLine &options, const QString &text) {
+    return readPath<&CommandLine::strContent>(options, text, "--content", "a directory");
+}
+
+QString readConfig(CommandLine &options, const QString &text) {
+    return readPath<&CommandLine::strConfig>(options, text, "--config", "a file");
+}
+
+QString readState(CommandLine &options, const QString &text) {
+    return readPath<&CommandLine::strState>(options, text, "--state", "a directory");
 }
 
 const Option options[] = {
     {"--port", "N", nullptr, readPort,
-     "web server port, 1 to 65535 (default: the port of the last Start, else 80)"},
+     "web server port, 1 to 65535 (default: web/port of the settings file, else the port of "
+     "the last Start, else 80; with --headless 8080)"},
     {"--start", nullptr, &CommandLine::boolStart, nullptr,
      "start the server when the window opens"},
     {"--headless", nullptr, &CommandLine::boolHeadless, nullptr,
      "no window: serve until Ctrl+C, SIGTERM or a service stop"},
     {"--content", "DIR", nullptr, readContent,
      "web root (default: the directory content beside the program)"},
+    {"--config", "FILE", nullptr, readConfig,
+     "the machine-wide settings file (default: " TARNIVO_CONFIG_DEFAULT ")"},
+    {"--state", "DIR", nullptr, readState,
+     "where the history is kept across restarts (default: " TARNIVO_STATE_DEFAULT ")"},
     {"--install-service", nullptr, &CommandLine::boolInstallService, nullptr,
      "Windows: register the service Tarnivo (headless, --port or 8080) and firewall rules; "
      "with --start also start it"},

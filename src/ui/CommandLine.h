@@ -17,6 +17,10 @@ public:
     quint16 intPort = 0;
     // Empty when not given: the content directory beside the executable.
     QString strContent;
+    // Empty when not given: the machine-wide settings file in its usual place.
+    QString strConfig;
+    // Empty when not given: the state folder in its usual place.
+    QString strState;
     bool boolStart = false;
     bool boolHeadless = false;
     bool boolHelp = false;

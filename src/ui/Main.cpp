@@ -1,12 +1,17 @@
 #include "Main.h"
 
 #include "CommandLine.h"
+#include "DeviceScan.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
+#include "HistoryFile.h"
+#include "Log.h"
+#include "MachineSettings.h"
 #include "Perfdata.h"
 #include "PerfdataThread.h"
 #include "ServerControl.h"
 #include "Settings.h"
+#include "StateFolder.h"
 #include "WebserverThread.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
@@ -37,15 +42,32 @@ HeartbeatThread *heartbeatThread = nullptr;
 namespace {
 // The options the program was started with, for run(). Written once before the main loop.
 CommandLine startOptions;
-// The port the service is installed with when none is given.
-const quint16 servicePort = 8080;
+// The port of the program without its window, and of the service, when none is given.
+const quint16 headlessPort = 8080;
 
 void say(const QString &text) {
-    std::fprintf(stderr, "tarnivo: %s\n", qPrintable(text));
+    Log::say(text);
 }
 
-// Starts the heartbeat and the sampling thread.
-void startThreads() {
+// The port the machine-wide file sets (0 when it sets none) unless the command line gives one.
+quint16 chosenPort(const CommandLine &options) {
+    return options.intPort ? options.intPort
+                           : quint16(MachineSettings::value(QStringLiteral("web/port")).toUInt());
+}
+
+// The monitor watches from its start, whether or not anyone ever opens a page: brings back the
+// history kept in the state folder, takes stock of the devices, and starts the heartbeat and
+// the sampling thread.
+void startMonitor() {
+    const QString folder =
+        startOptions.strState.isEmpty() ? StateFolder::defaultPath() : startOptions.strState;
+    StateFolder::setPath(folder);
+    HistoryFile::instance().setFolder(folder);
+    const QString restored = HistoryFile::instance().restore();
+    if (!restored.isEmpty())
+        say(restored);
+    DeviceScan::instance().takeStock();
+
     heartbeatThread = new HeartbeatThread();
     heartbeatThread->start(QThread::InheritPriority);
     // perfdata() publishes the object before its constructor starts the sampling thread, so
@@ -79,11 +101,11 @@ void Main::run() {
     platform::enableDebugPrivilege();
 
     display = new Display();
-    // Options given now win over what was remembered.
-    if (startOptions.intPort)
-        display->editSettingsPort->setText(QString::number(startOptions.intPort));
+    // The command line, then the machine-wide file, win over what the user's Start remembered.
+    if (const quint16 port = chosenPort(startOptions))
+        display->editSettingsPort->setText(QString::number(port));
 
-    startThreads();
+    startMonitor();
 
     if (startOptions.boolStart || Settings::startOnLaunch())
         QTimer::singleShot(0, display, &Display::clickedSettingsStart);
@@ -108,6 +130,9 @@ bool Main::shutdown() {
     }
     // A connection may be in the middle of a slow transfer; it is given a few seconds.
     stopped = WebserverThread::waitForAll(3000) && stopped;
+    const QString unsaved = HistoryFile::instance().save();
+    if (!unsaved.isEmpty())
+        say(QStringLiteral("the history is not kept: %1").arg(unsaved));
     return stopped;
 }
 
@@ -135,11 +160,21 @@ void Main::start(const QStringList &arguments) {
 
     QCoreApplication::setOrganizationName(QStringLiteral("Tarnivo"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarnivo"));
+    // A refused key keeps its default; only a file named on the command line must be there.
+    const bool named = !options.strConfig.isEmpty();
+    const QString config = named ? options.strConfig : MachineSettings::defaultPath();
+    if (named && !QFileInfo(config).isFile()) {
+        say(QStringLiteral("--config names no file: %1").arg(config));
+        finish(2);
+    }
+    for (const QString &message : MachineSettings::load(config, named))
+        say(message);
+
+    startOptions = options;
     ServerControl::setWebRoot(options.strContent);
     if (options.boolHeadless)
         finish(runHeadless(options));
 
-    startOptions = options;
     int argc = 0;
     char *argv[] = {nullptr};
     int result;
@@ -165,11 +200,12 @@ int Main::runHeadless(const CommandLine &options) {
     QCoreApplication application(argc, argv);
     platform::catchTermination();
     const bool service = platform::beginService();
-    startThreads();
+    startMonitor();
 
-    quint32 port = options.intPort ? options.intPort : Settings::port();
+    // Without a window the remembered port is not the choice: the file's, else 8080.
+    quint32 port = chosenPort(options);
     if (!port)
-        port = 80;
+        port = headlessPort;
     QString cause;
     int result = 0;
     if (!ServerControl::start(port, cause)) {
@@ -198,7 +234,7 @@ int Main::runHeadless(const CommandLine &options) {
 }
 
 int Main::installService(const CommandLine &options) {
-    const quint16 port = options.intPort ? options.intPort : servicePort;
+    const quint16 port = options.intPort ? options.intPort : headlessPort;
     QString arguments = QStringLiteral("--headless --port %1").arg(port);
     if (!options.strContent.isEmpty())
         arguments +=

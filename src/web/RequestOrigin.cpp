@@ -1,11 +1,12 @@
 #include "RequestOrigin.h"
 
+#include "MachineSettings.h"
+
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSettings>
 
 const QString RequestOrigin::allowedHostsKey = QStringLiteral("web/allowedHosts");
 
@@ -66,13 +67,8 @@ void RequestOrigin::loadNames() {
     names << host << shortName;
     if (!domain.isEmpty())
         names << shortName + QLatin1Char('.') + domain;
-    const QVariant setting =
-        QSettings(QStringLiteral("Tarnivo"), QStringLiteral("Tarnivo")).value(allowedHostsKey);
-    // A list in the registry or an INI file, or one text with the names separated.
-    const QStringList listed =
-        setting.metaType().id() == QMetaType::QStringList
-            ? setting.toStringList()
-            : setting.toString().split(QRegularExpression(QStringLiteral("[,\\s]+")));
+    // The machine-wide file, else the user's own settings.
+    const QStringList listed = MachineSettings::value(allowedHostsKey).toStringList();
     for (const QString &name : listed)
         names << hostName(name);
     names.removeAll(QString());

@@ -11,9 +11,9 @@
 
 class RequestOrigin {
 public:
-    // The setting that lists further names the server answers to (QSettings "web/allowedHosts":
-    // a list, or names separated by commas or blanks), for a name in DNS that is not the
-    // machine's own host name.
+    // The setting that lists further names the server answers to (MachineSettings
+    // "web/allowedHosts": a list, or names separated by commas or blanks), for a name in DNS that
+    // is not the machine's own host name.
     static const QString allowedHostsKey;
 
     // Reads the names this server goes by: the machine's host name, short and with its domain,

@@ -84,9 +84,20 @@ test('a full document becomes typed records per kind, in document order', () => 
     assert.equal(adapter.intOctetsRead, 4294967295);
     assert.equal(adapter.intBytesWrite, 11250000);
     assert.deepEqual(status.Processor.map((p) => [p.strIdent, p.intCore, p.intUsage]), [['c1', 0, 12345], ['c2', 1, 0]]);
-    assert.deepEqual(Object.keys(status.Storage[0]), SCHEMA.Storage);
+    assert.deepEqual(Object.keys(status.Storage[0]), [...SCHEMA.Storage, 'key']);
     assert.equal(status.Storage[0].strFirmware, 'RVT');
     assert.equal(isEmptyStatus(status), false);
+});
+
+test('devices are keyed as the system knows them, the same on a rescan, twins told apart in order', () => {
+    const disk = (ident) => record('Storage', [ident, 'SSD', 'S3Z', 'RVT', '1', '2', '3', '4', '5']);
+    const keys = (idents) => {
+        const status = parseStatus(`${PROLOG}<xml>${record('Processor', [idents[0], '3', 'C', 'F', '1'])}` +
+            `${idents.slice(1).map(disk).join('')}</xml>`, parseXml);
+        return [...status.Processor, ...status.Storage].map((r) => r.key);
+    };
+    assert.deepEqual(keys(['c1', 'd1', 'd2']), ['cpu:3', 'disk:SSD:S3Z', 'disk:SSD:S3Z#2']);
+    assert.deepEqual(keys(['c9', 'd8', 'd7']), keys(['c1', 'd1', 'd2']));
 });
 
 test('the empty document gives four empty tables', () => {
@@ -124,7 +135,7 @@ test('absent, empty or malformed numbers become null, not 0', () => {
     const text = `${PROLOG}<xml><Memory><strIdent>a1</strIdent><intTotal></intTotal><intFree>-5</intFree>` +
         '<intUsage>12a</intUsage><intExtra>9</intExtra></Memory></xml>';
     const [memory] = parseStatus(text, parseXml).Memory;
-    assert.deepEqual(memory, { strIdent: 'a1', strName: '', intTotal: null, intFree: null, intUsage: null });
+    assert.deepEqual(memory, { strIdent: 'a1', strName: '', intTotal: null, intFree: null, intUsage: null, key: 'mem:' });
     assert.equal(toCount('18446744073709551615'), 18446744073709551615);
     assert.equal(toCount(' 1'), null);
     assert.equal(toCount(undefined), null);

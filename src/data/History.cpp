@@ -358,11 +358,12 @@ qint64 History::sinceOf(const QString &requestPath) {
         const qint64 since = value.toLongLong(&ok);
         if (ok)
             return std::max<qint64>(since, 0);
-        const bool digits =
-            !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
-                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-            });
-        return digits ? std::numeric_limits<qint64>::max() : 0;
+        // Clocks in scripts give fractions (1700000000000.5) or exponents (9.9e12); a number too
+        // large for 64 bits is the far future.
+        const double number = value.toDouble(&ok);
+        if (!ok || std::isnan(number) || number < 0)
+            return 0;
+        return number >= 9.2e18 ? std::numeric_limits<qint64>::max() : qint64(number);
     }
     return 0;
 }

@@ -57,12 +57,13 @@ void HistoryFile::setClock(Clock newClock) {
     lastSave = clock();
 }
 
-QByteArray HistoryFile::encode(const QByteArray &state) {
+QByteArray HistoryFile::encode(const QByteArray &state, const QByteArray &writtenOn) {
     QByteArray bytes(magic, magicSize);
     {
         QDataStream out(&bytes, QIODevice::WriteOnly | QIODevice::Append);
         out.setVersion(QDataStream::Qt_6_0);
-        out << formatVersion << QByteArray(TARNIVO_VERSION) << machine() << state;
+        out << formatVersion << QByteArray(TARNIVO_VERSION)
+            << (writtenOn.isEmpty() ? machine() : writtenOn) << state;
     }
     return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }

@@ -43,9 +43,9 @@ public:
     // the start). A failed save is said once, until a save succeeds again.
     void saveIfDue();
 
-    // The file's bytes for a state of the history, and the state read back from such bytes
-    // ("" in `why` when taken).
-    static QByteArray encode(const QByteArray &state);
+    // The file's bytes for a state of the history, written on this machine unless another is
+    // named, and the state read back from such bytes ("" in `why` when taken).
+    static QByteArray encode(const QByteArray &state, const QByteArray &writtenOn = {});
     static QByteArray decode(const QByteArray &file, QString &why);
 
 private:

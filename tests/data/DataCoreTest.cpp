@@ -2,6 +2,7 @@
 // document.
 #include "DeviceScan.h"
 #include "DeviceTables.h"
+#include "History.h"
 #include "Memory.h"
 #include "Network.h"
 #include "Perfdata.h"
@@ -13,6 +14,9 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
@@ -260,6 +264,86 @@ private slots:
         static const QRegularExpression values(QStringLiteral(">[^<]+<"));
         QCOMPARE(QString(second).replace(values, QStringLiteral("><")),
                  QString(third).replace(values, QStringLiteral("><")));
+    }
+
+    // The scan at start leaves no gap: the first page's init, at once after it, still scans
+    // afresh and gets new identifiers.
+    void theFirstInitAfterTakingStockScansAfresh() {
+        scanClockRuns = false;
+        scanNow += DeviceScan::minimumGapMs;
+        DeviceScan::instance().takeStock();
+        const QStringList taken =
+            identsOf(StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead")));
+        QVERIFY(taken.size() >= 2);
+        const QStringList init =
+            identsOf(StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit")
+                                               .append(QStringLiteral(":requestRead"))));
+        QCOMPARE(init.size(), taken.size());
+        QVERIFY(init.first() != taken.first());
+    }
+
+    // A rescan gives new identifiers, yet every device still present goes on in its own series.
+    void aRescanKeepsTheHistorySeriesOfDevicesStillPresent() {
+        History history;
+        qint64 now = 1'700'000'000'000;
+        history.setClock([&now] { return now += 1000; });
+        const auto seriesKeys = [&history] {
+            const QJsonObject blocks = QJsonDocument::fromJson(history.document(0).toUtf8())
+                                           .object()
+                                           .value("blocks")
+                                           .toArray()
+                                           .at(1)
+                                           .toObject();
+            return blocks.value("series").toObject().keys();
+        };
+        DeviceScan::instance().takeStock();
+        history.recordTables();
+        const QStringList before = seriesKeys();
+        QVERIFY(DeviceScan::instance().request());
+        history.recordTables();
+        QCOMPARE(seriesKeys(), before);
+        QVERIFY(before.contains(QStringLiteral("cpu:0")));
+        QVERIFY(before.contains(QStringLiteral("Memory:mem:Physical,mem:Pagefile")));
+    }
+
+    // Devices still present keep their places; devices that came follow them.
+    void aRescanKeepsThePlacesOfDevicesStillPresent_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("found");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("the system lists them in another order") << "abc"
+                                                                << "cba"
+                                                                << "abc";
+        QTest::newRow("one went, one came first") << "abc"
+                                                  << "dca"
+                                                  << "acd";
+        QTest::newRow("an empty table takes the order found") << ""
+                                                              << "ba"
+                                                              << "ba";
+        QTest::newRow("twins keep theirs") << "aab"
+                                           << "baa"
+                                           << "aab";
+    }
+    void aRescanKeepsThePlacesOfDevicesStillPresent() {
+        struct Device {
+            QChar name;
+            bool adopt(Device &old) { return old.name == name; }
+        };
+        const auto devices = [](const QString &names) {
+            QVector<Device *> made;
+            for (const QChar name : names)
+                made.append(new Device{name});
+            return made;
+        };
+        QFETCH(QString, before);
+        QFETCH(QString, found);
+        DeviceTable<Device> table;
+        table.replace(devices(before));
+        table.replace(devices(found));
+        QString order;
+        table.visit([&order](const Device &d) { order += d.name; });
+        QTEST(order, "after");
+        table.clear();
     }
 
     // Within the gap after a rescan no other starts, and the request gets the last one's tables.

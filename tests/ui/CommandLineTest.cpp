@@ -9,6 +9,8 @@ class TestCommandLine : public QObject {
 private slots:
     void argumentsAreReadOrRefused_data();
     void argumentsAreReadOrRefused();
+    void filesAndFoldersAreTakenAsGiven_data();
+    void filesAndFoldersAreTakenAsGiven();
     void helpListsEveryOption();
 };
 
@@ -75,10 +77,31 @@ void TestCommandLine::argumentsAreReadOrRefused() {
     QCOMPARE(actual, read);
 }
 
+void TestCommandLine::filesAndFoldersAreTakenAsGiven_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("read"); // "config | state", or the reason for the refusal
+    QTest::newRow("both, with blanks")
+        << QStringList{"--config", "/etc/my tarnivo.ini", "--state=/var/lib/t"}
+        << "/etc/my tarnivo.ini | /var/lib/t";
+    QTest::newRow("state empty") << QStringList{"--state="}
+                                 << "--state takes a directory, not an empty text";
+    QTest::newRow("config missing")
+        << QStringList{"--headless", "--config"} << "--config needs a value: --config FILE";
+}
+
+void TestCommandLine::filesAndFoldersAreTakenAsGiven() {
+    QFETCH(QStringList, arguments);
+    const CommandLine options = CommandLine::parse(arguments);
+    QTEST(options.strError.isEmpty() ? options.strConfig + " | " + options.strState
+                                     : options.strError,
+          "read");
+}
+
 void TestCommandLine::helpListsEveryOption() {
     const QString help = CommandLine::help();
-    for (const char *option : {"--port N", "--start", "--headless", "--content DIR", "--version",
-                               "--help", "--install-service", "--uninstall-service"})
+    for (const char *option :
+         {"--port N", "--start", "--headless", "--content DIR", "--version", "--help",
+          "--install-service", "--uninstall-service", "--config FILE", "--state DIR"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
 }
 

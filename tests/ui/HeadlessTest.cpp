@@ -67,6 +67,12 @@ void TestHeadless::exitCodeAndMessageTellWhatHappened_data() {
                                  << "is in use by another program";
     QTest::newRow("web root missing")
         << QStringList{"--headless", "--port", "FREE", "--content", "NOWHERE"} << 1 << "is missing";
+    // Without --port the program without a window takes 8080, which the test holds.
+    QTest::newRow("8080 unless told otherwise") << QStringList{"--headless"} << 1 << "8080";
+    QTest::newRow("the settings file's port")
+        << QStringList{"--headless", "--config", "INI"} << 1 << "is in use by another program";
+    QTest::newRow("a settings file that is not there")
+        << QStringList{"--headless", "--config", "NOWHERE"} << 2 << "--config names no file";
 }
 
 void TestHeadless::exitCodeAndMessageTellWhatHappened() {
@@ -75,7 +81,17 @@ void TestHeadless::exitCodeAndMessageTellWhatHappened() {
     QFETCH(QString, message);
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
+    // Held, unless another program holds it already: either way the program cannot have it.
+    QTcpServer usual;
+    usual.listen(QHostAddress::AnyIPv4, 8080);
     QTemporaryDir scratch;
+    QFile ini(scratch.filePath("tarnivo.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[web]\nport=" + QByteArray::number(holder.serverPort()) + "\n");
+    ini.close();
+    arguments.replaceInStrings(QStringLiteral("INI"), ini.fileName());
+    // Every run keeps its history in a folder of its own.
+    arguments << QStringLiteral("--state") << scratch.filePath("state");
     arguments.replaceInStrings(QStringLiteral("TAKEN"), QString::number(holder.serverPort()));
     arguments.replaceInStrings(QStringLiteral("FREE"), QString::number(freePort()));
     arguments.replaceInStrings(QStringLiteral("NOWHERE"), scratch.filePath("none"));
@@ -108,7 +124,9 @@ void TestHeadless::servesUntilToldToEnd() {
     const quint16 port = freePort();
     QProcess tarnivo;
     tarnivo.setProcessChannelMode(QProcess::MergedChannels);
-    tarnivo.start(program(), {"--headless", "--port", QString::number(port)});
+    QTemporaryDir scratch;
+    tarnivo.start(program(),
+                  {"--headless", "--port", QString::number(port), "--state", scratch.path()});
     QByteArray output;
     while (!output.contains("serving") && tarnivo.waitForReadyRead(15000))
         output += tarnivo.readAll();

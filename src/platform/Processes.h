@@ -13,6 +13,10 @@ struct ProcessUse {
     std::string name;             // the image or command name, UTF-8
     uint64_t cpuMicroseconds = 0; // user plus kernel time since the process started
     uint64_t residentBytes = 0;   // resident set (Windows: working set)
+    // When it started, in the system's own unit (Linux: clock ticks since boot; Windows: 100 ns
+    // since 1601). A pid is reused, and a process may rename itself: the pid with its start
+    // time is the process.
+    uint64_t started = 0;
 };
 
 // One reading of every process the caller may see; processes that end while they are read are

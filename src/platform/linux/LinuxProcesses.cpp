@@ -18,7 +18,8 @@ ProcessStat parseProcessStat(const std::string &text) {
     if (open == std::string::npos || close == std::string::npos || close < open)
         return stat;
     stat.name = text.substr(open + 1, close - open - 1);
-    // After the name: state (field 3), ..., utime (14), stime (15), ..., rss (24).
+    // After the name: state (field 3), ..., utime (14), stime (15), ..., starttime (22), ...,
+    // rss (24).
     std::istringstream rest(text.substr(close + 1));
     std::vector<std::string> f;
     for (std::string field; f.size() < 22 && rest >> field;)
@@ -27,6 +28,7 @@ ProcessStat parseProcessStat(const std::string &text) {
         return stat;
     stat.ticks =
         std::strtoull(f[11].c_str(), nullptr, 10) + std::strtoull(f[12].c_str(), nullptr, 10);
+    stat.started = std::strtoull(f[19].c_str(), nullptr, 10);
     // A kernel thread reports 0; a negative figure does not occur, but is no count.
     stat.pages = f[21][0] == '-' ? 0 : std::strtoull(f[21].c_str(), nullptr, 10);
     stat.valid = true;
@@ -54,6 +56,7 @@ std::vector<ProcessUse> processes() {
         ProcessUse use;
         use.pid = uint32_t(pid);
         use.name = stat.name;
+        use.started = stat.started;
         use.cpuMicroseconds = stat.ticks / uint64_t(hz) * 1000000 +
                               stat.ticks % uint64_t(hz) * 1000000 / uint64_t(hz);
         use.residentBytes = stat.pages * uint64_t(page);

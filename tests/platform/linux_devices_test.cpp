@@ -3,6 +3,7 @@
 #include "check.h"
 
 #include "platform/Platform.h"
+#include "platform/Processes.h"
 #include "platform/Totals.h"
 #include "platform/Volumes.h"
 #include "platform/linux/LinuxAdapters.h"
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -235,6 +237,21 @@ TEST_CASE("volumes are the whole local block file systems, each once, under thei
     std::vector<std::pair<uint32_t, std::string>> found;
     for (const platform::VolumeSpace &volume : platform::volumeSpaces())
         found.emplace_back(volume.disk, volume.path);
+    CHECK(found == expected);
+}
+
+TEST_CASE("a process is named by its program, whole, and carries its start time") {
+    FixtureRoot root;
+    // pid, name, start time in ticks after boot
+    const std::vector<std::tuple<uint32_t, std::string, uint64_t>> expected = {
+        {4001, "h2-inventory-collector", 43500}, // a script, named by its interpreter's argument
+        {4002, "kworker/u8:3-ev", 25},           // a kernel thread has the kernel's name only
+        {4003, "inventory-agentd", 900},         // arguments rewritten: named by its executable
+        {4005, "bash", 800},                     // short enough to be whole
+        {4006, "renamed (worker", 810}};         // a name it gave itself
+    std::vector<std::tuple<uint32_t, std::string, uint64_t>> found;
+    for (const platform::ProcessUse &use : platform::processes())
+        found.emplace_back(use.pid, use.name, use.started);
     CHECK(found == expected);
 }
 

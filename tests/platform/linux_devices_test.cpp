@@ -232,8 +232,10 @@ TEST_CASE("volumes are the whole local block file systems, each once, under thei
     FixtureRoot root;
     // Left out: pseudo and memory file systems, a loop device on no disk, a bind mount of a
     // directory, a second mount of /boot, NFS, sshfs and a user-space NTFS driver (fuseblk).
+    // A btrfs file system is listed once, at its first subvolume's mount.
     const std::vector<std::pair<uint32_t, std::string>> expected = {
-        {0, "/media/My Files"}, {1, "/"}, {1, "/boot"}, {1, "/home"}, {2, "/srv/data"}};
+        {0, "/media/My Files"}, {1, "/"},           {1, "/boot"},
+        {1, "/home"},           {1, "/home/users"}, {2, "/srv/data"}};
     std::vector<std::pair<uint32_t, std::string>> found;
     for (const platform::VolumeSpace &volume : platform::volumeSpaces())
         found.emplace_back(volume.disk, volume.path);

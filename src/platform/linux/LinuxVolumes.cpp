@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 namespace platform::linux_volumes {
 
@@ -76,17 +78,39 @@ std::vector<MountInfo> parseMountinfo(const std::string &text) {
     return mounts;
 }
 
-std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts) {
+std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts,
+                                    const SourceResolver &resolve) {
     std::vector<MountInfo> volumes;
     std::set<std::string> seen;
-    for (const MountInfo &mount : mounts) {
-        if (mount.source.rfind("/dev/", 0) != 0 || mount.device.rfind("0:", 0) == 0 ||
-            mount.root != "/" || linux_disks::mayBlock(mount.type))
+    for (MountInfo mount : mounts) {
+        if (mount.source.rfind("/dev/", 0) != 0 || linux_disks::mayBlock(mount.type))
+            continue;
+        if (mount.type == "btrfs")
+            mount.device = resolve(mount.source);
+        else if (mount.root != "/")
+            continue;
+        if (mount.device.empty() || mount.device.rfind("0:", 0) == 0)
             continue;
         if (seen.insert(mount.device).second)
             volumes.push_back(mount);
     }
     return volumes;
+}
+
+std::string sourceDevice(const std::string &root, const std::string &source) {
+    struct stat node {};
+    if (stat(underRoot(root, source).c_str(), &node) == 0 && S_ISBLK(node.st_mode))
+        return std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
+    const std::string name = source.substr(source.rfind('/') + 1);
+    const std::string block = underRoot(root, "/sys/class/block");
+    const std::string number = readLine(block + "/" + name + "/dev");
+    if (!number.empty())
+        return number;
+    for (const std::string &entry : directoryEntries(block)) {
+        if (readLine(block + "/" + entry + "/dm/name") == name)
+            return readLine(block + "/" + entry + "/dev");
+    }
+    return {};
 }
 
 int diskOfDevice(const std::string &root, const std::string &device,
@@ -118,8 +142,10 @@ std::vector<VolumeSpace> volumeSpaces() {
     for (const linux_disks::NumberedDisk &disk : attached)
         disks.push_back(disk.name);
     std::vector<VolumeSpace> volumes;
-    const auto mounts = linux_volumes::localVolumes(linux_volumes::parseMountinfo(
-        linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))));
+    const auto mounts = linux_volumes::localVolumes(
+        linux_volumes::parseMountinfo(
+            linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))),
+        [&root](const std::string &source) { return linux_volumes::sourceDevice(root, source); });
     for (const linux_volumes::MountInfo &mount : mounts) {
         const int index = linux_volumes::diskOfDevice(root, mount.device, disks);
         if (index < 0)

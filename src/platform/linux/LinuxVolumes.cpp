@@ -8,6 +8,7 @@
 #include "platform/Volumes.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -57,6 +58,30 @@ int diskOfName(const std::string &root, const std::string &name,
     return -1;
 }
 
+// Whether `path` is `above` or lies beneath it.
+bool within(const std::string &path, const std::string &above) {
+    if (path.compare(0, above.size(), above) != 0)
+        return false;
+    return path.size() == above.size() || above == "/" || path[above.size()] == '/';
+}
+
+// True when another mount hides this one: one made on its mount point or on a directory above
+// it that is not among the mounts it was itself made on.
+bool hidden(const MountInfo &mount, const std::vector<MountInfo> &mounts,
+            const std::map<std::string, std::string> &parents) {
+    std::set<std::string> beneath;
+    for (std::string id = mount.parent; !id.empty() && beneath.insert(id).second;) {
+        const auto parent = parents.find(id);
+        id = parent == parents.end() ? std::string() : parent->second;
+    }
+    for (const MountInfo &other : mounts) {
+        if (other.id != mount.id && !beneath.count(other.id) &&
+            within(mount.mountPoint, other.mountPoint))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<MountInfo> parseMountinfo(const std::string &text) {
@@ -72,14 +97,18 @@ std::vector<MountInfo> parseMountinfo(const std::string &text) {
         const auto dash = std::find(f.begin() + std::min<size_t>(f.size(), 6), f.end(), "-");
         if (f.size() < 6 || dash == f.end() || f.end() - dash < 3)
             continue;
-        mounts.push_back({f[2], linux_proc::unescapeOctal(f[3]), linux_proc::unescapeOctal(f[4]),
-                          dash[1], linux_proc::unescapeOctal(dash[2])});
+        mounts.push_back({f[0], f[1], f[2], linux_proc::unescapeOctal(f[3]),
+                          linux_proc::unescapeOctal(f[4]), dash[1],
+                          linux_proc::unescapeOctal(dash[2])});
     }
     return mounts;
 }
 
 std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts,
                                     const SourceResolver &resolve) {
+    std::map<std::string, std::string> parents;
+    for (const MountInfo &mount : mounts)
+        parents.emplace(mount.id, mount.parent);
     std::vector<MountInfo> volumes;
     std::set<std::string> seen;
     for (MountInfo mount : mounts) {
@@ -91,7 +120,7 @@ std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts,
             continue;
         if (mount.device.empty() || mount.device.rfind("0:", 0) == 0)
             continue;
-        if (seen.insert(mount.device).second)
+        if (!hidden(mount, mounts, parents) && seen.insert(mount.device).second)
             volumes.push_back(mount);
     }
     return volumes;

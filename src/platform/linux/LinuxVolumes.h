@@ -9,6 +9,8 @@ namespace platform::linux_volumes {
 
 // One line of /proc/self/mountinfo, octal escapes undone.
 struct MountInfo {
+    std::string id;     // the mount's own number
+    std::string parent; // the number of the mount it was made on
     std::string device; // "major:minor"
     std::string root;   // the directory of the file system that is mounted here
     std::string mountPoint;
@@ -24,7 +26,9 @@ using SourceResolver = std::function<std::string(const std::string &source)>;
 // other than 0) mounted whole (not a bind mount of a subdirectory or a file), by a file system
 // that cannot hang its caller; each device once, at its first mount. btrfs gives its mounts an
 // anonymous number and mounts subvolumes rather than its root: its mounts are taken under the
-// device their source names (`resolve`), and so count once per file system.
+// device their source names (`resolve`), and so count once per file system. A mount that
+// another one hides (made over it or over a directory above it, and not beneath it) is left
+// out: its path leads into the other file system, which may be one that never answers.
 std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts,
                                     const SourceResolver &resolve);
 

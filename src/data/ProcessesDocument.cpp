@@ -9,6 +9,8 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 
 namespace {
 QJsonArray list(QVector<ProcessesDocument::Row> rows,
@@ -48,9 +50,11 @@ QVector<ProcessesDocument::Row>
 ProcessesDocument::shares(const std::vector<platform::ProcessUse> &before,
                           const std::vector<platform::ProcessUse> &now, qint64 elapsedMs,
                           quint32 intCores) {
-    std::unordered_map<quint32, const platform::ProcessUse *> earlier;
+    // A process is its id and its start time: ids are reused, and a process may rename itself
+    // at any time (the kernel's workers do all the time).
+    std::map<std::pair<quint32, quint64>, const platform::ProcessUse *> earlier;
     for (const platform::ProcessUse &use : before)
-        earlier.emplace(use.pid, &use);
+        earlier.emplace(std::make_pair(use.pid, quint64(use.started)), &use);
     QVector<Row> rows;
     rows.reserve(qsizetype(now.size()));
     for (const platform::ProcessUse &use : now) {
@@ -58,12 +62,10 @@ ProcessesDocument::shares(const std::vector<platform::ProcessUse> &before,
         row.intPid = use.pid;
         row.strName = QString::fromStdString(use.name);
         row.intResident = use.residentBytes;
-        const auto seen = earlier.find(use.pid);
-        // A process that started since, or whose id was reused, counts from its own start,
-        // which lies inside the interval.
-        const uint64_t base = seen != earlier.end() && seen->second->name == use.name
-                                  ? seen->second->cpuMicroseconds
-                                  : 0;
+        const auto seen = earlier.find(std::make_pair(use.pid, quint64(use.started)));
+        // A process that started since counts from its own start, which lies inside the
+        // interval.
+        const uint64_t base = seen != earlier.end() ? seen->second->cpuMicroseconds : 0;
         if (elapsedMs > 0 && use.cpuMicroseconds >= base) {
             row.core = double(use.cpuMicroseconds - base) / (double(elapsedMs) * 1000.0) * 100.0;
             row.machine = row.core / intCores;

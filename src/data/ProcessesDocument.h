@@ -10,7 +10,6 @@
 #include <QString>
 #include <QVector>
 #include <functional>
-#include <unordered_map>
 #include <vector>
 
 class ProcessesDocument {
@@ -37,7 +36,7 @@ public:
         quint64 intResident = 0;
     };
     // The processes in `now`, with the processor time each used since `before` over
-    // `elapsedMs`. A process id seen again under another name is a new process.
+    // `elapsedMs`. A process is its id and its start time, whatever its name.
     static QVector<Row> shares(const std::vector<platform::ProcessUse> &before,
                                const std::vector<platform::ProcessUse> &now, qint64 elapsedMs,
                                quint32 intCores);

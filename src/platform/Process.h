@@ -15,6 +15,10 @@ std::vector<std::string> arguments(int argc, char **argv);
 // on Linux.
 void attachParentConsole();
 
+// Whether a window can be shown. Linux: a display server is named (DISPLAY or WAYLAND_DISPLAY),
+// or QT_QPA_PLATFORM chooses a platform of its own (offscreen, vnc, ...). Windows: always.
+bool displayAvailable();
+
 // Being told to end: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break, the console closing and
 // the end of the session on Windows; and requestTermination() from the program itself (a
 // service stop). catchTermination() installs the handlers once; waitForTermination() blocks

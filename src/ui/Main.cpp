@@ -175,6 +175,12 @@ void Main::start(const QStringList &arguments) {
     if (options.boolHeadless)
         finish(runHeadless(options));
 
+    // Without a display Qt aborts with a message about reinstalling the program.
+    if (!platform::displayAvailable()) {
+        say(QStringLiteral("no display to show the window on (DISPLAY and WAYLAND_DISPLAY are "
+                           "not set); start with --headless to run without a window"));
+        finish(1);
+    }
     int argc = 0;
     char *argv[] = {nullptr};
     int result;

@@ -168,8 +168,10 @@ void writeDisks(Writer &w, const std::vector<platform::DiskTotals> &rows) {
 void writeVolumes(Writer &w, const std::vector<platform::VolumeSpace> &rows) {
     using Row = platform::VolumeSpace;
     const auto labels = [](const Row &r) {
-        return label(QLatin1String("volume"), QString::fromStdString(r.path)) + QLatin1Char(',') +
-               label(QLatin1String("disk"), diskName(r.disk));
+        // The mount point byte for byte, as an adapter's name: two paths that differ only in
+        // bytes that are not UTF-8 stay two series.
+        return QLatin1String("volume=\"") + MetricsDocument::labelValue(r.path) +
+               QLatin1String("\",") + label(QLatin1String("disk"), diskName(r.disk));
     };
     w.family(QLatin1String("tarnivo_volume_size_bytes"), QLatin1String("gauge"),
              QLatin1String("Size of the volume, read at the moment of the request."));

@@ -34,17 +34,21 @@ private slots:
         QTest::addColumn<Uses>("before");
         QTest::addColumn<Uses>("now");
         QTest::addColumn<double>("core");
-        // 2 s apart on 4 processors.
+        // 2 s apart on 4 processors; {pid, name, processor time, resident, start time}.
         QTest::newRow("one core's worth")
-            << Uses{{7, "spin", 1000000, 0}} << Uses{{7, "spin", 3000000, 0}} << 100.0;
+            << Uses{{7, "spin", 1000000, 0, 50}} << Uses{{7, "spin", 3000000, 0, 50}} << 100.0;
         QTest::newRow("two threads pass 100 %")
-            << Uses{{7, "make", 0, 0}} << Uses{{7, "make", 3000000, 0}} << 150.0;
+            << Uses{{7, "make", 0, 0, 50}} << Uses{{7, "make", 3000000, 0, 50}} << 150.0;
         QTest::newRow("started since: counted from its start")
-            << Uses{} << Uses{{8, "new", 500000, 0}} << 25.0;
+            << Uses{} << Uses{{8, "new", 500000, 0, 90}} << 25.0;
+        QTest::newRow("renamed itself: still counted from the last reading")
+            << Uses{{7, "spin", 8000000, 0, 50}} << Uses{{7, "spun", 8400000, 0, 50}} << 20.0;
+        QTest::newRow("id reused under the same name: counted from its own start")
+            << Uses{{9, "spin", 9000000, 0, 50}} << Uses{{9, "spin", 200000, 0, 700}} << 10.0;
         QTest::newRow("id reused by another program")
-            << Uses{{9, "old", 9000000, 0}} << Uses{{9, "other", 200000, 0}} << 10.0;
+            << Uses{{9, "old", 9000000, 0, 50}} << Uses{{9, "other", 200000, 0, 700}} << 10.0;
         QTest::newRow("time that ran backwards is no use")
-            << Uses{{9, "odd", 9000000, 0}} << Uses{{9, "odd", 1000, 0}} << 0.0;
+            << Uses{{9, "odd", 9000000, 0, 50}} << Uses{{9, "odd", 1000, 0, 50}} << 0.0;
     }
     void processShares() {
         QFETCH(Uses, before);

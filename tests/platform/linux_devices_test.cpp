@@ -3,6 +3,7 @@
 #include "check.h"
 
 #include "platform/Platform.h"
+#include "platform/Processes.h"
 #include "platform/Totals.h"
 #include "platform/Volumes.h"
 #include "platform/linux/LinuxAdapters.h"
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -206,35 +208,71 @@ TEST_CASE("a disk keeps its number while attached; one that goes ends its series
     CHECK(platform::volumesOfDisk(1) == (std::vector<std::string>{"/", "/boot", "/home"}));
 }
 
-TEST_CASE("mounts served over the network or in user space are never probed") {
+TEST_CASE("mounts served over the network or in user space, or hidden by them, are never probed") {
     TreeCopy copy;
     std::ofstream(copy.path / "proc/self/mounts", std::ios::app)
         << "/dev/sda1 /media/ntfs fuseblk rw,relatime 0 0\n"
            "backup@host:/ /mnt/sshfs fuse.sshfs rw 0 0\n"
            "server:/export /mnt/nfs nfs4 rw,relatime 0 0\n"
            "//server/share /mnt/smb cifs rw 0 0\n"
-           "systemd-1 /mnt/auto autofs rw 0 0\n";
+           "systemd-1 /mnt/auto autofs rw 0 0\n"
+           "home /home fuse.encfs rw 0 0\n";
     std::vector<std::string> probed;
     const auto volumes = platform::linux_disks::diskVolumes(
         copy.path.string(), "sda", [&probed](const platform::linux_proc::Mount &mount) {
             probed.push_back(mount.mountPoint);
             return mount.device.substr(mount.device.rfind('/') + 1);
         });
-    CHECK(volumes == (std::vector<std::string>{"/", "/boot", "/home"}));
+    // Nor is /home, which a FUSE file system now hides.
+    CHECK(volumes == (std::vector<std::string>{"/", "/boot"}));
     for (const std::string &point : probed)
-        CHECK_EQ(point.find("/mnt/") == 0 || point == "/media/ntfs", false);
-    CHECK_EQ(probed.size(), size_t(8)); // every local mount is
+        CHECK_EQ(point.find("/mnt/") == 0 || point == "/media/ntfs" || point == "/home", false);
+    CHECK_EQ(probed.size(), size_t(7)); // every other local mount is
 }
 
 TEST_CASE("volumes are the whole local block file systems, each once, under their disk") {
     FixtureRoot root;
     // Left out: pseudo and memory file systems, a loop device on no disk, a bind mount of a
     // directory, a second mount of /boot, NFS, sshfs and a user-space NTFS driver (fuseblk).
+    // A btrfs file system is listed once, at its first subvolume's mount.
     const std::vector<std::pair<uint32_t, std::string>> expected = {
-        {0, "/media/My Files"}, {1, "/"}, {1, "/boot"}, {1, "/home"}, {2, "/srv/data"}};
+        {0, "/media/My Files"}, {1, "/"},           {1, "/boot"},
+        {1, "/home"},           {1, "/home/users"}, {2, "/srv/data"}};
     std::vector<std::pair<uint32_t, std::string>> found;
     for (const platform::VolumeSpace &volume : platform::volumeSpaces())
         found.emplace_back(volume.disk, volume.path);
+    CHECK(found == expected);
+}
+
+TEST_CASE("a volume that a later mount hides is not asked through its path") {
+    TreeCopy copy;
+    // systemd's ProtectHome= over /home (and so over /home/users beneath it: the btrfs file
+    // system is then listed at its other mount), a FUSE file system over /srv/data, and a memory
+    // file system over /media; mounts made beneath "/" and /boot hide nothing.
+    std::ofstream(copy.path / "proc/self/mountinfo", std::ios::app)
+        << "40 24 0:60 / /home ro,nosuid - tmpfs tmpfs ro\n"
+           "41 27 0:61 / /srv/data rw - fuse.sshfs user@host: rw\n"
+           "42 21 0:62 / /media rw - tmpfs tmpfs rw\n"
+           "43 23 0:63 / /boot/efi rw - tmpfs tmpfs rw\n";
+    platform::setRootDirectory(copy.path.string());
+    std::vector<std::string> found;
+    for (const platform::VolumeSpace &volume : platform::volumeSpaces())
+        found.push_back(volume.path);
+    CHECK(found == (std::vector<std::string>{"/", "/boot", "/srv/www"}));
+}
+
+TEST_CASE("a process is named by its program, whole, and carries its start time") {
+    FixtureRoot root;
+    // pid, name, start time in ticks after boot
+    const std::vector<std::tuple<uint32_t, std::string, uint64_t>> expected = {
+        {4001, "h2-inventory-collector", 43500}, // a script, named by its interpreter's argument
+        {4002, "kworker/u8:3-ev", 25},           // a kernel thread has the kernel's name only
+        {4003, "inventory-agentd", 900},         // arguments rewritten: named by its executable
+        {4005, "bash", 800},                     // short enough to be whole
+        {4006, "renamed (worker", 810}};         // a name it gave itself
+    std::vector<std::tuple<uint32_t, std::string, uint64_t>> found;
+    for (const platform::ProcessUse &use : platform::processes())
+        found.emplace_back(use.pid, use.name, use.started);
     CHECK(found == expected);
 }
 

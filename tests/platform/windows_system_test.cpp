@@ -222,7 +222,7 @@ TEST_CASE("bytes the code page does not define become U+FFFD, the rest is decode
     CHECK_EQ(platform::codePageToUtf8(CP_UTF8, "ok\xff", 3), std::string("ok\xEF\xBF\xBD"));
 }
 
-TEST_CASE("the process list holds this process, its image name, time and working set") {
+TEST_CASE("the process list holds this process, its image name, times and working set") {
     // Some time of its own first, so that its processor time is not 0.
     const DWORD until = GetTickCount() + 50;
     while (GetTickCount() < until) {
@@ -233,7 +233,11 @@ TEST_CASE("the process list holds this process, its image name, time and working
     });
     CHECK(self != list.end());
     if (self != list.end()) {
-        CHECK(self->name.find("windows_system_test") != std::string::npos);
+        CHECK_EQ(self->name, std::string("windows_system_test.exe"));
+        FILETIME created{}, ended{}, kernel{}, user{};
+        CHECK(GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user));
+        CHECK_EQ(self->started,
+                 uint64_t(created.dwHighDateTime) << 32 | uint64_t(created.dwLowDateTime));
         CHECK(self->cpuMicroseconds > 0);
         CHECK(self->residentBytes > 0);
     }

@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QThread>
 #include <QtTest>
+#include <set>
 
 namespace {
 HttpRequest get(const QString &target, const QString &method = QStringLiteral("GET")) {
@@ -147,7 +148,12 @@ private slots:
         std::vector<std::string> raw;
         for (const QByteArray &name : names)
             raw.push_back(name.toStdString());
-        const QStringList series = seriesOf(MetricsDocument::render(adaptersNamed(raw)));
+        MetricsDocument::Snapshot s = adaptersNamed(raw);
+        // Mount points are names of the same kind, each volume listed once.
+        const std::set<std::string> paths(raw.begin(), raw.end());
+        for (const std::string &path : paths)
+            s.volumes.push_back({path, 0, 4096, 1024});
+        const QStringList series = seriesOf(MetricsDocument::render(s));
         QVERIFY2(!series.isEmpty() && !series.first().contains(QLatin1Char(' ')),
                  qPrintable(series.value(0)));
         QCOMPARE(QSet<QString>(series.begin(), series.end()).size(), series.size());
@@ -160,6 +166,9 @@ private slots:
                          .size(),
                      names.size());
         }
+        QCOMPARE(series.filter(QRegularExpression(QStringLiteral("^tarnivo_volume_size_bytes\\{")))
+                     .size(),
+                 qsizetype(paths.size()));
     }
 
     // The texts of a scan are given only to devices present now, under their counters' labels.

@@ -226,9 +226,24 @@ std::vector<std::string> diskVolumes(const std::string &root, const std::string 
     std::string table = linux_files::readText(underRoot(root, "/proc/self/mounts"));
     if (table.empty())
         table = linux_files::readText(underRoot(root, "/proc/mounts"));
+    const std::vector<linux_proc::Mount> mounts = linux_proc::parseMounts(table);
+    // The table lists mounts in the order they were made; a root listed late (a namespace's
+    // own) is taken to hide only an earlier root.
+    const auto hidden = [&mounts](size_t index) {
+        const std::string &point = mounts[index].mountPoint;
+        for (size_t later = index + 1; later < mounts.size(); ++later) {
+            const std::string &above = mounts[later].mountPoint;
+            if (above == "/" ? point == "/"
+                             : point.compare(0, above.size(), above) == 0 &&
+                                   (point.size() == above.size() || point[above.size()] == '/'))
+                return true;
+        }
+        return false;
+    };
     std::set<std::string> volumes;
-    for (const linux_proc::Mount &mount : linux_proc::parseMounts(table)) {
-        if (mayBlock(mount.type))
+    for (size_t index = 0; index < mounts.size(); ++index) {
+        const linux_proc::Mount &mount = mounts[index];
+        if (mayBlock(mount.type) || hidden(index))
             continue;
         const std::string device = resolve(mount);
         if (!device.empty() && liesOn(root, device, disk, partitions, 0))

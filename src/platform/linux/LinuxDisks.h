@@ -49,7 +49,9 @@ std::vector<std::string> diskVolumes(const std::string &root, const std::string 
 // The kernel name of the block device behind a mount, empty when it has none. On the live
 // system this stats the mount point, which blocks for as long as a dead NFS server or FUSE
 // daemon does; mounts of file systems served over the network or in user space are therefore
-// never handed to it (they are no volumes of a local disk either).
+// never handed to it (they are no volumes of a local disk either), and neither are mounts that a
+// later mount hides (one made on the same point or on a directory above it), whose path leads
+// into the file system on top.
 using MountResolver = std::function<std::string(const linux_proc::Mount &)>;
 std::vector<std::string> diskVolumes(const std::string &root, const std::string &disk,
                                      const MountResolver &resolve);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,6 +29,15 @@ std::vector<std::string> arguments(int argc, char **argv) {
 }
 
 void attachParentConsole() {}
+
+bool displayAvailable() {
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
 
 void catchTermination() {
     if (terminationPipe[0] >= 0)

@@ -8,9 +8,12 @@
 #include "platform/Volumes.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 namespace platform::linux_volumes {
 
@@ -55,6 +58,30 @@ int diskOfName(const std::string &root, const std::string &name,
     return -1;
 }
 
+// Whether `path` is `above` or lies beneath it.
+bool within(const std::string &path, const std::string &above) {
+    if (path.compare(0, above.size(), above) != 0)
+        return false;
+    return path.size() == above.size() || above == "/" || path[above.size()] == '/';
+}
+
+// True when another mount hides this one: one made on its mount point or on a directory above
+// it that is not among the mounts it was itself made on.
+bool hidden(const MountInfo &mount, const std::vector<MountInfo> &mounts,
+            const std::map<std::string, std::string> &parents) {
+    std::set<std::string> beneath;
+    for (std::string id = mount.parent; !id.empty() && beneath.insert(id).second;) {
+        const auto parent = parents.find(id);
+        id = parent == parents.end() ? std::string() : parent->second;
+    }
+    for (const MountInfo &other : mounts) {
+        if (other.id != mount.id && !beneath.count(other.id) &&
+            within(mount.mountPoint, other.mountPoint))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<MountInfo> parseMountinfo(const std::string &text) {
@@ -70,23 +97,49 @@ std::vector<MountInfo> parseMountinfo(const std::string &text) {
         const auto dash = std::find(f.begin() + std::min<size_t>(f.size(), 6), f.end(), "-");
         if (f.size() < 6 || dash == f.end() || f.end() - dash < 3)
             continue;
-        mounts.push_back({f[2], linux_proc::unescapeOctal(f[3]), linux_proc::unescapeOctal(f[4]),
-                          dash[1], linux_proc::unescapeOctal(dash[2])});
+        mounts.push_back({f[0], f[1], f[2], linux_proc::unescapeOctal(f[3]),
+                          linux_proc::unescapeOctal(f[4]), dash[1],
+                          linux_proc::unescapeOctal(dash[2])});
     }
     return mounts;
 }
 
-std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts) {
+std::vector<MountInfo> localVolumes(const std::vector<MountInfo> &mounts,
+                                    const SourceResolver &resolve) {
+    std::map<std::string, std::string> parents;
+    for (const MountInfo &mount : mounts)
+        parents.emplace(mount.id, mount.parent);
     std::vector<MountInfo> volumes;
     std::set<std::string> seen;
-    for (const MountInfo &mount : mounts) {
-        if (mount.source.rfind("/dev/", 0) != 0 || mount.device.rfind("0:", 0) == 0 ||
-            mount.root != "/" || linux_disks::mayBlock(mount.type))
+    for (MountInfo mount : mounts) {
+        if (mount.source.rfind("/dev/", 0) != 0 || linux_disks::mayBlock(mount.type))
             continue;
-        if (seen.insert(mount.device).second)
+        if (mount.type == "btrfs")
+            mount.device = resolve(mount.source);
+        else if (mount.root != "/")
+            continue;
+        if (mount.device.empty() || mount.device.rfind("0:", 0) == 0)
+            continue;
+        if (!hidden(mount, mounts, parents) && seen.insert(mount.device).second)
             volumes.push_back(mount);
     }
     return volumes;
+}
+
+std::string sourceDevice(const std::string &root, const std::string &source) {
+    struct stat node {};
+    if (stat(underRoot(root, source).c_str(), &node) == 0 && S_ISBLK(node.st_mode))
+        return std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
+    const std::string name = source.substr(source.rfind('/') + 1);
+    const std::string block = underRoot(root, "/sys/class/block");
+    const std::string number = readLine(block + "/" + name + "/dev");
+    if (!number.empty())
+        return number;
+    for (const std::string &entry : directoryEntries(block)) {
+        if (readLine(block + "/" + entry + "/dm/name") == name)
+            return readLine(block + "/" + entry + "/dev");
+    }
+    return {};
 }
 
 int diskOfDevice(const std::string &root, const std::string &device,
@@ -118,8 +171,10 @@ std::vector<VolumeSpace> volumeSpaces() {
     for (const linux_disks::NumberedDisk &disk : attached)
         disks.push_back(disk.name);
     std::vector<VolumeSpace> volumes;
-    const auto mounts = linux_volumes::localVolumes(linux_volumes::parseMountinfo(
-        linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))));
+    const auto mounts = linux_volumes::localVolumes(
+        linux_volumes::parseMountinfo(
+            linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))),
+        [&root](const std::string &source) { return linux_volumes::sourceDevice(root, source); });
     for (const linux_volumes::MountInfo &mount : mounts) {
         const int index = linux_volumes::diskOfDevice(root, mount.device, disks);
         if (index < 0)

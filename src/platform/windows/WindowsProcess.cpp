@@ -48,6 +48,11 @@ void attachParentConsole() {
         std::freopen("CONOUT$", "w", stdout);
 }
 
+bool displayAvailable() {
+    // Every session has a desktop; a service's windows are only never seen.
+    return true;
+}
+
 void catchTermination() {
     if (terminationEvent)
         return;

@@ -34,7 +34,9 @@ std::vector<ProcessUse> processes() {
         if (entry->UniqueProcessId != nullptr) {
             ProcessUse use;
             use.pid = uint32_t(reinterpret_cast<uintptr_t>(entry->UniqueProcessId));
+            // The image's whole file name ("h2-inventory-collector.exe"), never cut short.
             use.name = wideToUtf8(entry->ImageName.Buffer, entry->ImageName.Length / 2);
+            use.started = uint64_t(entry->CreateTime.QuadPart);
             // Times in 100-nanosecond units.
             use.cpuMicroseconds =
                 (uint64_t(entry->UserTime.QuadPart) + uint64_t(entry->KernelTime.QuadPart)) / 10;

@@ -6,12 +6,15 @@
 //   tarnivo_history_bench [--cores 8] [--adapters 4] [--disks 4] [--hours 25]
 #include "DeviceTables.h"
 #include "History.h"
+#include "HistoryFile.h"
 #include "StatusDocument.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <atomic>
@@ -178,6 +181,24 @@ int main(int argc, char **argv) {
         const double build = medianMicroseconds(9, [&] { history->document(since); });
         out << "/history.json " << name << ": " << QString::number(document.size() / 1024.0, 'f', 1)
             << " KiB, built in " << QString::number(build / 1000.0, 'f', 2) << " ms\n";
+    }
+
+    // Once a minute the history goes to its file: its size, and the processor time of a save
+    // (the fsync's wait for the disk is not the processor's).
+    {
+        QTemporaryDir folder;
+        HistoryFile file(*history);
+        file.setFolder(folder.path());
+        const int saves = 9;
+        const double saveStart = cpuSeconds();
+        for (int i = 0; i < saves; ++i)
+            file.save();
+        const double save = (cpuSeconds() - saveStart) / saves;
+        out << "history file: "
+            << QString::number(QFileInfo(file.filePath()).size() / 1024.0, 'f', 1)
+            << " KiB, a save " << QString::number(save * 1000.0, 'f', 2)
+            << " ms of processor time = " << QString::number(save / 60.0 * 100.0, 'f', 4)
+            << " % of one core at one save a minute\n";
     }
 
     // The sampling thread's wait while connection threads build the 24-hour document over and

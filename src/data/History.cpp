@@ -373,12 +373,16 @@ QString History::build(const QString &requestPath) {
 }
 
 namespace {
-// The row times of a ring, oldest first.
-void writeTimes(QDataStream &out, const std::vector<qint64> &times, int first, int count,
-                int size) {
-    out << qint32(count);
-    for (int i = 0; i < count; ++i)
-        out << times[size_t((first + i) % size)];
+// A state holds the rings as they lie in memory, slot for slot, so that writing one costs a copy
+// rather than a walk over every figure. The file is read on the machine that wrote it, so the
+// processor's own byte order serves.
+template <typename T> void writeArray(QDataStream &out, const std::vector<T> &values) {
+    out.writeRawData(reinterpret_cast<const char *>(values.data()), int(values.size() * sizeof(T)));
+}
+
+template <typename T> bool readArray(QDataStream &in, std::vector<T> &values) {
+    const int bytes = int(values.size() * sizeof(T));
+    return in.readRawData(reinterpret_cast<char *>(values.data()), bytes) == bytes;
 }
 } // namespace
 
@@ -386,92 +390,86 @@ QByteArray History::state() const {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_0);
-    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
     QMutexLocker lock(&mutex);
-    writeTimes(out, seconds.times, seconds.slot(0), seconds.count, secondRows);
-    writeTimes(out, minutes.times, minutes.slot(0), minutes.count, minuteRows);
-    out << openMinute;
     const int kept = std::min(int(tracks.size()), maxTracks);
-    out << qint32(kept);
+    out << qint32(secondRows) << qint32(seconds.next) << qint32(seconds.count) << qint32(minuteRows)
+        << qint32(minutes.next) << qint32(minutes.count) << openMinute << qint32(kept);
+    writeArray(out, seconds.times);
+    writeArray(out, minutes.times);
     for (int k = 0; k < kept; ++k) {
         const Track &t = tracks[size_t(k)];
-        out << t.key << qint32(t.width) << qint32(t.decimals) << t.settles;
+        out << t.key << qint32(t.width) << qint32(t.decimals) << quint8(t.settles);
         for (int c = 0; c < maxWidth; ++c)
-            out << t.sum[c] << qint32(t.count[c]);
-        for (int c = 0; c < t.width; ++c) {
-            for (int i = 0; i < seconds.count; ++i)
-                out << t.second[size_t(seconds.slot(i) * t.width + c)];
-            for (int i = 0; i < minutes.count; ++i)
-                out << t.minute[size_t(minutes.slot(i) * t.width + c)];
-        }
+            out << t.sum[c] << t.count[c];
+        writeArray(out, t.second);
+        writeArray(out, t.minute);
     }
     return bytes;
 }
 
 namespace {
-// Reads a ring's row times into the first slots; false unless they fit and rise.
-bool readTimes(QDataStream &in, std::vector<qint64> &times, int &count) {
-    qint32 rows = -1;
-    in >> rows;
-    if (in.status() != QDataStream::Ok || rows < 0 || size_t(rows) > times.size())
-        return false;
-    for (int i = 0; i < rows; ++i) {
-        in >> times[size_t(i)];
-        if (i > 0 && times[size_t(i)] <= times[size_t(i - 1)])
-            return false;
-    }
-    count = rows;
-    return in.status() == QDataStream::Ok;
+// Reads a ring's place and count; false unless they fit its size.
+bool readRing(QDataStream &in, int size, int &next, int &count) {
+    qint32 rows = 0, at = 0, used = 0;
+    in >> rows >> at >> used;
+    next = at;
+    count = used;
+    return in.status() == QDataStream::Ok && rows == size && at >= 0 && at < size && used >= 0 &&
+           used <= size && (used == size || at == used);
 }
 } // namespace
 
 bool History::restore(const QByteArray &state) {
     QDataStream in(state);
     in.setVersion(QDataStream::Qt_6_0);
-    in.setFloatingPointPrecision(QDataStream::SinglePrecision);
     Ring s, m;
     s.times.assign(secondRows, 0);
     m.times.assign(minuteRows, 0);
     qint64 minute = -1;
     qint32 count = -1;
-    if (!readTimes(in, s.times, s.count) || !readTimes(in, m.times, m.count))
+    if (!readRing(in, secondRows, s.next, s.count) || !readRing(in, minuteRows, m.next, m.count))
         return false;
     in >> minute >> count;
-    if (in.status() != QDataStream::Ok || count < 0 || count > maxTracks)
+    if (in.status() != QDataStream::Ok || count < 0 || count > maxTracks ||
+        !readArray(in, s.times) || !readArray(in, m.times))
         return false;
-    s.next = s.count % secondRows;
-    m.next = m.count % minuteRows;
+    for (const Ring *ring : {&s, &m})
+        for (int i = 1; i < ring->count; ++i)
+            if (ring->times[size_t(ring->slot(i))] <= ring->times[size_t(ring->slot(i - 1))])
+                return false;
     std::vector<Track> read;
     read.resize(size_t(count));
     for (Track &t : read) {
         qint32 width = 0, decimals = 0;
-        in >> t.key >> width >> decimals >> t.settles;
+        quint8 settles = 0;
+        in >> t.key >> width >> decimals >> settles;
         if (in.status() != QDataStream::Ok || width < 1 || width > maxWidth || decimals < 0 ||
-            decimals > 6)
+            decimals > 6 || settles > 1)
             return false;
         t.width = width;
         t.decimals = decimals;
+        t.settles = settles;
         // The counters behind a restored series start again, as a new series' do.
         t.settling = t.settles ? settlingRows : 0;
         for (int c = 0; c < maxWidth; ++c) {
-            qint32 n = 0;
-            in >> t.sum[c] >> n;
-            t.count[c] = std::max(0, n);
+            in >> t.sum[c] >> t.count[c];
+            if (t.count[c] < 0)
+                return false;
         }
-        t.second.assign(size_t(secondRows) * size_t(width), nothing);
-        t.minute.assign(size_t(minuteRows) * size_t(width), nothing);
-        for (int c = 0; c < width; ++c) {
-            for (int i = 0; i < s.count; ++i)
-                in >> t.second[size_t(i * width + c)];
-            for (int i = 0; i < m.count; ++i)
-                in >> t.minute[size_t(i * width + c)];
-        }
+        t.second.resize(size_t(secondRows) * size_t(width));
+        t.minute.resize(size_t(minuteRows) * size_t(width));
+        if (!readArray(in, t.second) || !readArray(in, t.minute))
+            return false;
     }
     if (in.status() != QDataStream::Ok || !in.atEnd())
         return false;
     QMutexLocker lock(&mutex);
     const qint64 now = clock();
     if ((s.count > 0 && s.newest() > now) || (m.count > 0 && m.newest() > now))
+        return false;
+    // The open minute follows the last closed one and is not later than now.
+    if (minute != -1 &&
+        (minute < 0 || minute > now / minuteMs || (m.count > 0 && minute * minuteMs <= m.newest())))
         return false;
     seconds = std::move(s);
     minutes = std::move(m);

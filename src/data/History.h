@@ -91,7 +91,7 @@ private:
         std::vector<float> second; // secondRows * width, aligned with secondTimes
         std::vector<float> minute; // minuteRows * width, aligned with minuteTimes
         double sum[maxWidth] = {0, 0};
-        int count[maxWidth] = {0, 0};
+        qint32 count[maxWidth] = {0, 0};
     };
     struct Ring {
         std::vector<qint64> times;

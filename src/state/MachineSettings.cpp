@@ -1,5 +1,7 @@
 #include "MachineSettings.h"
 
+#include "StateFolder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -59,10 +61,7 @@ const MachineSettings::Key *MachineSettings::find(const QString &name) {
 
 QString MachineSettings::defaultPath() {
 #ifdef Q_OS_WIN
-    QString data = qEnvironmentVariable("ProgramData");
-    if (data.isEmpty())
-        data = QStringLiteral("C:/ProgramData");
-    return QDir::fromNativeSeparators(data) + QStringLiteral("/Tarnivo/tarnivo.ini");
+    return StateFolder::defaultPath() + QStringLiteral("/tarnivo.ini");
 #else
     return QStringLiteral("/etc/tarnivo/tarnivo.ini");
 #endif

@@ -1,14 +1,6 @@
 #include "StateFolder.h"
 
 #include <QDir>
-#include <QMutex>
-#include <QMutexLocker>
-
-namespace {
-// Guards folder: set at start by the GUI thread, read by the sampling thread at its saves.
-QMutex folderMutex;
-QString folder;
-} // namespace
 
 QString StateFolder::defaultPath() {
 #ifdef Q_OS_WIN
@@ -26,14 +18,4 @@ QString StateFolder::defaultPath() {
         return xdg + QStringLiteral("/tarnivo");
     return QDir::homePath() + QStringLiteral("/.local/state/tarnivo");
 #endif
-}
-
-QString StateFolder::path() {
-    QMutexLocker lock(&folderMutex);
-    return folder;
-}
-
-void StateFolder::setPath(const QString &path) {
-    QMutexLocker lock(&folderMutex);
-    folder = path;
 }

@@ -6,11 +6,8 @@
 
 class StateFolder {
 public:
-    // %ProgramData%\Tarnivo on Windows; elsewhere $STATE_DIRECTORY when systemd gives one (a
-    // unit's StateDirectory=), else $XDG_STATE_HOME/tarnivo, else ~/.local/state/tarnivo.
+    // %ProgramData%\Tarnivo on Windows (where the machine-wide settings file lies too);
+    // elsewhere $STATE_DIRECTORY when systemd gives one (a unit's StateDirectory=), else
+    // $XDG_STATE_HOME/tarnivo, else ~/.local/state/tarnivo.
     static QString defaultPath();
-
-    // The folder in use: set once at start, before the threads that read it start.
-    static QString path();
-    static void setPath(const QString &folder);
 };

@@ -61,7 +61,6 @@ quint16 chosenPort(const CommandLine &options) {
 void startMonitor() {
     const QString folder =
         startOptions.strState.isEmpty() ? StateFolder::defaultPath() : startOptions.strState;
-    StateFolder::setPath(folder);
     HistoryFile::instance().setFolder(folder);
     const QString restored = HistoryFile::instance().restore();
     if (!restored.isEmpty())

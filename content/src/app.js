@@ -143,7 +143,7 @@ function start() {
     } catch {}
     peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
-    watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
+    watchVolumes(fetchJson, (volumes, names) => dashboard.showVolumes(volumes, names));
     startProcessesPanel(fetchJson);
 }
 

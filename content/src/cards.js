@@ -209,7 +209,7 @@ export function storageCard(record, board) {
     const node = element('article', 'card device');
     const title = element('h3');
     node.append(title);
-    const values = details(node, [['serial', 'Serial number'], ['firmware', 'Firmware']]);
+    const values = details(node, [['serial', 'Serial number'], ['firmware', 'Firmware'], ['system', 'System name']]);
     const shown = figures(node, [['read', 'Read', 1], ['written', 'Written', 2], ['usage', 'Busy']]);
     const counts = details(node, [['reads', 'Reads'], ['writes', 'Writes']]);
     const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over ${board.clock.range.words}`);
@@ -231,7 +231,10 @@ export function storageCard(record, board) {
             setText(counts.reads, perSecond(r.intPacketsRead));
             setText(counts.writes, perSecond(r.intPacketsWrite));
         },
-        showVolumes: (list) => {
+        showVolumes: (list, systemName) => {
+            // The system's own name (/volumes.json) stands in for a model the disk does not report.
+            setText(title, record.strModel || systemName || 'Unnamed disk');
+            setText(values.system, systemName || MISSING);
             while (volumes.children.length > list.length) volumes.lastChild.remove();
             list.forEach((v, i) => {
                 if (!volumes.children[i]) volumes.append(volumeItem());
@@ -248,14 +251,21 @@ function volumeItem() {
     const bar = element('div', 'bar');
     bar.setAttribute('aria-hidden', 'true');
     bar.append(element('div', 'bar-fill'));
-    item.append(head, bar, element('span', 'volume-free'), element('span', 'volume-level'));
+    // "Used" is everything an ordinary user can no longer write, so on Linux it takes in the
+    // blocks reserved for root, which df leaves out: said beside the bar, not left to a guess.
+    const counts = element('span', 'volume-counts', 'used includes reserved space');
+    counts.title = '“Used” counts all the space an ordinary user can no longer write, including '
+        + 'what the system keeps for its administrator (on Linux the blocks reserved for root), '
+        + 'so it can read higher than df.';
+    item.append(head, bar, element('span', 'volume-free'), counts, element('span', 'volume-level'));
     return item;
 }
 
 function fillVolume(item, v) {
-    const [head, bar, free, level] = item.children;
+    const [head, bar, free, , level] = item.children;
     setText(head.children[0], v.volume);
-    setText(head.children[1], v.used === null ? 'size not known' : `${v.used.toFixed(1)} % used`);
+    const usedText = v.used === null ? 'size not known' : `${v.used.toFixed(1)} % used`;
+    setText(head.children[1], v.answering === false ? 'not answering' : usedText);
     setText(free, v.size === null ? '' : `${formatBytes(v.free)} free of ${formatBytes(v.size)}`);
     setText(level, v.words);
     item.dataset.level = v.level;

@@ -34,6 +34,7 @@ export class Dashboard {
         this.storage = new CardList($('storage-list'), $('storage-empty'), (r) => storageCard(r, board), board);
         this.unshown = null;
         this.volumes = [];
+        this.diskNames = new Map();
         // Sustained processor load, for all cores together ('all') and for each core by ident.
         this.loads = new Map();
         this.loadLevels = new Map();
@@ -207,11 +208,19 @@ export class Dashboard {
         return this.loadLevels.get(key) ?? { level: 'ok', words: '' };
     }
 
-    /** The volumes of every disk: listed on their disk's card, the fullest in the overview. */
-    showVolumes(volumes) {
+    /**
+     * The volumes of every disk: listed on their disk's card, the fullest in the overview; and
+     * each disk's system name, for a disk that reports no model.
+     */
+    showVolumes(volumes, names = this.diskNames) {
         this.volumes = volumes;
-        for (const card of this.storage.cards.values()) card.showVolumes(volumes.filter((v) => v.storage === card.ident));
+        this.diskNames = names;
+        for (const card of this.storage.cards.values()) this.showDiskVolumes(card);
         this.showFullest();
+    }
+
+    showDiskVolumes(card) {
+        card.showVolumes(this.volumes.filter((v) => v.storage === card.ident), this.diskNames.get(card.ident));
     }
 
     showFullest() {
@@ -243,7 +252,7 @@ export class Dashboard {
         this.storage.update(status.Storage, 'The monitor reported no physical disks it could open.', settling);
         // A disk card made since the last read of the volumes gets them at once.
         for (const card of this.storage.cards.values()) {
-            if (!disks.has(card)) card.showVolumes(this.volumes.filter((v) => v.storage === card.ident));
+            if (!disks.has(card)) this.showDiskVolumes(card);
         }
         this.markOverview(status);
         // A card made (or remade by a rescan) draws its chart at once.

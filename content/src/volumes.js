@@ -6,7 +6,10 @@ import { volumeLevel } from './thresholds.js?v=1';
 export const VOLUMES_URL = '/volumes.json';
 export const VOLUMES_INTERVAL = 10000;
 
-/** Each volume with its share used and level; null figures where its size is not known. */
+/**
+ * Each volume with its share used and level; null figures where its size is not known, and
+ * `answering` false for one whose file system did not answer the monitor in time.
+ */
 export function describeVolumes(document) {
     const list = Array.isArray(document?.volumes) ? document.volumes : [];
     return list.map((v) => {
@@ -15,12 +18,19 @@ export function describeVolumes(document) {
             volume: String(v.volume ?? ''),
             disk: v.disk,
             storage: v.storage ?? null,
+            answering: v.answering !== false,
             size: known ? v.size : null,
             free: known ? v.free : null,
             used: known ? ((v.size - v.free) / v.size) * 100 : null,
             ...volumeLevel(v.size, v.free),
         };
     });
+}
+
+/** The system's name of each disk ("sda", "PhysicalDrive0") by its record's identifier. */
+export function diskNames(document) {
+    const list = Array.isArray(document?.disks) ? document.disks : [];
+    return new Map(list.filter((d) => d?.storage && d.name).map((d) => [d.storage, String(d.name)]));
 }
 
 /** The volume with the largest share used, or null. */
@@ -30,14 +40,15 @@ export function fullest(volumes) {
     return best;
 }
 
-/** Reads the volumes now and then every interval; `onVolumes(list)` after each good read. */
+/** Reads the volumes now and then every interval; `onVolumes(list, diskNames)` after each good read. */
 export function watchVolumes(fetchJson, onVolumes, interval = VOLUMES_INTERVAL) {
     let timer = null;
     const read = async () => {
         timer = null;
         if (!document.hidden) {
             try {
-                onVolumes(describeVolumes(await fetchJson(VOLUMES_URL)));
+                const read = await fetchJson(VOLUMES_URL);
+                onVolumes(describeVolumes(read), diskNames(read));
             } catch {
                 // The status line already says when the monitor is not answering.
             }

@@ -1,5 +1,6 @@
 #include "SummaryDocument.h"
 
+#include "VolumeReaders.h"
 #include "platform/Totals.h"
 
 #include <QDeadlineTimer>
@@ -41,7 +42,7 @@ QString SummaryDocument::render(std::optional<double> processor,
     const platform::VolumeSpace *fullest = nullptr;
     double fullestUsed = -1;
     for (const platform::VolumeSpace &volume : volumes) {
-        if (volume.size == 0 || volume.free > volume.size)
+        if (!volume.answering || volume.size == 0 || volume.free > volume.size)
             continue;
         const double used = 100.0 * double(volume.size - volume.free) / double(volume.size);
         if (used > fullestUsed) {
@@ -87,5 +88,5 @@ QString SummaryDocument::document() {
     }
     const std::optional<double> processor = share;
     lock.unlock();
-    return render(processor, platform::memoryStatus(), platform::volumeSpaces());
+    return render(processor, platform::memoryStatus(), VolumeReaders::instance().read());
 }

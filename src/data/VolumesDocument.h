@@ -6,14 +6,24 @@
 
 #include <QHash>
 #include <QString>
+#include <QVector>
 #include <vector>
 
 class VolumesDocument {
 public:
-    // {"volumes":[{"volume","disk","storage","size","free"}]}: sizes in bytes, free as an
-    // ordinary user may still write; "storage" is the identifier of the disk's record in the
-    // status document, null when the disk has none (no scan yet, or a scan is under way).
+    // {"volumes":[{"volume","disk","storage","answering","size","free"}]}: sizes in bytes, free
+    // as an ordinary user may still write, both null for a volume not answering in time; "storage"
+    // is the identifier of the disk's record in the status document, null when the disk has none
+    // (no scan yet, or a scan is under way). Beside them "disks":[{"disk","storage","name"}], each
+    // disk record's number and the system's name for it ("sda", "PhysicalDrive0"), which the status
+    // document does not carry and the dashboard shows for a disk that reports no model.
+    struct DiskName {
+        quint32 intDrive = 0;
+        QString strIdent;
+        QString strName;
+    };
     static QString render(const std::vector<platform::VolumeSpace> &volumes,
-                          const QHash<quint32, QString> &storageIdents);
+                          const QHash<quint32, QString> &storageIdents,
+                          const QVector<DiskName> &disks = {});
     static QString build();
 };

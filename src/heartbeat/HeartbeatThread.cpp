@@ -2,6 +2,7 @@
 
 #include "Discovery.h"
 #include "HeartbeatProtocol.h"
+#include "Log.h"
 #include "SharedState.h"
 
 #include <QMutexLocker>
@@ -80,6 +81,25 @@ void HeartbeatThread::setStatus(const QString &status) {
     strStatus = status;
 }
 
+QString HeartbeatThread::portProblem() const {
+    QMutexLocker lock(&statusMutex);
+    return strPortProblem;
+}
+
+void HeartbeatThread::setPortProblem(const QString &problem) {
+    {
+        QMutexLocker lock(&statusMutex);
+        if (strPortProblem == problem)
+            return;
+        strPortProblem = problem;
+    }
+    if (!problem.isEmpty() && !loggedProblems.contains(problem)) {
+        loggedProblems.append(problem);
+        Log::say(problem);
+    }
+    emit portProblemChanged(problem);
+}
+
 void HeartbeatThread::setBound(bool bound) {
     QMutexLocker lock(&statusMutex);
     boolBound = bound;
@@ -103,6 +123,15 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
+            // Whether the port is free, asked before sharing it: shared, the bind below
+            // succeeds beside another holder, and the system gives each datagram sent to this
+            // machine to one of them, so the other's discovery hears nothing.
+            bool alone = false;
+            {
+                QUdpSocket probe;
+                alone = probe.bind(QHostAddress::AnyIPv4, intHeartbeatPort,
+                                   QAbstractSocket::DontShareAddress);
+            }
             // Shared, never exclusive. ShareAddress alone is SO_REUSEADDR on Linux, so that a
             // requester on this machine can listen on the port too, and Windows' default
             // sharing there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds
@@ -110,9 +139,22 @@ void HeartbeatThread::run() {
             // is undefined.
             if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
                               QAbstractSocket::ShareAddress)) {
+                setPortProblem(
+                    QStringLiteral("the heartbeat cannot use UDP port %1: another program holds "
+                                   "it (another Tarnivo on this machine?), so other machines "
+                                   "cannot find this one and this one finds none; trying again "
+                                   "every %2 s")
+                        .arg(intHeartbeatPort)
+                        .arg(qMax(1, intRetryMs / 1000)));
                 pauseBeforeRetry();
                 continue;
             }
+            setPortProblem(
+                alone ? QString()
+                      : QStringLiteral("the heartbeat shares UDP port %1 with another program on "
+                                       "this machine (another Tarnivo?): answers meant for one of "
+                                       "them may reach the other, so machines may go unfound")
+                            .arg(intHeartbeatPort));
             setBound(true);
         }
         const platform::WaitResult woke = platform::waitReadable(socket->socketDescriptor(), waker,

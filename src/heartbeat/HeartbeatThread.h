@@ -9,6 +9,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -41,6 +42,11 @@ public:
     QString status() const;
     // True while the socket holds the port; false before the first bind and while retrying.
     bool isBound() const;
+    // What keeps the heartbeat from serving as it should, in one sentence that names the
+    // port: another program holds it (so this one cannot bind it), or holds it too (so
+    // answers meant for one of them may reach the other); empty when the port is this
+    // program's alone. Each text is also logged, once.
+    QString portProblem() const;
 
     // Answers to one address, and in all, within any second; requests past them go
     // unanswered (a forged source address would make us flood whoever it names).
@@ -48,6 +54,10 @@ public:
     static constexpr int intRepliesTotal = 100;
     // Requests left unanswered for those limits since the process started, by every heartbeat.
     static quint64 droppedRequests();
+
+signals:
+    // From the heartbeat thread, whenever portProblem() changes.
+    void portProblemChanged(const QString &problem);
 
 public slots:
     void run() override;
@@ -57,6 +67,7 @@ private:
     bool stopRequested() const;
     void setStatus(const QString &status);
     void setBound(bool bound);
+    void setPortProblem(const QString &problem);
     // Waits up to intRetryMs, or less when a stop is requested meanwhile.
     void pauseBeforeRetry();
     // Sends the round that is due, if any, from the heartbeat socket.
@@ -72,12 +83,15 @@ private:
     const platform::WakerHandle waker;
     // The heartbeat thread only.
     ReplyLimiter limiter;
+    QStringList loggedProblems;
 
-    // Guards strStatus, boolStopRequested and boolBound: the thread writes them, the GUI
-    // thread (exit) and tests read them or request the stop. stopCondition wakes a retry pause.
+    // Guards strStatus, boolStopRequested, boolBound and strPortProblem: the thread writes
+    // them, the GUI thread (exit, the window) and tests read them or request the stop.
+    // stopCondition wakes a retry pause.
     mutable QMutex statusMutex;
     QWaitCondition stopCondition;
     QString strStatus;
     bool boolStopRequested = false;
     bool boolBound = false;
+    QString strPortProblem;
 };

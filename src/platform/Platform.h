@@ -128,6 +128,9 @@ struct DiskIdentity {
     std::string firmware;
 };
 bool physicalDisk(uint32_t n, DiskIdentity &identity);
+// The system's own name of disk n, as its tools show it: "PhysicalDrive0" on Windows, the
+// kernel's "sda" or "nvme0n1" on Linux; empty when no such disk is attached.
+std::string diskSystemName(uint32_t n);
 
 // Root paths of the volumes on disk n, ascending: "C:\" and so on on Windows (letters C to Z),
 // mount points on Linux.

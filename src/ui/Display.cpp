@@ -153,16 +153,29 @@ void Display::showRunning() {
     editStatus->setText(QStringLiteral("Monitor is running."));
 }
 
+void Display::showHeartbeatProblem(const QString &problem) {
+    strHeartbeatProblem = problem;
+    showStatusTip();
+}
+
+void Display::showStatusTip() {
+    QStringList lines{strStartCause, strHeartbeatProblem};
+    lines.removeAll(QString());
+    editStatus->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
 void Display::clickedSettingsStart() {
     showBusy(QStringLiteral("Starting up ..."));
-    editStatus->setToolTip(QString());
+    strStartCause.clear();
+    showStatusTip();
 
     const quint32 port = quint32(editSettingsPort->text().toInt(nullptr, 10));
     QString cause;
     if (!ServerControl::start(port, cause)) {
         // The status line keeps its short text; the cause is in its tooltip and the log.
         std::fprintf(stderr, "tarnivo: the server did not start: %s\n", qPrintable(cause));
-        editStatus->setToolTip(cause);
+        strStartCause = cause;
+        showStatusTip();
         showStopped(QStringLiteral("An error occured."));
         return;
     }

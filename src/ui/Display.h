@@ -48,10 +48,18 @@ public slots:
     void clickedSettingsStart();
     void clickedSettingsStop();
     void clickedStatusOpen();
+    // What keeps the heartbeat from serving (HeartbeatThread::portProblem), for the status
+    // line's tooltip beside the cause of a failed Start; empty when nothing does.
+    void showHeartbeatProblem(const QString &problem);
 
 private:
     // The three visible states: stopped, busy (inside Start or Stop) and running.
     void showStopped(const QString &status);
     void showBusy(const QString &status);
     void showRunning();
+    // The status line's tooltip: the cause of the last failed Start, then the heartbeat's
+    // problem, each when there is one.
+    void showStatusTip();
+    QString strStartCause;
+    QString strHeartbeatProblem;
 };

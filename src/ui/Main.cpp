@@ -105,6 +105,10 @@ void Main::run() {
         display->editSettingsPort->setText(QString::number(port));
 
     startMonitor();
+    // Connected once the thread runs: a problem it found before is taken as it stands.
+    connect(heartbeatThread, &HeartbeatThread::portProblemChanged, display,
+            &Display::showHeartbeatProblem);
+    display->showHeartbeatProblem(heartbeatThread->portProblem());
 
     if (startOptions.boolStart || Settings::startOnLaunch())
         QTimer::singleShot(0, display, &Display::clickedSettingsStart);

@@ -1,5 +1,6 @@
 #include "HttpResponse.h"
 
+#include "RequestOrigin.h"
 #include "RouteTable.h"
 
 HttpResponse HttpResponse::route(const HttpRequest &request) {
@@ -13,9 +14,27 @@ HttpResponse HttpResponse::route(const HttpRequest &request) {
     return response;
 }
 
-HttpResponse HttpResponse::misdirected() {
+HttpResponse HttpResponse::misdirected(const QString &name) {
     HttpResponse response;
     response.strStatus = QStringLiteral("HTTP/1.0 421 Misdirected Request\r\n");
+    const QString shown = RequestOrigin::shownName(name).toHtmlEscaped();
+    const QString key = RequestOrigin::allowedHostsKey;
+    response.strContent =
+        QStringLiteral(
+            "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<title>Not a name of this monitor</title></head><body>\n"
+            "<h1>This monitor does not answer to &ldquo;%1&rdquo;</h1>\n"
+            "<p>It answers only to its machine's own names and addresses, so that no other site "
+            "can reach it through a name of its own. To open it as <b>%1</b>, add the name to "
+            "the setting <code>%2</code> in the machine-wide settings file <code>%3</code> and "
+            "restart Tarnivo:</p>\n<pre>[%4]\n%5=%1</pre>\n"
+            "<p>Until then, open it by the machine's name or its address.</p>\n</body></html>\n")
+            .arg(shown, key, RequestOrigin::settingsFile().toHtmlEscaped(), key.section('/', 0, 0),
+                 key.section('/', 1));
+    response.headers.insert(QStringLiteral("Content-Type"),
+                            QStringLiteral("text/html; charset=utf-8"));
+    response.headers.insert(QStringLiteral("Content-Length"),
+                            QString::number(response.strContent.toUtf8().size()));
     response.complete();
     return response;
 }

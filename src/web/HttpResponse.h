@@ -17,9 +17,10 @@ public:
     // response.
     static HttpResponse route(const HttpRequest &request);
 
-    // "HTTP/1.0 421 Misdirected Request" and nothing else: the request names a host that this
-    // server does not go by.
-    static HttpResponse misdirected();
+    // "HTTP/1.0 421 Misdirected Request" with a short page for whoever typed the name: the
+    // request names a host (`name`) that this server does not go by, and the page says which
+    // setting in which file would let it in.
+    static HttpResponse misdirected(const QString &name);
 
     // Adds the headers that describe a file that could be opened, each only when not yet set.
     // mediaType may be empty: an unknown extension gets no "Content-Type" at all.

@@ -5,10 +5,12 @@
 #include "HeartbeatThread.h"
 #include "Network.h"
 #include "Storage.h"
+#include "VolumeReaders.h"
 
 #include <QSet>
 
 #include <algorithm>
+#include <iterator>
 
 const QString MetricsDocument::contentType =
     QStringLiteral("text/plain; version=0.0.4; charset=utf-8");
@@ -165,8 +167,12 @@ void writeDisks(Writer &w, const std::vector<platform::DiskTotals> &rows) {
     perDevice<Row>(w, rows, labels, [](const Row &r) { return seconds(r.busyMicroseconds); });
 }
 
-void writeVolumes(Writer &w, const std::vector<platform::VolumeSpace> &rows) {
+void writeVolumes(Writer &w, const std::vector<platform::VolumeSpace> &all) {
     using Row = platform::VolumeSpace;
+    // A volume that did not answer in time has no figures to give: its series pause.
+    std::vector<Row> rows;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(rows),
+                 [](const Row &r) { return r.answering; });
     const auto labels = [](const Row &r) {
         // The mount point byte for byte, as an adapter's name: two paths that differ only in
         // bytes that are not UTF-8 stay two series.
@@ -296,7 +302,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.memory = platform::memoryStatus();
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
-    s.volumes = platform::volumeSpaces();
+    s.volumes = VolumeReaders::instance().read();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });

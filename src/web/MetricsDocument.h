@@ -40,9 +40,11 @@ public:
         std::vector<platform::VolumeSpace> volumes;
     };
 
-    // Reads memory and the device totals from the system now, and the devices' texts from the
-    // network and storage tables. A table whose mutex is not free within tableWaitMs (it is
-    // being rebuilt) adds no texts to this document; the tables themselves are never rebuilt.
+    // Reads memory and the device totals from the system now, the volumes' space through their
+    // readers (VolumeReaders: a volume that does not answer within its deadline is marked so,
+    // and render() leaves it out), and the devices' texts from the network and storage tables. A
+    // table whose mutex is not free within tableWaitMs (it is being rebuilt) adds no texts to this
+    // document; the tables themselves are never rebuilt.
     static Snapshot take();
     static constexpr int tableWaitMs = 100;
 

@@ -1,12 +1,15 @@
 #include "RequestOrigin.h"
 
+#include "Log.h"
 #include "MachineSettings.h"
 
+#include <QDir>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
+#include <QSet>
 
 const QString RequestOrigin::allowedHostsKey = QStringLiteral("web/allowedHosts");
 
@@ -17,6 +20,10 @@ namespace {
 QMutex namesMutex;
 QStringList loadedNames;
 bool namesLoaded = false;
+
+// Guards refusedNames: every connection thread may add one.
+QMutex refusedMutex;
+QSet<QString> refusedNames;
 
 // Every value of a header, its name compared without case: the browser writes these names, and
 // a client that spells one differently must not slip past the check.
@@ -98,16 +105,51 @@ bool RequestOrigin::hostAllowed(const QString &host, const QStringList &names) {
     return !QHostAddress(name).isNull();
 }
 
-bool RequestOrigin::hostAllowed(const HttpRequest &request) {
+bool RequestOrigin::hostAllowed(const HttpRequest &request, QString *refused) {
     const QStringList hosts = headerValues(request, QLatin1String("Host"));
     if (hosts.isEmpty())
         return true;
     const QStringList known = names();
     for (const QString &host : hosts) {
-        if (!hostAllowed(host, known))
+        if (!hostAllowed(host, known)) {
+            if (refused)
+                *refused = hostName(host);
             return false;
+        }
     }
     return true;
+}
+
+QString RequestOrigin::shownName(const QString &name) {
+    QString shown = name.left(100);
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x21 || c.unicode() > 0x7e)
+            c = QLatin1Char('?');
+    }
+    return shown;
+}
+
+void RequestOrigin::logRefused(const QString &name) {
+    {
+        QMutexLocker lock(&refusedMutex);
+        if (refusedNames.size() > refusalsLogged || refusedNames.contains(name))
+            return;
+        refusedNames.insert(name);
+        if (refusedNames.size() > refusalsLogged) {
+            lock.unlock();
+            Log::say(QStringLiteral("more requests name hosts this server does not answer to; "
+                                    "no further names are logged"));
+            return;
+        }
+    }
+    Log::say(QStringLiteral("a request named the host \"%1\", which this server does not answer "
+                            "to; to open it by that name, add the name to %2 in %3 and restart")
+                 .arg(shownName(name), allowedHostsKey, settingsFile()));
+}
+
+QString RequestOrigin::settingsFile() {
+    const QString loaded = MachineSettings::path();
+    return QDir::toNativeSeparators(loaded.isEmpty() ? MachineSettings::defaultPath() : loaded);
 }
 
 bool RequestOrigin::crossSite(const HttpRequest &request) {

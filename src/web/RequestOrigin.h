@@ -26,8 +26,19 @@ public:
     // True when a "Host" header value names an IP address, "localhost" or one of names (lower
     // case), in any case, with or without a port or a final dot.
     static bool hostAllowed(const QString &host, const QStringList &names);
-    // True when the request carries no "Host" header, or every one it carries is allowed.
-    static bool hostAllowed(const HttpRequest &request);
+    // True when the request carries no "Host" header, or every one it carries is allowed;
+    // otherwise `refused` (when given) receives the first name that is not.
+    static bool hostAllowed(const HttpRequest &request, QString *refused = nullptr);
+
+    // Tells whoever runs the server, once per name, that a request named a host this server
+    // does not go by and which setting would let it in. Remembers at most refusalsLogged
+    // names, so that a client making up names cannot fill the log or the memory.
+    static void logRefused(const QString &name);
+    static constexpr int refusalsLogged = 64;
+    // The name as it may be shown or logged: printable ASCII, at most 100 characters.
+    static QString shownName(const QString &name);
+    // The machine-wide settings file, as this system writes paths.
+    static QString settingsFile();
 
     // True when a browser marks the request as sent for a page of another site: "Sec-Fetch-Site"
     // "cross-site", or an "Origin" other than the site the "Host" header names. A request with

@@ -146,8 +146,3 @@ const QByteArray &RouteTable::notFoundHead() {
     }();
     return head;
 }
-
-const QByteArray &RouteTable::misdirectedHead() {
-    static const QByteArray head = HttpResponse::misdirected().head();
-    return head;
-}

@@ -49,9 +49,8 @@ public:
     // matches the path wins.
     static const Route *find(const HttpRequest &request);
 
-    // The heads of the not-found and the misdirected responses, built once.
+    // The head of the not-found response, built once.
     static const QByteArray &notFoundHead();
-    static const QByteArray &misdirectedHead();
 
 private:
     static const std::vector<Route> &routes();

@@ -139,7 +139,8 @@ void WebserverThread::serve() {
     HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
     // Decided before anything is routed: a request for a name this server does not go by gets
     // nothing, and a page of another site may read the figures but not rescan.
-    const bool misdirected = !RequestOrigin::hostAllowed(request);
+    QString refusedHost;
+    const bool misdirected = !RequestOrigin::hostAllowed(request, &refusedHost);
     if (RequestOrigin::crossSite(request))
         request.strPath = RequestOrigin::withoutRescan(request.strPath);
 
@@ -160,11 +161,16 @@ void WebserverThread::serve() {
     HttpResponse response = HttpResponse::route(request);
     const Route::Kind kind = response.matched ? response.matched->kind : Route::Kind::Move;
     bool sent;
-    if (misdirected || !response.matched || kind == Route::Kind::Move) {
+    if (misdirected) {
+        RequestOrigin::logRefused(refusedHost);
+        response = HttpResponse::misdirected(refusedHost);
+        QByteArray whole = response.head();
+        whole += response.strContent.toUtf8();
+        sent = sendAll(whole.constData(), whole.size());
+    } else if (!response.matched || kind == Route::Kind::Move) {
         // Heads that nothing of the request changes are built once.
-        const QByteArray &head = misdirected        ? RouteTable::misdirectedHead()
-                                 : response.matched ? response.matched->head
-                                                    : RouteTable::notFoundHead();
+        const QByteArray &head =
+            response.matched ? response.matched->head : RouteTable::notFoundHead();
         sent = sendAll(head.constData(), head.size());
     } else if (kind == Route::Kind::File) {
         QFile file;

@@ -3,7 +3,7 @@ import { test } from 'node:test';
 
 import { processRows } from '../../content/src/processes.js';
 import { linkLevel, memoryLevel, SustainedLoad, volumeLevel, worst } from '../../content/src/thresholds.js';
-import { describeVolumes, fullest } from '../../content/src/volumes.js';
+import { describeVolumes, diskNames, fullest } from '../../content/src/volumes.js';
 
 test('each limit is met at its figure, not just past it, and says why in words', () => {
     const cases = [
@@ -39,12 +39,20 @@ test('volumes: the share used, the fullest, and sizes the system could not give'
             { volume: '/', disk: 0, storage: 'a', size: 1000, free: 400 },
             { volume: '/data', disk: 1, storage: null, size: 2000, free: 20 },
             { volume: '/gone', disk: 1, storage: null, size: 0, free: 0 },
+            { volume: '/media/stick', disk: 2, storage: 'c', answering: false, size: null, free: null },
         ],
     });
-    assert.deepEqual(volumes.map((v) => v.used), [60, 99, null]);
+    assert.deepEqual(volumes.map((v) => v.used), [60, 99, null, null]);
+    assert.deepEqual(volumes.map((v) => v.answering), [true, true, true, false]);
     assert.equal(volumes[1].level, 'alert');
     assert.equal(fullest(volumes).volume, '/data');
     assert.equal(fullest(describeVolumes({})), null);
+});
+
+test('disks by their system name, for a disk that reports no model', () => {
+    const names = diskNames({ disks: [{ disk: 0, storage: 'a', name: 'vda' }, { disk: 1, storage: null, name: 'sdb' }] });
+    assert.deepEqual([...names], [['a', 'vda']]);
+    assert.equal(diskNames({}).size, 0);
 });
 
 test('process rows show both shares of the processor and the memory held', () => {

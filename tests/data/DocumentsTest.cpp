@@ -1,5 +1,6 @@
 // The busiest processes and the volumes, as the dashboard reads them.
 #include "ProcessesDocument.h"
+#include "VolumeReaders.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
 
@@ -11,6 +12,8 @@
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
@@ -25,6 +28,35 @@ namespace {
 QJsonObject parsed(const QString &text) {
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
+
+// A file system that hangs until it is let go, as a FUSE daemon that never answers: every
+// read of `path` waits on the gate and is counted. Shared with the readers' threads, which
+// outlive the test that made them.
+struct HungVolume {
+    std::string path;
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    int reads = 0;
+
+    VolumeReaders::Reader reader(const std::shared_ptr<HungVolume> &self) {
+        return [self](const std::string &asked) -> std::optional<platform::Space> {
+            if (asked == self->path) {
+                std::unique_lock<std::mutex> lock(self->mutex);
+                ++self->reads;
+                // Not forever: a reader that waits for it fails the test rather than hangs it.
+                self->opened.wait_for(lock, std::chrono::seconds(3),
+                                      [&self] { return self->open; });
+            }
+            return platform::Space{1000, asked == "/" ? 250u : 600u};
+        };
+    }
+    void letGo() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        opened.notify_all();
+    }
+};
 } // namespace
 
 class DocumentsTest : public QObject {
@@ -145,17 +177,51 @@ private slots:
     }
 
     void volumesNameTheirDiskRecord() {
-        const QJsonArray volumes =
-            parsed(VolumesDocument::render({{"/", 0, 1000, 250}, {"/data", 1, 4096, 0}},
-                                           {{0, QStringLiteral("abc")}}))
-                .value("volumes")
-                .toArray();
+        const QJsonObject document = parsed(VolumesDocument::render(
+            {{"/", 0, 1000, 250}, {"/data", 1, 4096, 0}}, {{0, QStringLiteral("abc")}},
+            {{0, QStringLiteral("abc"), QStringLiteral("vda")}}));
+        const QJsonArray volumes = document.value("volumes").toArray();
         QCOMPARE(volumes.size(), 2);
-        QCOMPARE(
-            volumes.at(0).toObject(),
-            QJsonObject(
-                {{"volume", "/"}, {"disk", 0}, {"storage", "abc"}, {"size", 1000}, {"free", 250}}));
+        QCOMPARE(volumes.at(0).toObject(), QJsonObject({{"volume", "/"},
+                                                        {"disk", 0},
+                                                        {"storage", "abc"},
+                                                        {"answering", true},
+                                                        {"size", 1000},
+                                                        {"free", 250}}));
         QVERIFY(volumes.at(1).toObject().value("storage").isNull());
+        QCOMPARE(document.value("disks").toArray(),
+                 QJsonArray({QJsonObject{{"disk", 0}, {"storage", "abc"}, {"name", "vda"}}}));
+    }
+
+    // A hung file system: the document is answered within the deadline with that volume
+    // not answering, asking again starts no second read of it, and once it answers it is
+    // shown again.
+    void aVolumeThatHangsIsNotAnsweringWithinTheDeadline() {
+        const auto hung = std::make_shared<HungVolume>();
+        hung->path = "/media/stick";
+        const std::vector<platform::VolumeSpace> listed = {{"/", 0}, {hung->path, 1}};
+        VolumeReaders readers([&listed] { return listed; }, hung->reader(hung));
+        const qint64 limitMs = VolumeReaders::deadline.count();
+        for (int round = 0; round < 3; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            const QJsonArray volumes =
+                parsed(VolumesDocument::render(readers.read(), {})).value("volumes").toArray();
+            QVERIFY2(timer.elapsed() < limitMs + 200, qPrintable(QString::number(timer.elapsed())));
+            QCOMPARE(volumes.size(), 2);
+            QCOMPARE(volumes.at(0).toObject().value("free").toDouble(), 250.0);
+            const QJsonObject stick = volumes.at(1).toObject();
+            QCOMPARE(stick.value("answering").toBool(true), false);
+            QVERIFY(stick.value("size").isNull() && stick.value("free").isNull());
+        }
+        {
+            std::lock_guard<std::mutex> lock(hung->mutex);
+            QCOMPARE(hung->reads, 1);
+        }
+        hung->letGo();
+        QTRY_VERIFY_WITH_TIMEOUT(readers.read().at(1).answering, 2000);
+        const platform::VolumeSpace stick = readers.read().at(1);
+        QCOMPARE(stick.free, 600u);
     }
 };
 

@@ -286,12 +286,20 @@ async function main() {
         });
 
         await check('volumes sit under their disks, the fullest in the overview, as /volumes.json says', async () => {
-            const { volumes } = await (await fetch(`${base}/volumes.json`)).json();
+            const { volumes, disks } = await (await fetch(`${base}/volumes.json`)).json();
             const listed = volumes.filter((v) => v.storage && first.Storage.includes(v.storage));
             await page.waitForFunction((n) => document.querySelectorAll('.volume').length >= n, listed.length, { timeout: 15000 });
             for (const v of listed) {
                 const names = await page.$$eval(`[data-ident="${v.storage}"] .volume-name`, (nodes) => nodes.map((n) => n.textContent));
                 assert(names.includes(v.volume), `${v.volume} is not on its disk's card (${names.join(', ')})`);
+            }
+            // Beside every bar, what "used" counts; every disk known by its system name.
+            const notes = await page.$$eval('.volume', (nodes) => nodes.filter((n) => !/reserved/.test(n.textContent)).length);
+            assert(notes === 0, `${notes} volumes do not say what "used" counts`);
+            for (const d of disks.filter((d) => first.Storage.includes(d.storage))) {
+                const card = await page.textContent(`[data-ident="${d.storage}"]`);
+                const title = await page.textContent(`[data-ident="${d.storage}"] h3`);
+                assert(card.includes(d.name) && title !== 'Unnamed disk', `disk ${d.name} reads "${title}"`);
             }
             const overview = await page.textContent('#overview-volume-value');
             assert(listed.length === 0 || /% used$/.test(overview), `the overview says "${overview}"`);
@@ -316,6 +324,59 @@ async function main() {
             await page.click('#processes-panel summary');
             await page.evaluate(() => window.scrollTo(0, 0));
             return `${rows} rows after ${closedWith} reads`;
+        });
+
+        await check('on a phone the tables scroll sideways and no cell is narrower than its longest word', async () => {
+            // Two machines, one with a long volume name, stand in for a network this test has not got.
+            const now = new Date().toISOString();
+            const peers = { running: true, lastLook: now, peers: [
+                { address: '192.168.178.20', version: '1.1', port: 8080, thisMachine: true, lastHeard: now },
+                { address: '192.168.178.134', version: '1.1', port: 0, lastHeard: now }] };
+            const fleet = { machines: [{ address: '192.168.178.20', port: 8080,
+                summary: { processor: 12.5, memory: 48.1, volume: { volume: '/srv/projects-archive', used: 71.2, free: 28.8 } } }] };
+            const answer = (body) => (route) => route.fulfill({ contentType: 'application/json', body: JSON.stringify(body) });
+            await page.route('**/peers.json*', answer(peers));
+            await page.route('**/fleet.json*', answer(fleet));
+            await page.setViewportSize({ width: 390, height: 844 });
+            try {
+                await page.click('#peers-panel summary');
+                await page.waitForFunction(() => document.querySelectorAll('#peers-list tr').length === 2, null, { timeout: 5000 });
+                await page.waitForFunction(() => document.querySelector('#peers-list .fleet-volume')?.textContent.includes('/srv'), null, { timeout: 5000 });
+                const found = await page.evaluate(() => {
+                    const canvas = document.createElement('canvas').getContext('2d');
+                    const narrow = [];
+                    let cells = 0;
+                    for (const cell of document.querySelectorAll('.peers-table th, .peers-table td')) {
+                        if (cell.offsetParent === null || !cell.textContent.trim()) continue;
+                        cells += 1;
+                        const style = getComputedStyle(cell);
+                        const room = cell.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+                        // Each word in the font of the element that holds it.
+                        const walker = document.createTreeWalker(cell, NodeFilter.SHOW_TEXT);
+                        for (let text = walker.nextNode(); text; text = walker.nextNode()) {
+                            const own = getComputedStyle(text.parentElement);
+                            canvas.font = `${own.fontStyle} ${own.fontWeight} ${own.fontSize} ${own.fontFamily}`;
+                            for (const word of text.textContent.split(/\s+/).filter(Boolean)) {
+                                const width = canvas.measureText(word).width;
+                                if (width > room + 1) narrow.push(`"${word}" needs ${Math.ceil(width)} px in ${Math.floor(room)} px`);
+                            }
+                        }
+                    }
+                    const scrollers = [...document.querySelectorAll('.table-scroll')].filter((s) => s.offsetParent !== null);
+                    return { narrow, cells, scrolling: scrollers.filter((s) => s.scrollWidth > s.clientWidth).length, scrollers: scrollers.length };
+                });
+                const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+                await page.screenshot({ path: join(out, 'phone-tables.png'), fullPage: true });
+                assert(found.cells > 20, `only ${found.cells} table cells were shown`);
+                assert(found.narrow.length === 0, `cells narrower than their words: ${found.narrow.slice(0, 6).join('; ')}`);
+                assert(overflow <= 0, `the page is ${overflow} px wider than the phone`);
+                return `${found.cells} cells; ${found.scrolling} of ${found.scrollers} tables scroll sideways`;
+            } finally {
+                await page.click('#peers-panel summary');
+                await page.unroute('**/peers.json*');
+                await page.unroute('**/fleet.json*');
+                await page.setViewportSize({ width: 1280, height: 900 });
+            }
         });
 
         await check('screenshots: desktop and phone, light and dark', async () => {

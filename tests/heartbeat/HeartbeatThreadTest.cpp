@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUdpSocket>
 #include <atomic>
@@ -176,6 +178,46 @@ private slots:
         Requester requester(port);
         requester.send(versionRequest);
         QCOMPARE(requester.answer().size(), 92);
+    }
+
+    // A second program on the port, as a second Tarnivo: said once, in words that name the
+    // port, however many times the bind is tried; gone once the port is this one's alone.
+    void anotherHolderOfThePortIsSaidOnce_data() {
+        QTest::addColumn<int>("sharing");
+        QTest::addColumn<bool>("bound");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("held alone")
+            << int(QUdpSocket::DontShareAddress) << false << "cannot use UDP port %1";
+        QTest::newRow("held, shared")
+            << int(QUdpSocket::ShareAddress) << true << "shares UDP port %1";
+    }
+    void anotherHolderOfThePortIsSaidOnce() {
+        QFETCH(int, sharing);
+        QFETCH(bool, bound);
+        QFETCH(QString, said);
+        if (runningUnderWine())
+            QSKIP(wineSharesNoPort);
+        const quint16 port = freeUdpPort();
+        auto holder = std::make_unique<QUdpSocket>();
+        QVERIFY(holder->bind(QHostAddress::AnyIPv4, port,
+                             QUdpSocket::BindMode(QUdpSocket::BindFlag(sharing))));
+        HeartbeatThread thread(port, 50, 50);
+        QSignalSpy changes(&thread, &HeartbeatThread::portProblemChanged);
+        thread.start();
+        const auto stop = qScopeGuard([&thread] {
+            thread.requestStop();
+            thread.wait();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!thread.portProblem().isEmpty(), 3000);
+        QTest::qWait(300); // several more tries to bind
+        QCOMPARE(thread.isBound(), bound);
+        QVERIFY2(thread.portProblem().contains(said.arg(port)), qPrintable(thread.portProblem()));
+        QCOMPARE(changes.size(), 1);
+        if (!bound) {
+            holder.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(thread.isBound(), 3000);
+            QCOMPARE(thread.portProblem(), QString());
+        }
     }
 
     void aStopRequestEndsTheLoopWithoutAnotherDatagram_data() {

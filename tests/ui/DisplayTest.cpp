@@ -313,11 +313,18 @@ void TestDisplay::aFailedStartSaysWhyInTheTooltip() {
     ServerControl::setWebRoot(webRoot);
 
     Display window;
+    // The heartbeat's own trouble stands beside the cause, and goes when it ends.
+    const QString heartbeat = QStringLiteral("the heartbeat cannot use UDP port 49497");
+    window.showHeartbeatProblem(heartbeat);
+    QCOMPARE(window.editStatus->toolTip(), heartbeat);
     window.editSettingsPort->setText(port);
     window.clickedSettingsStart();
     verifyStopped(window, QStringLiteral("An error occured."));
-    QVERIFY2(window.editStatus->toolTip().contains(cause),
+    QVERIFY2(window.editStatus->toolTip().contains(cause) &&
+                 window.editStatus->toolTip().contains(heartbeat),
              qPrintable(window.editStatus->toolTip()));
+    window.showHeartbeatProblem(QString());
+    QVERIFY(!window.editStatus->toolTip().contains(heartbeat));
     QVERIFY(!webserver);
     // Not remembered: only a successful Start is.
     QCOMPARE(Settings::port(), quint16(0));

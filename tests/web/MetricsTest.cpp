@@ -171,6 +171,15 @@ private slots:
                  qsizetype(paths.size()));
     }
 
+    // A volume that did not answer has no figures: its series pause rather than read 0.
+    void aVolumeNotAnsweringIsLeftOut() {
+        MetricsDocument::Snapshot s;
+        s.volumes = {{"/", 0, 4096, 1024}, {"/media/stick", 1, 0, 0, false}};
+        const QString text = MetricsDocument::render(s);
+        QVERIFY(text.contains(QStringLiteral("tarnivo_volume_free_bytes{volume=\"/\"")));
+        QVERIFY2(!text.contains(QStringLiteral("/media/stick")), qPrintable(text));
+    }
+
     // The texts of a scan are given only to devices present now, under their counters' labels.
     void infoFollowsTheDevicesPresentNow() {
         MetricsDocument::Snapshot s = adaptersNamed({"eth0", "gone"});

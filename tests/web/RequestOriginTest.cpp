@@ -4,7 +4,14 @@
 #include <QHostInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 class TestRequestOrigin : public QObject {
     Q_OBJECT
@@ -16,11 +23,27 @@ private slots:
     void aPageOfAnotherSiteIsRecognised();
     void aRescanIsReadInstead_data();
     void aRescanIsReadInstead();
+    void aRefusedNameIsLoggedOncePerName();
 };
 
 namespace {
 HttpRequest requestWith(const QString &headers) {
     return HttpRequest::parse("GET /menu.xml HTTP/1.1\r\n" + headers + "\r\n");
+}
+// What `say` writes to standard error, where the program's messages go.
+template <typename Say> QByteArray standardError(Say say) {
+    QTemporaryFile file;
+    if (!file.open())
+        return {};
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(file.handle(), 2);
+    say();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
 }
 } // namespace
 
@@ -105,3 +128,21 @@ void TestRequestOrigin::aRescanIsReadInstead() {
 
 QTEST_MAIN(TestRequestOrigin)
 #include "RequestOriginTest.moc"
+
+// Each name once, however often it is asked for, and a client that makes up names fills
+// neither the log nor the memory.
+void TestRequestOrigin::aRefusedNameIsLoggedOncePerName() {
+    const QByteArray log = standardError([] {
+        for (int round = 0; round < 3; ++round)
+            RequestOrigin::logRefused(QStringLiteral("rebind.attacker.example"));
+        for (int n = 0; n < 2 * RequestOrigin::refusalsLogged; ++n)
+            RequestOrigin::logRefused(QStringLiteral("made-up-%1.example").arg(n));
+    });
+    const QList<QByteArray> lines = log.trimmed().split('\n');
+    QCOMPARE(lines.size(), RequestOrigin::refusalsLogged + 1);
+    QVERIFY2(lines.first().contains("\"rebind.attacker.example\"") &&
+                 lines.first().contains("web/allowedHosts") &&
+                 lines.first().contains("tarnivo.ini"),
+             lines.first().constData());
+    QVERIFY(lines.last().contains("no further names"));
+}

@@ -184,6 +184,10 @@ bool physicalDisk(uint32_t n, DiskIdentity &identity) {
     return true;
 }
 
+std::string diskSystemName(uint32_t n) {
+    return linux_disks::numberedDisk(rootDirectory(), n);
+}
+
 std::string diskCounterInstance(uint32_t n, const std::vector<std::string> &) {
     return std::to_string(n);
 }

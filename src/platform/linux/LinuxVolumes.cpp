@@ -163,7 +163,7 @@ int diskOfDevice(const std::string &root, const std::string &device,
 
 namespace platform {
 
-std::vector<VolumeSpace> volumeSpaces() {
+std::vector<VolumeSpace> volumesOfDisks() {
     const std::string root = rootDirectory();
     // Under the numbers the disks keep while attached, the same as in the storage table.
     const std::vector<linux_disks::NumberedDisk> attached = linux_disks::attachedDisks(root);
@@ -182,19 +182,24 @@ std::vector<VolumeSpace> volumeSpaces() {
         VolumeSpace volume;
         volume.path = mount.mountPoint;
         volume.disk = attached[size_t(index)].number;
-        // Asked of the mount point in the tree: in a fixture tree that is a plain directory,
-        // and a volume that cannot be asked is shown with no space rather than left out.
-        struct statvfs space {};
-        if (statvfs(linux_files::underRoot(root, mount.mountPoint).c_str(), &space) == 0) {
-            volume.size = uint64_t(space.f_blocks) * space.f_frsize;
-            volume.free = uint64_t(space.f_bavail) * space.f_frsize;
-        }
         volumes.push_back(volume);
     }
     std::sort(volumes.begin(), volumes.end(), [](const VolumeSpace &a, const VolumeSpace &b) {
         return a.disk != b.disk ? a.disk < b.disk : a.path < b.path;
     });
     return volumes;
+}
+
+std::optional<Space> volumeSpace(const std::string &path) {
+    // Asked of the mount point in the tree: in a fixture tree that is a plain directory. A
+    // volume that cannot be asked is shown with no space rather than left out.
+    Space result;
+    struct statvfs space {};
+    if (statvfs(linux_files::underRoot(rootDirectory(), path).c_str(), &space) == 0) {
+        result.size = uint64_t(space.f_blocks) * space.f_frsize;
+        result.free = uint64_t(space.f_bavail) * space.f_frsize;
+    }
+    return result;
 }
 
 } // namespace platform

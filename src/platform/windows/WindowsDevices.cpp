@@ -121,6 +121,10 @@ std::vector<uint32_t> physicalDiskNumbers() {
     });
 }
 
+std::string diskSystemName(uint32_t n) {
+    return "PhysicalDrive" + std::to_string(n);
+}
+
 bool physicalDisk(uint32_t n, DiskIdentity &identity) {
     identity = DiskIdentity();
     const HANDLE disk = openDeviceHandle(diskName(n));

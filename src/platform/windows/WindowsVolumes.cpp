@@ -51,7 +51,7 @@ std::vector<std::wstring> pathsOfVolume(const std::wstring &volume) {
 
 } // namespace
 
-std::vector<VolumeSpace> volumeSpaces() {
+std::vector<VolumeSpace> volumesOfDisks() {
     std::vector<VolumeSpace> volumes;
     wchar_t name[MAX_PATH + 1] = {};
     const HANDLE search = FindFirstVolumeW(name, MAX_PATH);
@@ -65,15 +65,10 @@ std::vector<VolumeSpace> volumeSpaces() {
         if ((type != DRIVE_FIXED && type != DRIVE_REMOVABLE) || !diskOfVolume(volume, disk))
             continue;
         for (const std::wstring &path : pathsOfVolume(volume)) {
-            ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
-            if (!GetDiskFreeSpaceExW(path.c_str(), &freeToCaller, &total, &totalFree))
-                continue;
-            VolumeSpace space;
-            space.path = wideToUtf8(path.data(), path.size());
-            space.disk = disk;
-            space.size = total.QuadPart;
-            space.free = freeToCaller.QuadPart;
-            volumes.push_back(std::move(space));
+            VolumeSpace listed;
+            listed.path = wideToUtf8(path.data(), path.size());
+            listed.disk = disk;
+            volumes.push_back(std::move(listed));
         }
     } while (FindNextVolumeW(search, name, MAX_PATH));
     FindVolumeClose(search);
@@ -81,6 +76,15 @@ std::vector<VolumeSpace> volumeSpaces() {
         return a.disk != b.disk ? a.disk < b.disk : a.path < b.path;
     });
     return volumes;
+}
+
+std::optional<Space> volumeSpace(const std::string &path) {
+    const std::wstring wide = utf8ToWide(path);
+    ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
+    // A volume that refuses (a card reader without a card) is no volume to show.
+    if (!GetDiskFreeSpaceExW(wide.c_str(), &freeToCaller, &total, &totalFree))
+        return std::nullopt;
+    return Space{total.QuadPart, freeToCaller.QuadPart};
 }
 
 } // namespace platform

@@ -1,7 +1,9 @@
 #include "SummaryDocument.h"
 
+#include "HostDocument.h"
 #include "platform/Totals.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,7 +31,8 @@ SummaryDocument &SummaryDocument::instance() {
 
 QString SummaryDocument::render(std::optional<double> processor,
                                 const platform::MemoryStatus &memory,
-                                const std::vector<platform::VolumeSpace> &volumes) {
+                                const std::vector<platform::VolumeSpace> &volumes,
+                                const QJsonObject &host) {
     QJsonObject summary;
     summary.insert(QStringLiteral("processor"),
                    processor ? QJsonValue(oneDecimal(*processor)) : QJsonValue(QJsonValue::Null));
@@ -55,6 +58,7 @@ QString SummaryDocument::render(std::optional<double> processor,
                                  {QStringLiteral("used"), oneDecimal(fullestUsed)},
                                  {QStringLiteral("free"), oneDecimal(100.0 - fullestUsed)}})
                            : QJsonValue(QJsonValue::Null));
+    summary.insert(QStringLiteral("host"), host);
     return QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact));
 }
 
@@ -87,5 +91,6 @@ QString SummaryDocument::document() {
     }
     const std::optional<double> processor = share;
     lock.unlock();
-    return render(processor, platform::memoryStatus(), platform::volumeSpaces());
+    return render(processor, platform::memoryStatus(), platform::volumeSpaces(),
+                  HostDocument::json(HostDocument::read(), QDateTime::currentSecsSinceEpoch()));
 }

@@ -229,6 +229,31 @@ void writeInfo(Writer &w, const MetricsDocument::Snapshot &s,
     w.sample(label(QLatin1String("version"), s.strVersion), QStringLiteral("1"));
 }
 
+// Which machine, since when, who is on it and whether it must restart.
+void writeHost(Writer &w, const HostDocument::Facts &host) {
+    w.family(QLatin1String("tarnivo_host_info"), QLatin1String("gauge"),
+             QLatin1String("Always 1: the machine's host name and its operating system's name "
+                           "and version."));
+    w.sample(QLatin1String("hostname=\"") + MetricsDocument::labelValue(host.strHostName) +
+                 QLatin1String("\",os=\"") + MetricsDocument::labelValue(host.system.name) +
+                 QLatin1String("\",version=\"") + MetricsDocument::labelValue(host.system.version) +
+                 QLatin1Char('"'),
+             QStringLiteral("1"));
+    // Left out when unknown: a start at 1970 would read as fifty years of uptime.
+    if (host.intBootTime > 0) {
+        w.family(QLatin1String("tarnivo_boot_time_seconds"), QLatin1String("gauge"),
+                 QLatin1String("When the system started, in seconds since 1970 (UTC)."));
+        w.sample(QString(), QString::number(host.intBootTime));
+    }
+    w.family(QLatin1String("tarnivo_users"), QLatin1String("gauge"),
+             QLatin1String("People signed in: distinct user names over the sessions, read at the "
+                           "moment of the request."));
+    w.sample(QString(), QString::number(HostDocument::users(host.sessions)));
+    w.family(QLatin1String("tarnivo_reboot_required"), QLatin1String("gauge"),
+             QLatin1String("1 when the system says it must restart to finish an update, else 0."));
+    w.sample(QString(), QLatin1String(host.reboot.required ? "1" : "0"));
+}
+
 } // namespace
 
 namespace {
@@ -297,6 +322,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
     s.volumes = platform::volumeSpaces();
+    s.host = HostDocument::read();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });
@@ -317,6 +343,7 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     writeDisks(writer, snapshot.totals.disks);
     writeVolumes(writer, snapshot.volumes);
     writeInfo(writer, snapshot, adapters);
+    writeHost(writer, snapshot.host);
     writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),
                   QLatin1String("Heartbeat requests left unanswered because their sender, or all "
                                 "senders together, asked more often than allowed."));

@@ -4,6 +4,7 @@
 // and the devices' texts as labels of info metrics, never as values.
 #pragma once
 
+#include "HostDocument.h"
 #include "platform/Platform.h"
 #include "platform/Totals.h"
 #include "platform/Volumes.h"
@@ -38,6 +39,7 @@ public:
         QVector<DiskInfo> disks;
         quint64 intHeartbeatDropped = 0;
         std::vector<platform::VolumeSpace> volumes;
+        HostDocument::Facts host;
     };
 
     // Reads memory and the device totals from the system now, and the devices' texts from the

@@ -1,5 +1,7 @@
-// The busiest processes and the volumes, as the dashboard reads them.
+// The busiest processes, the volumes and this machine, as the dashboards read them.
+#include "HostDocument.h"
 #include "ProcessesDocument.h"
+#include "SummaryDocument.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
 
@@ -142,6 +144,30 @@ private slots:
         if (first != pid)
             QVERIFY2(ahead >= own,
                      qPrintable(QStringLiteral("%1 % ranked above %2 %").arg(ahead).arg(own)));
+    }
+
+    // The machine read from a fixture tree: the same object on the dashboard's own route and
+    // in the summary that other machines' dashboards read.
+    void theHostIsTheSystemsOwnInTheDashboardsAndTheSummary() {
+        platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+        const HostDocument::Facts facts = HostDocument::read();
+        const QJsonObject host = parsed(HostDocument::build());
+        const QJsonObject summary = parsed(
+            SummaryDocument::render(12.0, {}, {}, HostDocument::json(facts, 1733550000 + 90000)));
+        platform::setRootDirectory("/");
+        QCOMPARE(host.value("hostname"), QJsonValue("ws-0815"));
+        QCOMPARE(host.value("os"), QJsonValue("Debian GNU/Linux 12 (bookworm)"));
+        QCOMPARE(host.value("bootTime"), QJsonValue(1733550000));
+        QVERIFY(host.value("upSeconds").toDouble() > 365 * 86400.0);
+        QCOMPARE(host.value("userCount"), QJsonValue(2));
+        QCOMPARE(host.value("users").toArray().at(1).toObject().value("where"),
+                 QJsonValue("10.0.3.99"));
+        QVERIFY(host.value("rebootRequired").toBool());
+        const QJsonObject inSummary = summary.value("host").toObject();
+        QCOMPARE(inSummary.value("hostname"), QJsonValue("ws-0815"));
+        QCOMPARE(inSummary.value("upSeconds"), QJsonValue(90000));
+        // A start after the clock's now is no start at all.
+        QVERIFY(HostDocument::json(facts, 1733550000 - 1).value("upSeconds").isNull());
     }
 
     void volumesNameTheirDiskRecord() {

@@ -130,6 +130,44 @@ private slots:
             QVERIFY2(text.contains(QLatin1String(expected)), expected);
     }
 
+    // Which machine, since when, who is on it and whether it must restart; a start not known
+    // is left out rather than given as 1970.
+    void theHostIsNamedWithItsStartPeopleAndOwedRestart_data() {
+        QTest::addColumn<qint64>("boot");
+        QTest::addColumn<bool>("reboot");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("absent");
+        QTest::newRow("known start, restart owed")
+            << qint64(1733550000) << true
+            << QStringList{"tarnivo_host_info{hostname=\"ws-0815\",os=\"Debian \\\"x\\\"\","
+                           "version=\"6.1\"} 1\n",
+                           "tarnivo_boot_time_seconds 1733550000\n", "tarnivo_users 2\n",
+                           "tarnivo_reboot_required 1\n"}
+            << QString();
+        QTest::newRow("start unknown, nothing owed")
+            << qint64(0) << false << QStringList{"tarnivo_reboot_required 0\n"}
+            << QStringLiteral("tarnivo_boot_time_seconds");
+    }
+    void theHostIsNamedWithItsStartPeopleAndOwedRestart() {
+        QFETCH(qint64, boot);
+        QFETCH(bool, reboot);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, absent);
+        MetricsDocument::Snapshot s = adaptersNamed({"eth0"});
+        s.host.strHostName = "ws-0815";
+        s.host.system = {"Debian \"x\"", "6.1"};
+        s.host.intBootTime = boot;
+        s.host.sessions = {
+            {"anna", "active", "seat0"}, {"bert", "online", ""}, {"anna", "online", ""}};
+        s.host.reboot.required = reboot;
+        const QString text = MetricsDocument::render(s);
+        QVERIFY(!seriesOf(text).value(0).startsWith(QLatin1String("stray")));
+        for (const QString &line : expected)
+            QVERIFY2(text.contains(line), qPrintable(line));
+        if (!absent.isEmpty())
+            QVERIFY(!text.contains(absent));
+    }
+
     // Names a system may give its adapters that a careless label would make alike.
     void noTwoSeriesShareTheirLabels_data() {
         QTest::addColumn<QByteArrayList>("names");

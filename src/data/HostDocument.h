@@ -1,0 +1,31 @@
+// Which machine this is, since when it runs, who is signed in and whether it must restart:
+// served at /host.json for the dashboard, as the "host" of /summary.json for the dashboards of
+// other machines, and as families of /metrics. Read from the system when asked.
+#pragma once
+
+#include "platform/Host.h"
+
+#include <QJsonObject>
+#include <QString>
+
+class HostDocument {
+public:
+    struct Facts {
+        std::string strHostName;
+        platform::OperatingSystem system;
+        qint64 intBootTime = 0; // seconds since 1970, 0 unknown
+        std::vector<platform::Session> sessions;
+        platform::RebootState reboot;
+    };
+    static Facts read();
+
+    // The people signed in: distinct user names over every session.
+    static int users(const std::vector<platform::Session> &sessions);
+
+    // {"hostname", "os", "version", "bootTime" (seconds since 1970, or null), "upSeconds" (at
+    // intNow, or null), "users": [{"user", "state", "where"}], "userCount", "rebootRequired",
+    // "rebootReasons": [...]}.
+    static QJsonObject json(const Facts &facts, qint64 intNow);
+    // /host.json: the facts read now.
+    static QString build();
+};

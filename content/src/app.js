@@ -4,10 +4,12 @@
 import { ChartBoard } from './charts.js?v=1';
 import { DEFAULT_RANGE, HistoryStore, RANGES } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
+import { describeHost, HOST_INTERVAL, HOST_URL } from './host.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
 import { startProcessesPanel } from './processes.js?v=1';
 import { watchVolumes } from './volumes.js?v=1';
+import { watchJson } from './watch.js?v=1';
 
 const $ = (id) => document.getElementById(id);
 const connection = $('connection');
@@ -34,8 +36,33 @@ async function fetchText(url, signal) {
     return response.text();
 }
 
+/** This machine's name in the header and the title, and its facts below the header. */
+function showHost(host) {
+    if (document.title !== host.title) document.title = host.title;
+    setText($('host'), host.name);
+    setText($('host-address'), host.name === location.host ? '' : location.host);
+    setText($('host-system'), host.system);
+    const up = $('host-up');
+    setText(up, host.up);
+    up.title = host.since ? `Started ${host.since.toLocaleString()}` : '';
+    const reboot = $('host-reboot');
+    reboot.hidden = host.reboot === null;
+    setText(reboot, host.reboot?.words ?? '');
+    reboot.title = host.reboot?.title ?? '';
+    setText($('host-users-count'), host.users);
+    const list = $('host-users');
+    if ([...list.children].map((li) => li.textContent).join('\n') !== host.sessions.join('\n')) {
+        list.replaceChildren(...host.sessions.map((text) => {
+            const li = document.createElement('li');
+            li.textContent = text;
+            return li;
+        }));
+    }
+}
+
 function start() {
-    // Several machines are often watched side by side: say which one this is.
+    // Several machines are often watched side by side: say which one this is, by its address
+    // until the monitor has given its name.
     document.title = `Tarnivo · ${location.host}`;
     setText($('host'), location.host);
     let range = DEFAULT_RANGE;
@@ -144,6 +171,7 @@ function start() {
     peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
+    watchJson(fetchJson, HOST_URL, (host) => showHost(describeHost(host, location.host)), HOST_INTERVAL);
     startProcessesPanel(fetchJson);
 }
 

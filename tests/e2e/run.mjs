@@ -6,12 +6,14 @@
 // of history (or --history N seconds), is also copied to docs/dashboard.png for the README.
 
 import { spawn } from 'node:child_process';
-import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { hostname, tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { chromium } from 'playwright-core';
+
+import { formatUptime } from '../../content/src/host.js';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = resolve(here, '..', '..');
@@ -211,6 +213,23 @@ async function main() {
         });
 
         const first = identsIn(await read());
+
+        await check('this machine is named, with its start, in /metrics and on the page', async () => {
+            // The kernel's own start and name, read here by another road than the monitor's.
+            const name = hostname();
+            const boot = Number(/\nbtime (\d+)/.exec(readFileSync('/proc/stat', 'utf8'))[1]);
+            const metrics = await (await fetch(`${base}/metrics`)).text();
+            assert(metrics.includes(`\ntarnivo_host_info{hostname="${name}",os="`), 'no host_info with this name');
+            assert(metrics.includes(`\ntarnivo_boot_time_seconds ${boot}\n`), 'no boot time of /proc/stat');
+            await page.waitForFunction((n) => document.getElementById('host').textContent === n &&
+                document.title === `Tarnivo · ${n}`, name, { timeout: 5000 });
+            const up = await page.textContent('#host-up');
+            const started = await page.getAttribute('#host-up', 'title');
+            assert(up === formatUptime(Date.now() / 1000 - boot), `the page says "${up}"`);
+            const expected = await page.evaluate((t) => `Started ${new Date(t * 1000).toLocaleString()}`, boot);
+            assert(started === expected, `the start is given as "${started}"`);
+            return `${name}, ${up}`;
+        });
 
         await check('every device of the status document is on the page', async () => {
             const devices = [...first.Processor, ...first.Network, ...first.Storage, ...first.Memory];

@@ -49,6 +49,10 @@ function showHost(host) {
     reboot.hidden = host.reboot === null;
     setText(reboot, host.reboot?.words ?? '');
     reboot.title = host.reboot?.title ?? '';
+    const services = $('host-services');
+    setText(services, host.services.words);
+    services.title = host.services.title;
+    services.dataset.level = host.services.level;
     setText($('host-users-count'), host.users);
     const list = $('host-users');
     if ([...list.children].map((li) => li.textContent).join('\n') !== host.sessions.join('\n')) {

@@ -1,7 +1,7 @@
 // The machines of the panel at a glance: each one's summary as its monitor gave it to ours
 // (/fleet.json), judged by the same limits as this machine's own figures.
 
-import { rebootWords } from './host.js?v=1';
+import { rebootWords, stoppedServicesWords } from './host.js?v=1';
 import { LIMITS, memoryLevel, volumeLevel, worst } from './thresholds.js?v=1';
 import { MISSING } from './units.js?v=1';
 
@@ -20,7 +20,7 @@ const percent = (value) => (typeof value === 'number' && Number.isFinite(value) 
 /**
  * The texts of the four columns for one machine, and its host name (empty when it gave none):
  * undefined when it was not asked (its monitor is not running, or nobody has asked yet), null
- * when it did not answer. A restart owed is said beside the worst figure.
+ * when it did not answer. A restart owed and stopped services are said beside the worst figure.
  */
 export function summaryCells(summary) {
     const none = { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', name: '' };
@@ -29,10 +29,10 @@ export function summaryCells(summary) {
     const busy = summary.processor >= LIMITS.processor
         ? { level: 'warn', words: `Busy: ${LIMITS.processor} % or more` } : { level: 'ok', words: '' };
     const v = summary.volume;
-    const reboot = rebootWords(summary.host);
+    const marks = [rebootWords(summary.host), stoppedServicesWords(summary.host)].filter((m) => m);
     const state = worst([busy, memoryLevel(summary.memory ?? null), v ? volumeLevel(100, v.free) : { level: 'ok', words: '' },
-        reboot ? { level: 'warn', words: '' } : { level: 'ok', words: '' }]);
-    const words = [state.words, reboot?.words].filter((w) => w).join('; ');
+        marks.length ? { level: 'warn', words: '' } : { level: 'ok', words: '' }]);
+    const words = [state.words, ...marks.map((m) => m.words)].filter((w) => w).join('; ');
     return {
         processor: percent(summary.processor),
         memory: percent(summary.memory),

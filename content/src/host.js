@@ -1,5 +1,6 @@
-// Which machine this is, since when it runs, who is signed in and whether it must restart
-// (/host.json), read every 30 seconds while the page is in view: none of it changes quickly.
+// Which machine this is, since when it runs, who is signed in, whether it must restart and
+// which services that should run do not (/host.json), read every 30 seconds while the page is
+// in view: none of it changes quickly.
 
 import { MISSING } from './units.js?v=1';
 
@@ -25,6 +26,25 @@ export function rebootWords(host) {
     return { words: 'Restart required', title: reasons.length ? `Asked for by: ${reasons.join(', ')}` : '' };
 }
 
+/** The services that should run and do not, as a mark; null when there are none or none were read. */
+export function stoppedServicesWords(host) {
+    const stopped = host?.services?.read === true && Array.isArray(host.services.stopped) ? host.services.stopped : [];
+    if (stopped.length === 0) return null;
+    const n = stopped.length;
+    return {
+        words: `${n} automatic ${n === 1 ? 'service' : 'services'} not running`,
+        title: stopped.map((s) => `${s.displayName || s.name} (${s.state})`).join(', '),
+    };
+}
+
+/** The services line: a mark naming the stopped ones, else a plain line. */
+function servicesLine(host) {
+    const stopped = stoppedServicesWords(host);
+    if (stopped) return { words: `${stopped.words}: ${stopped.title}`, title: '', level: 'warn' };
+    if (host?.services?.read === true) return { words: 'Automatic services running', title: '', level: 'ok' };
+    return { words: 'Services not checked', title: String(host?.services?.why ?? ''), level: 'none' };
+}
+
 /** What the page shows of /host.json; `address` names the machine when it gives no name. */
 export function describeHost(host, address) {
     const name = typeof host?.hostname === 'string' && host.hostname !== '' ? host.hostname : address;
@@ -43,5 +63,6 @@ export function describeHost(host, address) {
             return details.length ? `${s.user} (${details.join(', ')})` : String(s.user);
         }),
         reboot: rebootWords(host),
+        services: servicesLine(host),
     };
 }

@@ -1,5 +1,7 @@
 #include "HostDocument.h"
 
+#include "ServicesCheck.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +14,7 @@ HostDocument::Facts HostDocument::read() {
     facts.intBootTime = platform::bootTime();
     facts.sessions = platform::sessions();
     facts.reboot = platform::rebootState();
+    facts.services = ServicesCheck::instance().reading();
     return facts;
 }
 
@@ -31,6 +34,15 @@ QJsonObject HostDocument::json(const Facts &facts, qint64 intNow) {
                                     {QStringLiteral("where"), text(session.where)}});
     for (const std::string &reason : facts.reboot.reasons)
         reasons.append(text(reason));
+    QJsonArray stopped;
+    for (const platform::StoppedService &service : facts.services.stopped)
+        stopped.append(QJsonObject{{QStringLiteral("name"), text(service.name)},
+                                   {QStringLiteral("displayName"), text(service.displayName)},
+                                   {QStringLiteral("state"), text(service.state)}});
+    QJsonObject services{{QStringLiteral("read"), facts.services.read},
+                         {QStringLiteral("stopped"), stopped}};
+    if (!facts.services.read)
+        services.insert(QStringLiteral("why"), text(facts.services.why));
     const bool known = facts.intBootTime > 0 && facts.intBootTime <= intNow;
     return QJsonObject{
         {QStringLiteral("hostname"), text(facts.strHostName)},
@@ -44,6 +56,7 @@ QJsonObject HostDocument::json(const Facts &facts, qint64 intNow) {
         {QStringLiteral("userCount"), users(facts.sessions)},
         {QStringLiteral("rebootRequired"), facts.reboot.required},
         {QStringLiteral("rebootReasons"), reasons},
+        {QStringLiteral("services"), services},
     };
 }
 

@@ -252,6 +252,20 @@ void writeHost(Writer &w, const HostDocument::Facts &host) {
     w.family(QLatin1String("tarnivo_reboot_required"), QLatin1String("gauge"),
              QLatin1String("1 when the system says it must restart to finish an update, else 0."));
     w.sample(QString(), QLatin1String(host.reboot.required ? "1" : "0"));
+    // Not read (Linux for now): no figure, rather than a 0 that would say all is well.
+    if (!host.services.read)
+        return;
+    w.family(QLatin1String("tarnivo_services_failed"), QLatin1String("gauge"),
+             QLatin1String("Services set to start automatically that are not running, read at "
+                           "most every 30 seconds."));
+    w.sample(QString(), QString::number(host.services.stopped.size()));
+    w.family(QLatin1String("tarnivo_service_failed"), QLatin1String("gauge"),
+             QLatin1String("Always 1: a service set to start automatically that is not running, "
+                           "by its key name."));
+    for (const platform::StoppedService &service : host.services.stopped)
+        w.sample(QLatin1String("service=\"") + MetricsDocument::labelValue(service.name) +
+                     QLatin1Char('"'),
+                 QStringLiteral("1"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The busiest processes, the volumes and this machine, as the dashboards read them.
 #include "HostDocument.h"
 #include "ProcessesDocument.h"
+#include "ServicesCheck.h"
 #include "SummaryDocument.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
@@ -168,6 +169,28 @@ private slots:
         QCOMPARE(inSummary.value("upSeconds"), QJsonValue(90000));
         // A start after the clock's now is no start at all.
         QVERIFY(HostDocument::json(facts, 1733550000 - 1).value("upSeconds").isNull());
+    }
+
+    // Walking every service is costly: taken on the asking thread, once for all who ask
+    // within the gap.
+    void servicesAreReadByTheAskerAtMostOnceInTheGap() {
+        std::atomic<int> reads{0};
+        QThread *reader = nullptr;
+        ServicesCheck check([&reads, &reader] {
+            ++reads;
+            reader = QThread::currentThread();
+            platform::ServicesReading reading;
+            reading.read = true;
+            reading.stopped = {{"svc", "Service", "stopped"}};
+            return reading;
+        });
+        std::vector<std::thread> askers;
+        for (int i = 0; i < 4; ++i)
+            askers.emplace_back([&check] { QCOMPARE(check.reading().stopped.size(), size_t(1)); });
+        for (std::thread &asker : askers)
+            asker.join();
+        QCOMPARE(reads.load(), 1);
+        QVERIFY(reader != nullptr && reader != QThread::currentThread());
     }
 
     void volumesNameTheirDiskRecord() {

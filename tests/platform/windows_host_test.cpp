@@ -5,6 +5,7 @@
 #include "windows_wine.h"
 
 #include "platform/Host.h"
+#include "platform/Services.h"
 #include "platform/windows/WindowsText.h"
 
 #include <cstdlib>
@@ -107,4 +108,33 @@ TEST_CASE("each sign of a restart owed is found, and gone once it is removed") {
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, sign.key, KEY_WOW64_64KEY, 0);
         CHECK(!contains(rebootState().reasons, sign.reason));
     }
+}
+
+TEST_CASE("a service set to start automatically that is not running is listed until it is not") {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    CHECK(manager != nullptr);
+    if (!manager)
+        return;
+    const wchar_t *name = L"TarnivoTestStopped";
+    SC_HANDLE service =
+        CreateServiceW(manager, name, L"Tarnivo test service", SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                       L"C:\\nowhere\\absent.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
+    CHECK(service != nullptr);
+    const auto listed = [] {
+        const ServicesReading reading = stoppedServices();
+        CHECK_MSG(reading.read, reading.why);
+        for (const StoppedService &s : reading.stopped)
+            if (s.name == "TarnivoTestStopped")
+                return s.displayName + "/" + s.state;
+        return std::string();
+    };
+    CHECK_EQ(listed(), std::string("Tarnivo test service/stopped"));
+    // Started on demand, it is not expected to run.
+    ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    CHECK_EQ(listed(), std::string());
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }

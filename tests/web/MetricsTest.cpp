@@ -136,23 +136,26 @@ private slots:
         QTest::addColumn<qint64>("boot");
         QTest::addColumn<bool>("reboot");
         QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<QString>("absent");
+        QTest::addColumn<QStringList>("absent");
         QTest::newRow("known start, restart owed")
             << qint64(1733550000) << true
             << QStringList{"tarnivo_host_info{hostname=\"ws-0815\",os=\"Debian \\\"x\\\"\","
                            "version=\"6.1\"} 1\n",
-                           "tarnivo_boot_time_seconds 1733550000\n", "tarnivo_users 2\n",
-                           "tarnivo_reboot_required 1\n"}
-            << QString();
+                           "tarnivo_boot_time_seconds 1733550000\n",
+                           "tarnivo_users 2\n",
+                           "tarnivo_reboot_required 1\n",
+                           "tarnivo_services_failed 2\n",
+                           "tarnivo_service_failed{service=\"wuauserv\"} 1\n"}
+            << QStringList();
         QTest::newRow("start unknown, nothing owed")
             << qint64(0) << false << QStringList{"tarnivo_reboot_required 0\n"}
-            << QStringLiteral("tarnivo_boot_time_seconds");
+            << QStringList{"tarnivo_boot_time_seconds", "tarnivo_service"};
     }
     void theHostIsNamedWithItsStartPeopleAndOwedRestart() {
         QFETCH(qint64, boot);
         QFETCH(bool, reboot);
         QFETCH(QStringList, expected);
-        QFETCH(QString, absent);
+        QFETCH(QStringList, absent);
         MetricsDocument::Snapshot s = adaptersNamed({"eth0"});
         s.host.strHostName = "ws-0815";
         s.host.system = {"Debian \"x\"", "6.1"};
@@ -160,12 +163,16 @@ private slots:
         s.host.sessions = {
             {"anna", "active", "seat0"}, {"bert", "online", ""}, {"anna", "online", ""}};
         s.host.reboot.required = reboot;
+        // Services are read where a restart is owed in this table, and not read where not.
+        s.host.services.read = reboot;
+        s.host.services.stopped = {{"Backup\\Agent", "Backup", "stopped"},
+                                   {"wuauserv", "Windows Update", "stop pending"}};
         const QString text = MetricsDocument::render(s);
         QVERIFY(!seriesOf(text).value(0).startsWith(QLatin1String("stray")));
         for (const QString &line : expected)
             QVERIFY2(text.contains(line), qPrintable(line));
-        if (!absent.isEmpty())
-            QVERIFY(!text.contains(absent));
+        for (const QString &family : absent)
+            QVERIFY2(!text.contains(family), qPrintable(family));
     }
 
     // Names a system may give its adapters that a careless label would make alike.

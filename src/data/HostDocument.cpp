@@ -1,6 +1,6 @@
 #include "HostDocument.h"
 
-#include "ServicesCheck.h"
+#include "KeptReading.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -14,7 +14,10 @@ HostDocument::Facts HostDocument::read() {
     facts.intBootTime = platform::bootTime();
     facts.sessions = platform::sessions();
     facts.reboot = platform::rebootState();
-    facts.services = ServicesCheck::instance().reading();
+    // Never destroyed: a connection thread may still ask while the process exits.
+    static auto *const services =
+        new KeptReading<platform::ServicesReading>(platform::stoppedServices, servicesGapMs);
+    facts.services = services->value();
     return facts;
 }
 

@@ -18,8 +18,9 @@ public:
         qint64 intBootTime = 0; // seconds since 1970, 0 unknown
         std::vector<platform::Session> sessions;
         platform::RebootState reboot;
-        platform::ServicesReading services; // kept by ServicesCheck
+        platform::ServicesReading services; // read at most once in servicesGapMs
     };
+    static constexpr qint64 servicesGapMs = 30000;
     static Facts read();
 
     // The people signed in: distinct user names over every session.

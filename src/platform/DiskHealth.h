@@ -15,6 +15,7 @@ namespace platform {
 struct DiskHealth {
     enum class Kind { None, Nvme, Ata };
     Kind kind = Kind::None; // None: the disk answered no health query
+    std::string why;        // None: which query was tried and what came back
     // The drive's own verdict: NVMe, any critical-warning bit; ATA, a pre-failure attribute
     // at or below its threshold.
     bool failing = false;
@@ -39,5 +40,11 @@ DiskHealth decodeNvmeHealthLog(const unsigned char *page, std::size_t size);
 // a sector or fails its checksum (every byte summed is 0 modulo 256).
 DiskHealth decodeAtaSmart(const unsigned char *data, std::size_t dataSize,
                           const unsigned char *thresholds, std::size_t thresholdsSize);
+
+// Asks physical disk n (numbered as physicalDisk() numbers them) now. Linux: the NVMe admin
+// command Get Log Page on an NVMe disk, ATA PASS-THROUGH (16) SMART READ DATA and READ
+// THRESHOLDS through SG_IO on another one; both need the right to open the device. Windows:
+// not asked yet. A disk that hangs can hold the caller for the command's time-out (3 s).
+DiskHealth diskHealth(uint32_t n);
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "DeviceTables.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
+#include "KeptReading.h"
 #include "Network.h"
 #include "Storage.h"
 
@@ -268,6 +269,71 @@ void writeHost(Writer &w, const HostDocument::Facts &host) {
                  QStringLiteral("1"));
 }
 
+// The disks' own health: whether each answered, and what, only for those that did.
+void writeDiskHealth(Writer &w, const std::vector<std::pair<quint32, platform::DiskHealth>> &rows) {
+    using Kind = platform::DiskHealth::Kind;
+    using Value = std::optional<uint64_t> (*)(const platform::DiskHealth &);
+    w.family(QLatin1String("tarnivo_disk_health_reported"), QLatin1String("gauge"),
+             QLatin1String("1 when the physical disk answered a health query (NVMe health log or "
+                           "ATA SMART), else 0."));
+    for (const auto &[disk, health] : rows)
+        w.sample(label(QLatin1String("disk"), diskName(disk)),
+                 QLatin1String(health.kind == Kind::None ? "0" : "1"));
+    const auto family = [&w, &rows](const char *name, const char *help, Value value) {
+        bool announced = false;
+        for (const auto &[disk, health] : rows) {
+            const std::optional<uint64_t> v =
+                health.kind == Kind::None ? std::nullopt : value(health);
+            if (!v)
+                continue;
+            if (!announced)
+                w.family(QLatin1String(name), QLatin1String("gauge"), QLatin1String(help));
+            announced = true;
+            w.sample(label(QLatin1String("disk"), diskName(disk)), count(*v));
+        }
+    };
+    family("tarnivo_disk_health_failing",
+           "1 when the drive itself says it is failing (NVMe: a critical warning; ATA: a "
+           "pre-failure attribute at or below its threshold), else 0.",
+           [](const platform::DiskHealth &h) { return std::optional<uint64_t>(h.failing); });
+    family("tarnivo_disk_health_critical_warning", "NVMe: the critical-warning bits.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.criticalWarning)
+                                           : std::nullopt;
+           });
+    family("tarnivo_disk_health_temperature_celsius", "NVMe: the composite temperature.",
+           [](const platform::DiskHealth &h) {
+               return h.temperatureCelsius && *h.temperatureCelsius >= 0
+                          ? std::optional<uint64_t>(uint64_t(*h.temperatureCelsius))
+                          : std::nullopt;
+           });
+    family("tarnivo_disk_health_percentage_used",
+           "NVMe: the drive's estimate of its life used, in percent (may pass 100).",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.percentageUsed)
+                                           : std::nullopt;
+           });
+    family("tarnivo_disk_health_media_errors", "NVMe: media and data integrity errors.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.mediaErrors) : std::nullopt;
+           });
+    family("tarnivo_disk_health_power_on_hours", "NVMe: hours the drive has been powered on.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.powerOnHours) : std::nullopt;
+           });
+    family("tarnivo_disk_health_reallocated_sectors", "ATA: attribute 5, reallocated sectors.",
+           [](const platform::DiskHealth &h) { return h.reallocated; });
+    family("tarnivo_disk_health_reported_uncorrectable",
+           "ATA: attribute 187, errors the drive could not correct.",
+           [](const platform::DiskHealth &h) { return h.reportedUncorrectable; });
+    family("tarnivo_disk_health_pending_sectors",
+           "ATA: attribute 197, sectors waiting to be reallocated.",
+           [](const platform::DiskHealth &h) { return h.pending; });
+    family("tarnivo_disk_health_offline_uncorrectable",
+           "ATA: attribute 198, sectors found uncorrectable by the offline scan.",
+           [](const platform::DiskHealth &h) { return h.offlineUncorrectable; });
+}
+
 } // namespace
 
 namespace {
@@ -337,6 +403,17 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.totals = platform::totals();
     s.volumes = platform::volumeSpaces();
     s.host = HostDocument::read();
+    // Never destroyed: a connection thread may still ask while the process exits.
+    static auto *const health =
+        new KeptReading<std::vector<std::pair<quint32, platform::DiskHealth>>>(
+            [] {
+                std::vector<std::pair<quint32, platform::DiskHealth>> rows;
+                for (const uint32_t n : platform::physicalDiskNumbers())
+                    rows.emplace_back(n, platform::diskHealth(n));
+                return rows;
+            },
+            healthGapMs);
+    s.health = health->value();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });
@@ -356,6 +433,7 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     writeAdapters(writer, snapshot.totals.adapters, adapters);
     writeDisks(writer, snapshot.totals.disks);
     writeVolumes(writer, snapshot.volumes);
+    writeDiskHealth(writer, snapshot.health);
     writeInfo(writer, snapshot, adapters);
     writeHost(writer, snapshot.host);
     writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),

@@ -1,7 +1,7 @@
 // The busiest processes, the volumes and this machine, as the dashboards read them.
 #include "HostDocument.h"
+#include "KeptReading.h"
 #include "ProcessesDocument.h"
-#include "ServicesCheck.h"
 #include "SummaryDocument.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
@@ -176,17 +176,19 @@ private slots:
     void servicesAreReadByTheAskerAtMostOnceInTheGap() {
         std::atomic<int> reads{0};
         QThread *reader = nullptr;
-        ServicesCheck check([&reads, &reader] {
-            ++reads;
-            reader = QThread::currentThread();
-            platform::ServicesReading reading;
-            reading.read = true;
-            reading.stopped = {{"svc", "Service", "stopped"}};
-            return reading;
-        });
+        KeptReading<platform::ServicesReading> check(
+            [&reads, &reader] {
+                ++reads;
+                reader = QThread::currentThread();
+                platform::ServicesReading reading;
+                reading.read = true;
+                reading.stopped = {{"svc", "Service", "stopped"}};
+                return reading;
+            },
+            HostDocument::servicesGapMs);
         std::vector<std::thread> askers;
         for (int i = 0; i < 4; ++i)
-            askers.emplace_back([&check] { QCOMPARE(check.reading().stopped.size(), size_t(1)); });
+            askers.emplace_back([&check] { QCOMPARE(check.value().stopped.size(), size_t(1)); });
         for (std::thread &asker : askers)
             asker.join();
         QCOMPARE(reads.load(), 1);

@@ -2,6 +2,7 @@
 #define CHECK_MAIN
 #include "check.h"
 
+#include "platform/DiskHealth.h"
 #include "platform/Host.h"
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
@@ -39,6 +40,18 @@ TEST_CASE("the host is the one uname names, started as long ago as the kernel ha
     const int64_t started = int64_t(time(nullptr)) - int64_t(info.uptime);
     const int64_t boot = platform::bootTime();
     CHECK(boot >= started - 2 && boot <= started + 2);
+}
+
+TEST_CASE("every disk answers for its health or says why it did not") {
+    for (const uint32_t n : platform::physicalDiskNumbers()) {
+        const platform::DiskHealth health = platform::diskHealth(n);
+        std::printf("    disk %u: %s\n", n,
+                    health.kind == platform::DiskHealth::Kind::None ? health.why.c_str()
+                    : health.failing                                ? "failing"
+                                                                    : "healthy");
+        CHECK((health.kind == platform::DiskHealth::Kind::None) != health.why.empty());
+    }
+    CHECK(!platform::diskHealth(999999).why.empty());
 }
 
 TEST_CASE("the processor count matches the online processors") {

@@ -175,6 +175,34 @@ private slots:
             QVERIFY2(!text.contains(family), qPrintable(family));
     }
 
+    // Each disk says whether it answered; only what a drive of its kind keeps is given.
+    void eachDiskGivesTheHealthItsKindKeeps() {
+        MetricsDocument::Snapshot s = adaptersNamed({"eth0"});
+        platform::DiskHealth nvme, ata, none;
+        nvme.kind = platform::DiskHealth::Kind::Nvme;
+        nvme.temperatureCelsius = 37;
+        nvme.percentageUsed = 3;
+        nvme.powerOnHours = 12345;
+        ata.kind = platform::DiskHealth::Kind::Ata;
+        ata.failing = true;
+        ata.pending = 2;
+        none.why = "refused";
+        s.health = {{0, nvme}, {1, ata}, {2, none}};
+        const QString text = MetricsDocument::render(s);
+        QVERIFY(!seriesOf(text).value(0).startsWith(QLatin1String("stray")));
+        for (const char *line : {"tarnivo_disk_health_reported{disk=\"0\"} 1\n",
+                                 "tarnivo_disk_health_reported{disk=\"2\"} 0\n",
+                                 "tarnivo_disk_health_failing{disk=\"0\"} 0\n",
+                                 "tarnivo_disk_health_failing{disk=\"1\"} 1\n",
+                                 "tarnivo_disk_health_temperature_celsius{disk=\"0\"} 37\n",
+                                 "tarnivo_disk_health_power_on_hours{disk=\"0\"} 12345\n",
+                                 "tarnivo_disk_health_pending_sectors{disk=\"1\"} 2\n"})
+            QVERIFY2(text.contains(QLatin1String(line)), line);
+        for (const char *absent : {"{disk=\"2\"} 1", "percentage_used{disk=\"1\"}",
+                                   "reallocated_sectors{disk=\"1\"}", "failing{disk=\"2\"}"})
+            QVERIFY2(!text.contains(QLatin1String(absent)), absent);
+    }
+
     // Names a system may give its adapters that a careless label would make alike.
     void noTwoSeriesShareTheirLabels_data() {
         QTest::addColumn<QByteArrayList>("names");

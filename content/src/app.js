@@ -4,6 +4,7 @@
 import { ChartBoard } from './charts.js?v=1';
 import { DEFAULT_RANGE, HistoryStore, RANGES } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
+import { HEALTH_INTERVAL, HEALTH_URL } from './disk-health.js?v=1';
 import { describeHost, HOST_INTERVAL, HOST_URL } from './host.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
@@ -53,15 +54,7 @@ function showHost(host) {
     setText(services, host.services.words);
     services.title = host.services.title;
     services.dataset.level = host.services.level;
-    setText($('host-users-count'), host.users);
-    const list = $('host-users');
-    if ([...list.children].map((li) => li.textContent).join('\n') !== host.sessions.join('\n')) {
-        list.replaceChildren(...host.sessions.map((text) => {
-            const li = document.createElement('li');
-            li.textContent = text;
-            return li;
-        }));
-    }
+    setText($('host-users'), host.users);
 }
 
 function start() {
@@ -175,6 +168,7 @@ function start() {
     peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes) => dashboard.showVolumes(volumes));
+    watchJson(fetchJson, HEALTH_URL, (doc) => dashboard.showHealth(Array.isArray(doc?.disks) ? doc.disks : []), HEALTH_INTERVAL);
     watchJson(fetchJson, HOST_URL, (host) => showHost(describeHost(host, location.host)), HOST_INTERVAL);
     startProcessesPanel(fetchJson);
 }

@@ -1,7 +1,5 @@
-// A document read now and then every interval while the page is in view, and at once when the
-// page comes back into view: what the monitor has must not be asked for by a hidden page.
-
-/** Calls `onDocument(doc)` after each good read of url. */
+// A document read now and every interval while the page is in view (a hidden page asks
+// nothing), and at once when it comes back into view.
 export function watchJson(fetchJson, url, onDocument, interval) {
     let timer = null;
     const read = async () => {

@@ -32,10 +32,14 @@ QString VolumesDocument::render(const std::vector<platform::VolumeSpace> &volume
                                  .toJson(QJsonDocument::Compact));
 }
 
-QString VolumesDocument::build() {
+QHash<quint32, QString> VolumesDocument::storageIdents() {
     QHash<quint32, QString> idents;
     storageTable.tryVisit(tableWaitMs, [&idents](const Storage &disk) {
         idents.insert(disk.intDrive, disk.strIdent);
     });
-    return render(platform::volumeSpaces(), idents);
+    return idents;
+}
+
+QString VolumesDocument::build() {
+    return render(platform::volumeSpaces(), storageIdents());
 }

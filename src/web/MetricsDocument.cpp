@@ -1,9 +1,9 @@
 #include "MetricsDocument.h"
 
 #include "DeviceTables.h"
+#include "DiskHealthDocument.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
-#include "KeptReading.h"
 #include "Network.h"
 #include "Storage.h"
 
@@ -403,17 +403,7 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.totals = platform::totals();
     s.volumes = platform::volumeSpaces();
     s.host = HostDocument::read();
-    // Never destroyed: a connection thread may still ask while the process exits.
-    static auto *const health =
-        new KeptReading<std::vector<std::pair<quint32, platform::DiskHealth>>>(
-            [] {
-                std::vector<std::pair<quint32, platform::DiskHealth>> rows;
-                for (const uint32_t n : platform::physicalDiskNumbers())
-                    rows.emplace_back(n, platform::diskHealth(n));
-                return rows;
-            },
-            healthGapMs);
-    s.health = health->value();
+    s.health = DiskHealthDocument::reading();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });

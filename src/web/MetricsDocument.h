@@ -41,7 +41,7 @@ public:
         quint64 intHeartbeatDropped = 0;
         std::vector<platform::VolumeSpace> volumes;
         HostDocument::Facts host;
-        // Each attached disk's own health, by its number.
+        // Each attached disk's own health, by its number (DiskHealthDocument::reading).
         std::vector<std::pair<quint32, platform::DiskHealth>> health;
     };
 
@@ -50,9 +50,6 @@ public:
     // being rebuilt) adds no texts to this document; the tables themselves are never rebuilt.
     static Snapshot take();
     static constexpr int tableWaitMs = 100;
-    // Asking every disk costs a command to each (and a hung disk its time-out): at most once in
-    // this gap, for every scrape in it. A drive's health changes over hours, not seconds.
-    static constexpr qint64 healthGapMs = 60000;
 
     // The document; pure. No two samples of a family carry the same labels: a device listed
     // twice in a table gives one info sample, and adapters whose names would give the same label

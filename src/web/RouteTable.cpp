@@ -1,6 +1,7 @@
 #include "RouteTable.h"
 
 #include "Discovery.h"
+#include "DiskHealthDocument.h"
 #include "FleetSummaries.h"
 #include "History.h"
 #include "HostDocument.h"
@@ -53,6 +54,10 @@ QString summary(const HttpRequest &, qintptr) {
 
 QString fleet(const HttpRequest &, qintptr) {
     return FleetSummaries::instance().document();
+}
+
+QString health(const HttpRequest &, qintptr) {
+    return DiskHealthDocument::build();
 }
 
 QString host(const HttpRequest &, qintptr) {
@@ -138,6 +143,7 @@ const std::vector<Route> &RouteTable::routes() {
         {QLatin1String("/summary.json"), M::PathOrQuery, K::Text, summary, {{type, json}}},
         {QLatin1String("/fleet.json"), M::PathOrQuery, K::Text, fleet, {{type, json}}},
         {QLatin1String("/host.json"), M::PathOrQuery, K::Text, host, {{type, json}}},
+        {QLatin1String("/health.json"), M::PathOrQuery, K::Text, health, {{type, json}}},
         {QLatin1String("/history.json"), M::PathOrQuery, K::Text, history, {{type, json}}},
     };
     return table;

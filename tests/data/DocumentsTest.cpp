@@ -1,4 +1,5 @@
 // The busiest processes, the volumes and this machine, as the dashboards read them.
+#include "DiskHealthDocument.h"
 #include "HostDocument.h"
 #include "KeptReading.h"
 #include "ProcessesDocument.h"
@@ -193,6 +194,33 @@ private slots:
             asker.join();
         QCOMPARE(reads.load(), 1);
         QVERIFY(reader != nullptr && reader != QThread::currentThread());
+    }
+
+    // Each disk tied to its card, with what its kind keeps, or why it gave nothing.
+    void diskHealthNamesTheCardAndWhatEachKindKeeps() {
+        platform::DiskHealth nvme, ata, none;
+        nvme.kind = platform::DiskHealth::Kind::Nvme;
+        nvme.powerOnHours = 12345;
+        ata.kind = platform::DiskHealth::Kind::Ata;
+        ata.failing = true;
+        ata.pending = 8;
+        none.why = "refused";
+        const QJsonArray disks =
+            parsed(DiskHealthDocument::render({{0, nvme}, {1, ata}, {3, none}}, {{1, "ab12"}}))
+                .value("disks")
+                .toArray();
+        QCOMPARE(disks.size(), 3);
+        const QJsonObject first = disks.at(0).toObject(), second = disks.at(1).toObject(),
+                          third = disks.at(2).toObject();
+        QVERIFY(first.value("storage").isNull());
+        QCOMPARE(first.value("powerOnHours"), QJsonValue(12345));
+        QVERIFY(first.value("temperature").isNull() && !first.contains("pending"));
+        QCOMPARE(second.value("storage"), QJsonValue("ab12"));
+        QCOMPARE(second.value("pending"), QJsonValue(8));
+        QVERIFY(second.value("failing").toBool() && !second.contains("reallocated"));
+        QCOMPARE(third.value("reported"), QJsonValue(false));
+        QCOMPARE(third.value("why"), QJsonValue("refused"));
+        QVERIFY(!third.contains("failing"));
     }
 
     void volumesNameTheirDiskRecord() {

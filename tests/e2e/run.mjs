@@ -317,6 +317,19 @@ async function main() {
             return `${listed.length} of ${volumes.length} volumes on ${first.Storage.length} disk cards; fullest: ${overview}`;
         });
 
+        await check('each disk card says its health as /health.json gives it, or that none was reported', async () => {
+            const disks = JSON.parse(await (await fetch(`${base}/health.json`)).text()).disks;
+            const lines = await page.$$eval('[data-ident] .disk-health', (nodes) =>
+                nodes.map((n) => [n.closest('[data-ident]').dataset.ident, n.textContent]));
+            assert(lines.length === first.Storage.length, `${lines.length} health lines for ${first.Storage.length} disks`);
+            for (const [ident, text] of lines) {
+                const disk = disks.find((d) => d.storage === ident);
+                assert(disk && (disk.reported ? /^Health: (good|the drive says)/.test(text) : text === 'Health: not reported'),
+                    `disk ${ident} says "${text}" for ${JSON.stringify(disk)}`);
+            }
+            return lines.map(([, text]) => text).join('; ');
+        });
+
         await check('the busiest processes are read only while their panel is open', async () => {
             const asked = [];
             const note = (request) => { if (request.url().includes('/processes.json')) asked.push(Date.now()); };

@@ -44,7 +44,8 @@ DiskHealth decodeAtaSmart(const unsigned char *data, std::size_t dataSize,
 // Asks physical disk n (numbered as physicalDisk() numbers them) now. Linux: the NVMe admin
 // command Get Log Page on an NVMe disk, ATA PASS-THROUGH (16) SMART READ DATA and READ
 // THRESHOLDS through SG_IO on another one; both need the right to open the device. Windows:
-// not asked yet. A disk that hangs can hold the caller for the command's time-out (3 s).
+// the NVMe protocol-specific property (IOCTL_STORAGE_QUERY_PROPERTY), else SMART_RCV_DRIVE_DATA.
+// A disk that hangs can hold the caller for the command's time-out (3 s on Linux).
 DiskHealth diskHealth(uint32_t n);
 
 } // namespace platform

@@ -4,7 +4,9 @@
 #include "check.h"
 #include "windows_wine.h"
 
+#include "platform/DiskHealth.h"
 #include "platform/Host.h"
+#include "platform/Platform.h"
 #include "platform/Services.h"
 #include "platform/windows/WindowsText.h"
 
@@ -137,4 +139,17 @@ TEST_CASE("a service set to start automatically that is not running is listed un
     DeleteService(service);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
+}
+
+TEST_CASE("every disk answers for its health or says why it did not") {
+    for (const uint32_t n : physicalDiskNumbers()) {
+        const DiskHealth health = diskHealth(n);
+        std::printf("    disk %u: %s\n", n,
+                    health.kind == DiskHealth::Kind::None ? health.why.c_str() : "answered");
+        CHECK((health.kind == DiskHealth::Kind::None) != health.why.empty());
+    }
+    const DiskHealth absent = diskHealth(99);
+    CHECK_MSG(absent.kind == DiskHealth::Kind::None &&
+                  absent.why.find("cannot be opened") != std::string::npos,
+              absent.why);
 }

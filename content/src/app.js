@@ -4,10 +4,13 @@
 import { ChartBoard } from './charts.js?v=1';
 import { DEFAULT_RANGE, HistoryStore, RANGES } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
+import { HEALTH_INTERVAL, HEALTH_URL } from './disk-health.js?v=1';
+import { describeHost, HOST_INTERVAL, HOST_URL } from './host.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
 import { startProcessesPanel } from './processes.js?v=1';
 import { watchVolumes } from './volumes.js?v=1';
+import { watchJson } from './watch.js?v=1';
 
 const $ = (id) => document.getElementById(id);
 const connection = $('connection');
@@ -34,8 +37,29 @@ async function fetchText(url, signal) {
     return response.text();
 }
 
+/** This machine's name in the header and the title, and its facts below the header. */
+function showHost(host) {
+    if (document.title !== host.title) document.title = host.title;
+    setText($('host'), host.name);
+    setText($('host-address'), host.name === location.host ? '' : location.host);
+    setText($('host-system'), host.system);
+    const up = $('host-up');
+    setText(up, host.up);
+    up.title = host.since ? `Started ${host.since.toLocaleString()}` : '';
+    const reboot = $('host-reboot');
+    reboot.hidden = host.reboot === null;
+    setText(reboot, host.reboot?.words ?? '');
+    reboot.title = host.reboot?.title ?? '';
+    const services = $('host-services');
+    setText(services, host.services.words);
+    services.title = host.services.title;
+    services.dataset.level = host.services.level;
+    setText($('host-users'), host.users);
+}
+
 function start() {
-    // Several machines are often watched side by side: say which one this is.
+    // Several machines are often watched side by side: say which one this is, by its address
+    // until the monitor has given its name.
     document.title = `Tarnivo · ${location.host}`;
     setText($('host'), location.host);
     let range = DEFAULT_RANGE;
@@ -144,6 +168,8 @@ function start() {
     peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes, names) => dashboard.showVolumes(volumes, names));
+    watchJson(fetchJson, HEALTH_URL, (doc) => dashboard.showHealth(Array.isArray(doc?.disks) ? doc.disks : []), HEALTH_INTERVAL);
+    watchJson(fetchJson, HOST_URL, (host) => showHost(describeHost(host, location.host)), HOST_INTERVAL);
     startProcessesPanel(fetchJson);
 }
 

@@ -212,6 +212,8 @@ export function storageCard(record, board) {
     const values = details(node, [['serial', 'Serial number'], ['firmware', 'Firmware'], ['system', 'System name']]);
     const shown = figures(node, [['read', 'Read', 1], ['written', 'Written', 2], ['usage', 'Busy']]);
     const counts = details(node, [['reads', 'Reads'], ['writes', 'Writes']]);
+    const health = element('p', 'disk-health', 'Health: not asked yet');
+    node.append(health);
     const host = chartHost(node, `Bytes read and written per second by ${record.strModel || 'this disk'} over ${board.clock.range.words}`);
     const chart = board.create(host, 'rates', ['Read', 'Written']);
     const volumes = element('ul', 'volumes');
@@ -230,6 +232,11 @@ export function storageCard(record, board) {
             setText(shown.usage, formatPercent(r.intUsage));
             setText(counts.reads, perSecond(r.intPacketsRead));
             setText(counts.writes, perSecond(r.intPacketsWrite));
+        },
+        showHealth: ({ level, words, title }) => {
+            setText(health, words);
+            health.dataset.level = level;
+            health.title = title;
         },
         showVolumes: (list, systemName) => {
             // The system's own name (/volumes.json) stands in for a model the disk does not report.

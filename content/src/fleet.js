@@ -1,6 +1,7 @@
 // The machines of the panel at a glance: each one's summary as its monitor gave it to ours
 // (/fleet.json), judged by the same limits as this machine's own figures.
 
+import { rebootWords, stoppedServicesWords } from './host.js?v=1';
 import { LIMITS, memoryLevel, volumeLevel, worst } from './thresholds.js?v=1';
 import { MISSING } from './units.js?v=1';
 
@@ -17,21 +18,27 @@ export function fleetMap(doc) {
 const percent = (value) => (typeof value === 'number' && Number.isFinite(value) ? `${value.toFixed(1)} %` : MISSING);
 
 /**
- * The texts of the four columns for one machine: undefined when it was not asked (its monitor
- * is not running, or nobody has asked yet), null when it did not answer.
+ * The texts of the four columns for one machine, and its host name (empty when it gave none):
+ * undefined when it was not asked (its monitor is not running, or nobody has asked yet), null
+ * when it did not answer. A restart owed and stopped services are said beside the worst figure.
  */
 export function summaryCells(summary) {
-    if (summary === undefined) return { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', words: MISSING };
-    if (summary === null) return { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', words: 'no answer' };
+    const none = { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', name: '' };
+    if (summary === undefined) return { ...none, words: MISSING };
+    if (summary === null) return { ...none, words: 'no answer' };
     const busy = summary.processor >= LIMITS.processor
         ? { level: 'warn', words: `Busy: ${LIMITS.processor} % or more` } : { level: 'ok', words: '' };
     const v = summary.volume;
-    const state = worst([busy, memoryLevel(summary.memory ?? null), v ? volumeLevel(100, v.free) : { level: 'ok', words: '' }]);
+    const marks = [rebootWords(summary.host), stoppedServicesWords(summary.host)].filter((m) => m);
+    const state = worst([busy, memoryLevel(summary.memory ?? null), v ? volumeLevel(100, v.free) : { level: 'ok', words: '' },
+        marks.length ? { level: 'warn', words: '' } : { level: 'ok', words: '' }]);
+    const words = [state.words, ...marks.map((m) => m.words)].filter((w) => w).join('; ');
     return {
         processor: percent(summary.processor),
         memory: percent(summary.memory),
         volume: v ? `${v.volume}: ${percent(v.used)} used` : MISSING,
         level: state.level,
-        words: state.level === 'ok' ? 'OK' : state.words,
+        words: state.level === 'ok' ? 'OK' : words,
+        name: typeof summary.host?.hostname === 'string' ? summary.host.hostname : '',
     };
 }

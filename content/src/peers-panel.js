@@ -42,8 +42,11 @@ function cell(row, content) {
 function peerRow(peer) {
     const tr = document.createElement('tr');
     tr.dataset.peer = peer.address;
-    const name = cell(tr, peer.address);
+    const name = cell(tr, '');
     name.className = 'peer-address';
+    const host = document.createElement('span');
+    host.className = 'peer-name';
+    name.append(host, peer.address);
     if (peer.thisMachine) {
         tr.classList.add('this-machine');
         const badge = document.createElement('span');
@@ -71,6 +74,8 @@ function showFleet(list, fleet) {
     for (const tr of list.children) {
         const cells = summaryCells(fleet.has(tr.dataset.peer) ? fleet.get(tr.dataset.peer) : undefined);
         const [processor, memory, volume, status] = [...tr.children].slice(-4);
+        const name = tr.querySelector('.peer-name');
+        if (name.textContent !== cells.name) name.textContent = cells.name;
         processor.textContent = cells.processor;
         memory.textContent = cells.memory;
         volume.textContent = cells.volume;

@@ -4,6 +4,7 @@
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
 import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
 import { formatByteRate, formatPercent, MISSING, percentOf } from './units.js?v=1';
+import { describeHealth } from './disk-health.js?v=1';
 import { fullest } from './volumes.js?v=1';
 
 const $ = (id) => document.getElementById(id);
@@ -35,6 +36,7 @@ export class Dashboard {
         this.unshown = null;
         this.volumes = [];
         this.diskNames = new Map();
+        this.health = [];
         // Sustained processor load, for all cores together ('all') and for each core by ident.
         this.loads = new Map();
         this.loadLevels = new Map();
@@ -223,6 +225,15 @@ export class Dashboard {
         card.showVolumes(this.volumes.filter((v) => v.storage === card.ident), this.diskNames.get(card.ident));
     }
 
+    showHealth(disks) {
+        this.health = disks;
+        for (const card of this.storage.cards.values()) this.showCardHealth(card);
+    }
+
+    showCardHealth(card) {
+        card.showHealth(describeHealth(this.health.find((d) => d.storage === card.ident)));
+    }
+
     showFullest() {
         const o = this.overview;
         const top = fullest(this.volumes);
@@ -252,7 +263,9 @@ export class Dashboard {
         this.storage.update(status.Storage, 'The monitor reported no physical disks it could open.', settling);
         // A disk card made since the last read of the volumes gets them at once.
         for (const card of this.storage.cards.values()) {
-            if (!disks.has(card)) this.showDiskVolumes(card);
+            if (disks.has(card)) continue;
+            this.showDiskVolumes(card);
+            this.showCardHealth(card);
         }
         this.markOverview(status);
         // A card made (or remade by a rescan) draws its chart at once.

@@ -2,6 +2,7 @@
 // view: space changes slowly, and every read asks the system afresh.
 
 import { volumeLevel } from './thresholds.js?v=1';
+import { watchJson } from './watch.js?v=1';
 
 export const VOLUMES_URL = '/volumes.json';
 export const VOLUMES_INTERVAL = 10000;
@@ -42,24 +43,5 @@ export function fullest(volumes) {
 
 /** Reads the volumes now and then every interval; `onVolumes(list, diskNames)` after each good read. */
 export function watchVolumes(fetchJson, onVolumes, interval = VOLUMES_INTERVAL) {
-    let timer = null;
-    const read = async () => {
-        timer = null;
-        if (!document.hidden) {
-            try {
-                const read = await fetchJson(VOLUMES_URL);
-                onVolumes(describeVolumes(read), diskNames(read));
-            } catch {
-                // The status line already says when the monitor is not answering.
-            }
-        }
-        timer = setTimeout(read, interval);
-    };
-    document.addEventListener('visibilitychange', () => {
-        if (!document.hidden && timer !== null) {
-            clearTimeout(timer);
-            read();
-        }
-    });
-    read();
+    watchJson(fetchJson, VOLUMES_URL, (doc) => onVolumes(describeVolumes(doc), diskNames(doc)), interval);
 }

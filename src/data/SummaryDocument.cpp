@@ -1,8 +1,10 @@
 #include "SummaryDocument.h"
 
+#include "HostDocument.h"
 #include "VolumeReaders.h"
 #include "platform/Totals.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,7 +32,8 @@ SummaryDocument &SummaryDocument::instance() {
 
 QString SummaryDocument::render(std::optional<double> processor,
                                 const platform::MemoryStatus &memory,
-                                const std::vector<platform::VolumeSpace> &volumes) {
+                                const std::vector<platform::VolumeSpace> &volumes,
+                                const QJsonObject &host) {
     QJsonObject summary;
     summary.insert(QStringLiteral("processor"),
                    processor ? QJsonValue(oneDecimal(*processor)) : QJsonValue(QJsonValue::Null));
@@ -56,6 +59,7 @@ QString SummaryDocument::render(std::optional<double> processor,
                                  {QStringLiteral("used"), oneDecimal(fullestUsed)},
                                  {QStringLiteral("free"), oneDecimal(100.0 - fullestUsed)}})
                            : QJsonValue(QJsonValue::Null));
+    summary.insert(QStringLiteral("host"), host);
     return QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact));
 }
 
@@ -88,5 +92,6 @@ QString SummaryDocument::document() {
     }
     const std::optional<double> processor = share;
     lock.unlock();
-    return render(processor, platform::memoryStatus(), VolumeReaders::instance().read());
+    return render(processor, platform::memoryStatus(), VolumeReaders::instance().read(),
+                  HostDocument::json(HostDocument::read(), QDateTime::currentSecsSinceEpoch()));
 }

@@ -1,10 +1,11 @@
 // This machine at a glance, served at /summary.json for the dashboards of other machines:
-// processor and memory in use and the fullest volume, read when asked.
+// processor and memory in use, the fullest volume and the host's facts, read when asked.
 #pragma once
 
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
 
+#include <QJsonObject>
 #include <QMutex>
 #include <QString>
 #include <functional>
@@ -16,10 +17,11 @@ public:
     static SummaryDocument &instance();
 
     // {"processor": percent of all processors in use, "memory": percent of physical memory in
-    // use, "volume": {"volume", "used", "free"} (the fullest, percent) or null}; a figure that
-    // could not be read is null.
+    // use, "volume": {"volume", "used", "free"} (the fullest, percent) or null, "host": the
+    // object of HostDocument::json}; a figure that could not be read is null.
     static QString render(std::optional<double> processor, const platform::MemoryStatus &memory,
-                          const std::vector<platform::VolumeSpace> &volumes);
+                          const std::vector<platform::VolumeSpace> &volumes,
+                          const QJsonObject &host);
     // The processor share is the busy time since the last request; without a recent one, it
     // is measured over firstWindowMs at once.
     QString document();

@@ -1,6 +1,8 @@
 #include "SystemReport.h"
 
 #include "DeviceTables.h"
+#include "DiskHealthDocument.h"
+#include "HostDocument.h"
 #include "Network.h"
 #include "Perfdata.h"
 #include "Processor.h"
@@ -9,6 +11,7 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 #include <QSysInfo>
@@ -32,6 +35,47 @@ QString listOf(const std::vector<std::string> &items) {
     return texts.join(QStringLiteral(", "));
 }
 
+// Which machine, since when, who is on it, whether it must restart, which services are
+// stopped and what each disk answered for its health, with why a query gave nothing.
+void writeHost(QTextStream &out) {
+    const HostDocument::Facts host = HostDocument::read();
+    out << "\n[Host]\n";
+    out << "Host name: " << quoted(QString::fromStdString(host.strHostName)) << "\n";
+    out << "Operating system: " << quoted(QString::fromStdString(host.system.name)) << ", version "
+        << quoted(QString::fromStdString(host.system.version)) << "\n";
+    out << "Started: "
+        << (host.intBootTime > 0
+                ? QDateTime::fromSecsSinceEpoch(host.intBootTime, Qt::UTC).toString(Qt::ISODate)
+                : QStringLiteral("unknown"))
+        << "\n";
+    out << "Sessions: " << host.sessions.size() << " (" << HostDocument::users(host.sessions)
+        << " people)\n";
+    for (const platform::Session &session : host.sessions)
+        out << "  " << quoted(QString::fromStdString(session.user)) << " "
+            << QString::fromStdString(session.state) << " "
+            << quoted(QString::fromStdString(session.where)) << "\n";
+    out << "Restart required: " << (host.reboot.required ? "yes, asked for by " : "no")
+        << (host.reboot.required ? listOf(host.reboot.reasons) : QString()) << "\n";
+    if (!host.services.read) {
+        out << "Services: not read: " << QString::fromStdString(host.services.why) << "\n";
+    } else {
+        out << "Services set to start automatically and not running: "
+            << host.services.stopped.size() << "\n";
+        for (const platform::StoppedService &service : host.services.stopped)
+            out << "  " << QString::fromStdString(service.name) << " "
+                << quoted(QString::fromStdString(service.displayName)) << " "
+                << QString::fromStdString(service.state) << "\n";
+    }
+    for (const auto &[disk, health] : DiskHealthDocument::reading()) {
+        out << "Disk " << disk << " health: ";
+        if (health.kind == platform::DiskHealth::Kind::None)
+            out << "not reported: " << QString::fromStdString(health.why) << "\n";
+        else
+            out << (health.kind == platform::DiskHealth::Kind::Nvme ? "NVMe" : "ATA")
+                << (health.failing ? ", the drive says it is failing" : ", good") << "\n";
+    }
+}
+
 // The counters of one device, with where they are.
 struct Planned {
     CounterTarget target;
@@ -48,6 +92,7 @@ QString SystemReport::text(int settleMs) {
     out << "Computer: " << computer << "\n";
     out << "System: " << QSysInfo::prettyProductName() << " (" << QSysInfo::kernelType() << ' '
         << QSysInfo::kernelVersion() << ", " << QSysInfo::currentCpuArchitecture() << ")\n";
+    writeHost(out);
 
     // The records the program would make, each naming its counters.
     std::vector<std::unique_ptr<Processor>> processors;

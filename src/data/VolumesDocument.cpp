@@ -46,11 +46,16 @@ QString VolumesDocument::render(const std::vector<platform::VolumeSpace> &volume
                                  .toJson(QJsonDocument::Compact));
 }
 
-QString VolumesDocument::build() {
+QHash<quint32, QString> VolumesDocument::storageIdents() {
     QHash<quint32, QString> idents;
     storageTable.tryVisit(tableWaitMs, [&idents](const Storage &disk) {
         idents.insert(disk.intDrive, disk.strIdent);
     });
+    return idents;
+}
+
+QString VolumesDocument::build() {
+    const QHash<quint32, QString> idents = storageIdents();
     // Asked of the system after the table's mutex is released.
     QVector<DiskName> disks;
     for (auto disk = idents.constBegin(); disk != idents.constEnd(); ++disk)

@@ -26,4 +26,8 @@ public:
                           const QHash<quint32, QString> &storageIdents,
                           const QVector<DiskName> &disks = {});
     static QString build();
+    // The identifier of each disk's record by the disk's number, as the storage table holds
+    // them now; empty while a scan rebuilds the table (it is not waited for: the figures are
+    // the answer, the link to the card a convenience).
+    static QHash<quint32, QString> storageIdents();
 };

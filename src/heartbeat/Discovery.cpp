@@ -133,11 +133,14 @@ qint64 Discovery::lastRoundAt() {
     return intRoundAt;
 }
 
-QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress) {
+QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress,
+                                            const HostNames &hostNames) {
     // Prometheus asks seldom: its answer should already hold the round it started.
     if (look())
         QThread::msleep(ulong(settings.intAnswerWaitMs));
-    return PeerDocuments::serviceDiscovery(peers(), strLocalAddress);
+    const QVector<Peer> list = peers();
+    return PeerDocuments::serviceDiscovery(list, strLocalAddress,
+                                           hostNames ? hostNames(list) : QHash<QString, QString>());
 }
 
 QString Discovery::peersDocument(const QString &strPath) {

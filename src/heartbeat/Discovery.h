@@ -8,6 +8,7 @@
 #include "PeerList.h"
 #include "platform/Platform.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QMutex>
 #include <QSet>
@@ -86,8 +87,12 @@ public:
     QString peersDocument(const QString &strPath);
     // The document of "/sd.json": always starts a round, and waits for its answers when it did.
     // This machine's target is the local address on which the request arrived
-    // (strLocalAddress, when given), since that is the one the asker reaches it at.
-    QString serviceDiscoveryDocument(const QString &strLocalAddress = QString());
+    // (strLocalAddress, when given), since that is the one the asker reaches it at. Each
+    // target is labelled with its host name, which hostNames gives by address once the
+    // round's answers are in (none when it is not given).
+    using HostNames = std::function<QHash<QString, QString>(const QVector<Peer> &)>;
+    QString serviceDiscoveryDocument(const QString &strLocalAddress = QString(),
+                                     const HostNames &hostNames = HostNames());
 
 private:
     void forgetSilent();

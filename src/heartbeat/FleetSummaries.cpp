@@ -82,11 +82,20 @@ QString FleetSummaries::document() {
     for (std::thread &asker : askers)
         asker.join();
     QJsonArray list;
+    names.clear();
     for (qsizetype i = 0; i < machines.size(); ++i) {
         const QJsonObject &summary = answers[size_t(i)];
+        const QString name = summary.value(QStringLiteral("host"))
+                                 .toObject()
+                                 .value(QStringLiteral("hostname"))
+                                 .toString();
+        if (!name.isEmpty())
+            names.insert(machines.at(i).strAddress, name);
         list.append(
             QJsonObject{{QStringLiteral("address"), machines.at(i).strAddress},
                         {QStringLiteral("port"), machines.at(i).intPort},
+                        {QStringLiteral("hostname"),
+                         name.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(name)},
                         {QStringLiteral("summary"),
                          summary.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(summary)}});
     }
@@ -94,4 +103,10 @@ QString FleetSummaries::document() {
                                       .toJson(QJsonDocument::Compact));
     intCachedAt = steadyMs();
     return strCached;
+}
+
+QHash<QString, QString> FleetSummaries::hostNames() {
+    document();
+    QMutexLocker lock(&mutex);
+    return names;
 }

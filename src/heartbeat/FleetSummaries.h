@@ -6,6 +6,7 @@
 
 #include "PeerList.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QMutex>
 #include <QString>
@@ -25,9 +26,12 @@ public:
     static constexpr int waitMs = 1000;
     static constexpr qint64 gapMs = 2000;
 
-    // {"machines":[{"address","port","summary": the machine's summary, or null for no
-    // answer}]}, in the peer list's order; machines whose monitor is not running are left out.
+    // {"machines":[{"address","port","hostname": the name its summary gives, or null,
+    // "summary": the machine's summary, or null for no answer}]}, in the peer list's order;
+    // machines whose monitor is not running are left out.
     QString document();
+    // The host names of the last round (a new one when it is older than gapMs), by address.
+    QHash<QString, QString> hostNames();
 
     // GET /summary.json over HTTP/1.0 with a plain socket, within waitMs in all.
     static QJsonObject fetchSummary(const QString &strAddress, int intPort, int intWaitMs);
@@ -39,5 +43,6 @@ private:
     // Guards the cached answer: dashboards on several browsers share one round of requests.
     QMutex mutex;
     QString strCached;
+    QHash<QString, QString> names;
     qint64 intCachedAt = -1;
 };

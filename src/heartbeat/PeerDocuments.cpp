@@ -41,7 +41,8 @@ QString PeerDocuments::peers(const QVector<Peer> &peers, qint64 intLastRoundAt, 
     return compact(QJsonDocument(document));
 }
 
-QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine) {
+QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine,
+                                        const QHash<QString, QString> &hostNames) {
     QJsonArray groups;
     for (const Peer &peer : peers) {
         if (peer.intPort <= 0)
@@ -51,6 +52,11 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QStrin
             labels.insert(QStringLiteral("__meta_tarnivo_version"), peer.strVersion);
         labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
                       peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
+        const QString name = hostNames.value(peer.strAddress);
+        if (!name.isEmpty()) {
+            labels.insert(QStringLiteral("__meta_tarnivo_hostname"), name);
+            labels.insert(QStringLiteral("hostname"), name);
+        }
         QJsonObject group;
         const QString &address =
             peer.boolThisMachine && !strThisMachine.isEmpty() ? strThisMachine : peer.strAddress;

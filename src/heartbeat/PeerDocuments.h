@@ -4,6 +4,7 @@
 
 #include "PeerList.h"
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -17,8 +18,11 @@ public:
 
     // [{"targets":["address:port"],"labels":{…}}] for every peer whose web server runs, so
     // that one http_sd_configs entry scrapes every workstation. The labels are meta labels,
-    // for relabelling: they are not attached to the series themselves. This machine is given
-    // under strThisMachine when that is not empty.
+    // for relabelling: they are not attached to the series themselves, except "hostname", the
+    // machine's name by its address in hostNames (also as __meta_tarnivo_hostname), so that
+    // series say which machine they are from; a machine without a known name has neither.
+    // This machine is given under strThisMachine when that is not empty.
     static QString serviceDiscovery(const QVector<Peer> &peers,
-                                    const QString &strThisMachine = QString());
+                                    const QString &strThisMachine = QString(),
+                                    const QHash<QString, QString> &hostNames = {});
 };

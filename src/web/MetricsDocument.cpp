@@ -1,6 +1,7 @@
 #include "MetricsDocument.h"
 
 #include "DeviceTables.h"
+#include "DiskHealthDocument.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
 #include "Network.h"
@@ -235,6 +236,110 @@ void writeInfo(Writer &w, const MetricsDocument::Snapshot &s,
     w.sample(label(QLatin1String("version"), s.strVersion), QStringLiteral("1"));
 }
 
+// Which machine, since when, who is on it and whether it must restart.
+void writeHost(Writer &w, const HostDocument::Facts &host) {
+    w.family(QLatin1String("tarnivo_host_info"), QLatin1String("gauge"),
+             QLatin1String("Always 1: the machine's host name and its operating system's name "
+                           "and version."));
+    w.sample(QLatin1String("hostname=\"") + MetricsDocument::labelValue(host.strHostName) +
+                 QLatin1String("\",os=\"") + MetricsDocument::labelValue(host.system.name) +
+                 QLatin1String("\",version=\"") + MetricsDocument::labelValue(host.system.version) +
+                 QLatin1Char('"'),
+             QStringLiteral("1"));
+    // Left out when unknown: a start at 1970 would read as fifty years of uptime.
+    if (host.intBootTime > 0) {
+        w.family(QLatin1String("tarnivo_boot_time_seconds"), QLatin1String("gauge"),
+                 QLatin1String("When the system started, in seconds since 1970 (UTC)."));
+        w.sample(QString(), QString::number(host.intBootTime));
+    }
+    w.family(QLatin1String("tarnivo_users"), QLatin1String("gauge"),
+             QLatin1String("People signed in: distinct user names over the sessions, read at the "
+                           "moment of the request."));
+    w.sample(QString(), QString::number(HostDocument::users(host.sessions)));
+    w.family(QLatin1String("tarnivo_reboot_required"), QLatin1String("gauge"),
+             QLatin1String("1 when the system says it must restart to finish an update, else 0."));
+    w.sample(QString(), QLatin1String(host.reboot.required ? "1" : "0"));
+    // Not read (Linux for now): no figure, rather than a 0 that would say all is well.
+    if (!host.services.read)
+        return;
+    w.family(QLatin1String("tarnivo_services_failed"), QLatin1String("gauge"),
+             QLatin1String("Services set to start automatically that are not running, read at "
+                           "most every 30 seconds."));
+    w.sample(QString(), QString::number(host.services.stopped.size()));
+    w.family(QLatin1String("tarnivo_service_failed"), QLatin1String("gauge"),
+             QLatin1String("Always 1: a service set to start automatically that is not running, "
+                           "by its key name."));
+    for (const platform::StoppedService &service : host.services.stopped)
+        w.sample(QLatin1String("service=\"") + MetricsDocument::labelValue(service.name) +
+                     QLatin1Char('"'),
+                 QStringLiteral("1"));
+}
+
+// The disks' own health: whether each answered, and what, only for those that did.
+void writeDiskHealth(Writer &w, const std::vector<std::pair<quint32, platform::DiskHealth>> &rows) {
+    using Kind = platform::DiskHealth::Kind;
+    using Value = std::optional<uint64_t> (*)(const platform::DiskHealth &);
+    w.family(QLatin1String("tarnivo_disk_health_reported"), QLatin1String("gauge"),
+             QLatin1String("1 when the physical disk answered a health query (NVMe health log or "
+                           "ATA SMART), else 0."));
+    for (const auto &[disk, health] : rows)
+        w.sample(label(QLatin1String("disk"), diskName(disk)),
+                 QLatin1String(health.kind == Kind::None ? "0" : "1"));
+    const auto family = [&w, &rows](const char *name, const char *help, Value value) {
+        bool announced = false;
+        for (const auto &[disk, health] : rows) {
+            const std::optional<uint64_t> v =
+                health.kind == Kind::None ? std::nullopt : value(health);
+            if (!v)
+                continue;
+            if (!announced)
+                w.family(QLatin1String(name), QLatin1String("gauge"), QLatin1String(help));
+            announced = true;
+            w.sample(label(QLatin1String("disk"), diskName(disk)), count(*v));
+        }
+    };
+    family("tarnivo_disk_health_failing",
+           "1 when the drive itself says it is failing (NVMe: a critical warning; ATA: a "
+           "pre-failure attribute at or below its threshold), else 0.",
+           [](const platform::DiskHealth &h) { return std::optional<uint64_t>(h.failing); });
+    family("tarnivo_disk_health_critical_warning", "NVMe: the critical-warning bits.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.criticalWarning)
+                                           : std::nullopt;
+           });
+    family("tarnivo_disk_health_temperature_celsius", "NVMe: the composite temperature.",
+           [](const platform::DiskHealth &h) {
+               return h.temperatureCelsius && *h.temperatureCelsius >= 0
+                          ? std::optional<uint64_t>(uint64_t(*h.temperatureCelsius))
+                          : std::nullopt;
+           });
+    family("tarnivo_disk_health_percentage_used",
+           "NVMe: the drive's estimate of its life used, in percent (may pass 100).",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.percentageUsed)
+                                           : std::nullopt;
+           });
+    family("tarnivo_disk_health_media_errors", "NVMe: media and data integrity errors.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.mediaErrors) : std::nullopt;
+           });
+    family("tarnivo_disk_health_power_on_hours", "NVMe: hours the drive has been powered on.",
+           [](const platform::DiskHealth &h) {
+               return h.kind == Kind::Nvme ? std::optional<uint64_t>(h.powerOnHours) : std::nullopt;
+           });
+    family("tarnivo_disk_health_reallocated_sectors", "ATA: attribute 5, reallocated sectors.",
+           [](const platform::DiskHealth &h) { return h.reallocated; });
+    family("tarnivo_disk_health_reported_uncorrectable",
+           "ATA: attribute 187, errors the drive could not correct.",
+           [](const platform::DiskHealth &h) { return h.reportedUncorrectable; });
+    family("tarnivo_disk_health_pending_sectors",
+           "ATA: attribute 197, sectors waiting to be reallocated.",
+           [](const platform::DiskHealth &h) { return h.pending; });
+    family("tarnivo_disk_health_offline_uncorrectable",
+           "ATA: attribute 198, sectors found uncorrectable by the offline scan.",
+           [](const platform::DiskHealth &h) { return h.offlineUncorrectable; });
+}
+
 } // namespace
 
 namespace {
@@ -303,6 +408,8 @@ MetricsDocument::Snapshot MetricsDocument::take() {
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
     s.totals = platform::totals();
     s.volumes = VolumeReaders::instance().read();
+    s.host = HostDocument::read();
+    s.health = DiskHealthDocument::reading();
     networkTable.tryVisit(tableWaitMs, [&s](const Network &r) {
         s.adapters.append({r.intIndex, r.strAddress, r.strSubnetmask, r.strGateway});
     });
@@ -322,7 +429,9 @@ QString MetricsDocument::render(const Snapshot &snapshot) {
     writeAdapters(writer, snapshot.totals.adapters, adapters);
     writeDisks(writer, snapshot.totals.disks);
     writeVolumes(writer, snapshot.volumes);
+    writeDiskHealth(writer, snapshot.health);
     writeInfo(writer, snapshot, adapters);
+    writeHost(writer, snapshot.host);
     writer.family(QLatin1String("tarnivo_heartbeat_dropped_total"), QLatin1String("counter"),
                   QLatin1String("Heartbeat requests left unanswered because their sender, or all "
                                 "senders together, asked more often than allowed."));

@@ -4,6 +4,8 @@
 // and the devices' texts as labels of info metrics, never as values.
 #pragma once
 
+#include "HostDocument.h"
+#include "platform/DiskHealth.h"
 #include "platform/Platform.h"
 #include "platform/Totals.h"
 #include "platform/Volumes.h"
@@ -38,6 +40,9 @@ public:
         QVector<DiskInfo> disks;
         quint64 intHeartbeatDropped = 0;
         std::vector<platform::VolumeSpace> volumes;
+        HostDocument::Facts host;
+        // Each attached disk's own health, by its number (DiskHealthDocument::reading).
+        std::vector<std::pair<quint32, platform::DiskHealth>> health;
     };
 
     // Reads memory and the device totals from the system now, the volumes' space through their

@@ -1,13 +1,16 @@
 #include "RouteTable.h"
 
 #include "Discovery.h"
+#include "DiskHealthDocument.h"
 #include "FleetSummaries.h"
 #include "History.h"
+#include "HostDocument.h"
 #include "MetricsDocument.h"
 #include "ProcessesDocument.h"
 #include "StatusDocument.h"
 #include "SummaryDocument.h"
 #include "VolumesDocument.h"
+#include "platform/Host.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -25,8 +28,16 @@ QString peers(const HttpRequest &request, qintptr) {
 }
 
 QString serviceDiscovery(const HttpRequest &, qintptr socket) {
+    // Other machines name themselves in their summaries; this one is asked directly.
     return Discovery::instance().serviceDiscoveryDocument(
-        QString::fromStdString(platform::localAddress(socket)));
+        QString::fromStdString(platform::localAddress(socket)), [](const QVector<Peer> &peers) {
+            QHash<QString, QString> names = FleetSummaries::instance().hostNames();
+            for (const Peer &peer : peers) {
+                if (peer.boolThisMachine)
+                    names.insert(peer.strAddress, QString::fromStdString(platform::hostName()));
+            }
+            return names;
+        });
 }
 
 QString volumes(const HttpRequest &, qintptr) {
@@ -43,6 +54,14 @@ QString summary(const HttpRequest &, qintptr) {
 
 QString fleet(const HttpRequest &, qintptr) {
     return FleetSummaries::instance().document();
+}
+
+QString health(const HttpRequest &, qintptr) {
+    return DiskHealthDocument::build();
+}
+
+QString host(const HttpRequest &, qintptr) {
+    return HostDocument::build();
 }
 
 QString history(const HttpRequest &request, qintptr) {
@@ -123,6 +142,8 @@ const std::vector<Route> &RouteTable::routes() {
         {QLatin1String("/processes.json"), M::PathOrQuery, K::Text, processes, {{type, json}}},
         {QLatin1String("/summary.json"), M::PathOrQuery, K::Text, summary, {{type, json}}},
         {QLatin1String("/fleet.json"), M::PathOrQuery, K::Text, fleet, {{type, json}}},
+        {QLatin1String("/host.json"), M::PathOrQuery, K::Text, host, {{type, json}}},
+        {QLatin1String("/health.json"), M::PathOrQuery, K::Text, health, {{type, json}}},
         {QLatin1String("/history.json"), M::PathOrQuery, K::Text, history, {{type, json}}},
     };
     return table;

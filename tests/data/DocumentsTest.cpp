@@ -1,5 +1,9 @@
-// The busiest processes and the volumes, as the dashboard reads them.
+// The busiest processes, the volumes and this machine, as the dashboards read them.
+#include "DiskHealthDocument.h"
+#include "HostDocument.h"
+#include "KeptReading.h"
 #include "ProcessesDocument.h"
+#include "SummaryDocument.h"
 #include "VolumeReaders.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
@@ -174,6 +178,81 @@ private slots:
         if (first != pid)
             QVERIFY2(ahead >= own,
                      qPrintable(QStringLiteral("%1 % ranked above %2 %").arg(ahead).arg(own)));
+    }
+
+    // The machine read from a fixture tree: the same object on the dashboard's own route and
+    // in the summary that other machines' dashboards read.
+    void theHostIsTheSystemsOwnInTheDashboardsAndTheSummary() {
+        platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+        const HostDocument::Facts facts = HostDocument::read();
+        const QJsonObject host = parsed(HostDocument::build());
+        const QJsonObject summary = parsed(
+            SummaryDocument::render(12.0, {}, {}, HostDocument::json(facts, 1733550000 + 90000)));
+        platform::setRootDirectory("/");
+        QCOMPARE(host.value("hostname"), QJsonValue("ws-0815"));
+        QCOMPARE(host.value("os"), QJsonValue("Debian GNU/Linux 12 (bookworm)"));
+        QCOMPARE(host.value("bootTime"), QJsonValue(1733550000));
+        QVERIFY(host.value("upSeconds").toDouble() > 365 * 86400.0);
+        QCOMPARE(host.value("userCount"), QJsonValue(2));
+        QCOMPARE(host.value("users").toArray().at(1).toObject().value("where"),
+                 QJsonValue("10.0.3.99"));
+        QVERIFY(host.value("rebootRequired").toBool());
+        const QJsonObject inSummary = summary.value("host").toObject();
+        QCOMPARE(inSummary.value("hostname"), QJsonValue("ws-0815"));
+        QCOMPARE(inSummary.value("upSeconds"), QJsonValue(90000));
+        // A start after the clock's now is no start at all.
+        QVERIFY(HostDocument::json(facts, 1733550000 - 1).value("upSeconds").isNull());
+    }
+
+    // Walking every service is costly: taken on the asking thread, once for all who ask
+    // within the gap.
+    void servicesAreReadByTheAskerAtMostOnceInTheGap() {
+        std::atomic<int> reads{0};
+        QThread *reader = nullptr;
+        KeptReading<platform::ServicesReading> check(
+            [&reads, &reader] {
+                ++reads;
+                reader = QThread::currentThread();
+                platform::ServicesReading reading;
+                reading.read = true;
+                reading.stopped = {{"svc", "Service", "stopped"}};
+                return reading;
+            },
+            HostDocument::servicesGapMs);
+        std::vector<std::thread> askers;
+        for (int i = 0; i < 4; ++i)
+            askers.emplace_back([&check] { QCOMPARE(check.value().stopped.size(), size_t(1)); });
+        for (std::thread &asker : askers)
+            asker.join();
+        QCOMPARE(reads.load(), 1);
+        QVERIFY(reader != nullptr && reader != QThread::currentThread());
+    }
+
+    // Each disk tied to its card, with what its kind keeps, or why it gave nothing.
+    void diskHealthNamesTheCardAndWhatEachKindKeeps() {
+        platform::DiskHealth nvme, ata, none;
+        nvme.kind = platform::DiskHealth::Kind::Nvme;
+        nvme.powerOnHours = 12345;
+        ata.kind = platform::DiskHealth::Kind::Ata;
+        ata.failing = true;
+        ata.pending = 8;
+        none.why = "refused";
+        const QJsonArray disks =
+            parsed(DiskHealthDocument::render({{0, nvme}, {1, ata}, {3, none}}, {{1, "ab12"}}))
+                .value("disks")
+                .toArray();
+        QCOMPARE(disks.size(), 3);
+        const QJsonObject first = disks.at(0).toObject(), second = disks.at(1).toObject(),
+                          third = disks.at(2).toObject();
+        QVERIFY(first.value("storage").isNull());
+        QCOMPARE(first.value("powerOnHours"), QJsonValue(12345));
+        QVERIFY(first.value("temperature").isNull() && !first.contains("pending"));
+        QCOMPARE(second.value("storage"), QJsonValue("ab12"));
+        QCOMPARE(second.value("pending"), QJsonValue(8));
+        QVERIFY(second.value("failing").toBool() && !second.contains("reallocated"));
+        QCOMPARE(third.value("reported"), QJsonValue(false));
+        QCOMPARE(third.value("why"), QJsonValue("refused"));
+        QVERIFY(!third.contains("failing"));
     }
 
     void volumesNameTheirDiskRecord() {

@@ -5,7 +5,7 @@
 // that order). With --docs the panel's screenshot also goes to docs/peers-panel.png.
 
 import { copyFileSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { hostname, tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -93,6 +93,10 @@ async function main() {
         assert(JSON.stringify(targets) === JSON.stringify(monitors.map((m) => `${m.address}:${m.port}`)),
             `targets ${JSON.stringify(targets)}`);
         assert(groups.every((g) => g.labels.__meta_tarnivo_version === '1.1'), JSON.stringify(groups));
+        // The namespaces share this machine's name: every target carries it, for relabelling
+        // and as a label of its series.
+        assert(groups.every((g) => g.labels.hostname === hostname() && g.labels.__meta_tarnivo_hostname === hostname()),
+            JSON.stringify(groups));
     });
 
     await check('beside a bridge without carrier this machine is listed once, and sd.json names it where asked', async () => {

@@ -6,12 +6,14 @@
 // of history (or --history N seconds), is also copied to docs/dashboard.png for the README.
 
 import { spawn } from 'node:child_process';
-import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { hostname, tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { chromium } from 'playwright-core';
+
+import { formatUptime } from '../../content/src/host.js';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = resolve(here, '..', '..');
@@ -212,6 +214,23 @@ async function main() {
 
         const first = identsIn(await read());
 
+        await check('this machine is named, with its start, in /metrics and on the page', async () => {
+            // The kernel's own start and name, read here by another road than the monitor's.
+            const name = hostname();
+            const boot = Number(/\nbtime (\d+)/.exec(readFileSync('/proc/stat', 'utf8'))[1]);
+            const metrics = await (await fetch(`${base}/metrics`)).text();
+            assert(metrics.includes(`\ntarnivo_host_info{hostname="${name}",os="`), 'no host_info with this name');
+            assert(metrics.includes(`\ntarnivo_boot_time_seconds ${boot}\n`), 'no boot time of /proc/stat');
+            await page.waitForFunction((n) => document.getElementById('host').textContent === n &&
+                document.title === `Tarnivo · ${n}`, name, { timeout: 5000 });
+            const up = await page.textContent('#host-up');
+            const started = await page.getAttribute('#host-up', 'title');
+            assert(up === formatUptime(Date.now() / 1000 - boot), `the page says "${up}"`);
+            const expected = await page.evaluate((t) => `Started ${new Date(t * 1000).toLocaleString()}`, boot);
+            assert(started === expected, `the start is given as "${started}"`);
+            return `${name}, ${up}`;
+        });
+
         await check('every device of the status document is on the page', async () => {
             const devices = [...first.Processor, ...first.Network, ...first.Storage, ...first.Memory];
             assert(first.Memory.length > 0 && first.Processor.length > 0, 'the server listed no memory or processors');
@@ -304,6 +323,19 @@ async function main() {
             const overview = await page.textContent('#overview-volume-value');
             assert(listed.length === 0 || /% used$/.test(overview), `the overview says "${overview}"`);
             return `${listed.length} of ${volumes.length} volumes on ${first.Storage.length} disk cards; fullest: ${overview}`;
+        });
+
+        await check('each disk card says its health as /health.json gives it, or that none was reported', async () => {
+            const disks = JSON.parse(await (await fetch(`${base}/health.json`)).text()).disks;
+            const lines = await page.$$eval('[data-ident] .disk-health', (nodes) =>
+                nodes.map((n) => [n.closest('[data-ident]').dataset.ident, n.textContent]));
+            assert(lines.length === first.Storage.length, `${lines.length} health lines for ${first.Storage.length} disks`);
+            for (const [ident, text] of lines) {
+                const disk = disks.find((d) => d.storage === ident);
+                assert(disk && (disk.reported ? /^Health: (good|the drive says)/.test(text) : text === 'Health: not reported'),
+                    `disk ${ident} says "${text}" for ${JSON.stringify(disk)}`);
+            }
+            return lines.map(([, text]) => text).join('; ');
         });
 
         await check('the busiest processes are read only while their panel is open', async () => {

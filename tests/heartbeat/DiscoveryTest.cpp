@@ -187,10 +187,12 @@ private slots:
         QCOMPARE(f.addresses(), QStringList({"192.0.2.1", "192.0.2.7"}));
         QVERIFY(peers.at(0).boolThisMachine);
         QCOMPARE(peers.at(0).strVersion, QStringLiteral("1.1"));
-        QCOMPARE(PeerDocuments::serviceDiscovery(peers, "198.18.0.1"),
-                 QStringLiteral("[{\"labels\":{\"__meta_tarnivo_this_machine\":\"true\","
-                                "\"__meta_tarnivo_version\":\"1.1\"},\"targets\":["
-                                "\"198.18.0.1:8080\"]},{\"labels\":{"
+        // Named by address: the second machine's name is not known.
+        QCOMPARE(PeerDocuments::serviceDiscovery(peers, "198.18.0.1", {{"192.0.2.1", "ws-01"}}),
+                 QStringLiteral("[{\"labels\":{\"__meta_tarnivo_hostname\":\"ws-01\","
+                                "\"__meta_tarnivo_this_machine\":\"true\","
+                                "\"__meta_tarnivo_version\":\"1.1\",\"hostname\":\"ws-01\"},"
+                                "\"targets\":[\"198.18.0.1:8080\"]},{\"labels\":{"
                                 "\"__meta_tarnivo_this_machine\":\"false\"},\"targets\":["
                                 "\"192.0.2.7:8080\"]}]"));
     }

@@ -24,7 +24,9 @@ private slots:
                 ++asked;
                 Q_UNUSED(waitMs);
                 return address.endsWith(".1") && port == 8080
-                           ? QJsonObject{{"processor", 12.5}, {"memory", 40.0}}
+                           ? QJsonObject{{"processor", 12.5},
+                                         {"memory", 40.0},
+                                         {"host", QJsonObject{{"hostname", "ws-01"}}}}
                            : QJsonObject();
             });
         const QJsonArray machines =
@@ -38,6 +40,10 @@ private slots:
         QCOMPARE(machines.at(1).toObject().value("address").toString(),
                  QStringLiteral("198.18.0.4"));
         QVERIFY(machines.at(1).toObject().value("summary").isNull());
+        // Each machine named as its summary names it; a silent one has no name.
+        QCOMPARE(machines.at(0).toObject().value("hostname"), QJsonValue("ws-01"));
+        QVERIFY(machines.at(1).toObject().value("hostname").isNull());
+        QCOMPARE(fleet.hostNames(), (QHash<QString, QString>{{"198.18.0.1", "ws-01"}}));
         // Another dashboard within the gap gets the same answer without a second round.
         fleet.document();
         QCOMPARE(asked.load(), 2);

@@ -94,6 +94,13 @@ inline int runAll() {
             check::fail(__FILE__, __LINE__, "CHECK(" #cond ")");                                   \
     } while (0)
 
+// CHECK with the text that explains a failure.
+#define CHECK_MSG(cond, message)                                                                   \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            check::fail(__FILE__, __LINE__, "CHECK(" #cond "): " + std::string(message));          \
+    } while (0)
+
 #define CHECK_EQ(a, b)                                                                             \
     do {                                                                                           \
         const auto &checkA = (a);                                                                  \

@@ -2,6 +2,8 @@
 #define CHECK_MAIN
 #include "check.h"
 
+#include "platform/DiskHealth.h"
+#include "platform/Host.h"
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
 
@@ -12,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
+#include <sys/utsname.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +28,30 @@ TEST_CASE("memory totals match the kernel's own figures") {
     CHECK_EQ(status.totalPageFile, uint64_t(info.totalram + info.totalswap) * unit);
     CHECK(status.availPhys > 0 && status.availPhys <= status.totalPhys);
     CHECK(status.availPageFile >= status.availPhys && status.availPageFile <= status.totalPageFile);
+}
+
+TEST_CASE("the host is the one uname names, started as long ago as the kernel has been up") {
+    utsname names{};
+    CHECK(uname(&names) == 0);
+    CHECK_EQ(platform::hostName(), std::string(names.nodename));
+    CHECK_EQ(platform::operatingSystem().version, std::string(names.release));
+    struct sysinfo info {};
+    CHECK(sysinfo(&info) == 0);
+    const int64_t started = int64_t(time(nullptr)) - int64_t(info.uptime);
+    const int64_t boot = platform::bootTime();
+    CHECK(boot >= started - 2 && boot <= started + 2);
+}
+
+TEST_CASE("every disk answers for its health or says why it did not") {
+    for (const uint32_t n : platform::physicalDiskNumbers()) {
+        const platform::DiskHealth health = platform::diskHealth(n);
+        std::printf("    disk %u: %s\n", n,
+                    health.kind == platform::DiskHealth::Kind::None ? health.why.c_str()
+                    : health.failing                                ? "failing"
+                                                                    : "healthy");
+        CHECK((health.kind == platform::DiskHealth::Kind::None) != health.why.empty());
+    }
+    CHECK(!platform::diskHealth(999999).why.empty());
 }
 
 TEST_CASE("the processor count matches the online processors") {

@@ -130,6 +130,79 @@ private slots:
             QVERIFY2(text.contains(QLatin1String(expected)), expected);
     }
 
+    // Which machine, since when, who is on it and whether it must restart; a start not known
+    // is left out rather than given as 1970.
+    void theHostIsNamedWithItsStartPeopleAndOwedRestart_data() {
+        QTest::addColumn<qint64>("boot");
+        QTest::addColumn<bool>("reboot");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("known start, restart owed")
+            << qint64(1733550000) << true
+            << QStringList{"tarnivo_host_info{hostname=\"ws-0815\",os=\"Debian \\\"x\\\"\","
+                           "version=\"6.1\"} 1\n",
+                           "tarnivo_boot_time_seconds 1733550000\n",
+                           "tarnivo_users 2\n",
+                           "tarnivo_reboot_required 1\n",
+                           "tarnivo_services_failed 2\n",
+                           "tarnivo_service_failed{service=\"wuauserv\"} 1\n"}
+            << QStringList();
+        QTest::newRow("start unknown, nothing owed")
+            << qint64(0) << false << QStringList{"tarnivo_reboot_required 0\n"}
+            << QStringList{"tarnivo_boot_time_seconds", "tarnivo_service"};
+    }
+    void theHostIsNamedWithItsStartPeopleAndOwedRestart() {
+        QFETCH(qint64, boot);
+        QFETCH(bool, reboot);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, absent);
+        MetricsDocument::Snapshot s = adaptersNamed({"eth0"});
+        s.host.strHostName = "ws-0815";
+        s.host.system = {"Debian \"x\"", "6.1"};
+        s.host.intBootTime = boot;
+        s.host.sessions = {
+            {"anna", "active", "seat0"}, {"bert", "online", ""}, {"anna", "online", ""}};
+        s.host.reboot.required = reboot;
+        // Services are read where a restart is owed in this table, and not read where not.
+        s.host.services.read = reboot;
+        s.host.services.stopped = {{"Backup\\Agent", "Backup", "stopped"},
+                                   {"wuauserv", "Windows Update", "stop pending"}};
+        const QString text = MetricsDocument::render(s);
+        QVERIFY(!seriesOf(text).value(0).startsWith(QLatin1String("stray")));
+        for (const QString &line : expected)
+            QVERIFY2(text.contains(line), qPrintable(line));
+        for (const QString &family : absent)
+            QVERIFY2(!text.contains(family), qPrintable(family));
+    }
+
+    // Each disk says whether it answered; only what a drive of its kind keeps is given.
+    void eachDiskGivesTheHealthItsKindKeeps() {
+        MetricsDocument::Snapshot s = adaptersNamed({"eth0"});
+        platform::DiskHealth nvme, ata, none;
+        nvme.kind = platform::DiskHealth::Kind::Nvme;
+        nvme.temperatureCelsius = 37;
+        nvme.percentageUsed = 3;
+        nvme.powerOnHours = 12345;
+        ata.kind = platform::DiskHealth::Kind::Ata;
+        ata.failing = true;
+        ata.pending = 2;
+        none.why = "refused";
+        s.health = {{0, nvme}, {1, ata}, {2, none}};
+        const QString text = MetricsDocument::render(s);
+        QVERIFY(!seriesOf(text).value(0).startsWith(QLatin1String("stray")));
+        for (const char *line : {"tarnivo_disk_health_reported{disk=\"0\"} 1\n",
+                                 "tarnivo_disk_health_reported{disk=\"2\"} 0\n",
+                                 "tarnivo_disk_health_failing{disk=\"0\"} 0\n",
+                                 "tarnivo_disk_health_failing{disk=\"1\"} 1\n",
+                                 "tarnivo_disk_health_temperature_celsius{disk=\"0\"} 37\n",
+                                 "tarnivo_disk_health_power_on_hours{disk=\"0\"} 12345\n",
+                                 "tarnivo_disk_health_pending_sectors{disk=\"1\"} 2\n"})
+            QVERIFY2(text.contains(QLatin1String(line)), line);
+        for (const char *absent : {"{disk=\"2\"} 1", "percentage_used{disk=\"1\"}",
+                                   "reallocated_sectors{disk=\"1\"}", "failing{disk=\"2\"}"})
+            QVERIFY2(!text.contains(QLatin1String(absent)), absent);
+    }
+
     // Names a system may give its adapters that a careless label would make alike.
     void noTwoSeriesShareTheirLabels_data() {
         QTest::addColumn<QByteArrayList>("names");

@@ -5,8 +5,6 @@
 
 namespace platform::linux_proc {
 
-namespace {
-
 std::vector<std::string> lines(const std::string &text) {
     std::vector<std::string> result;
     std::istringstream in(text);
@@ -15,6 +13,8 @@ std::vector<std::string> lines(const std::string &text) {
         result.push_back(line);
     return result;
 }
+
+namespace {
 
 std::vector<std::string> words(const std::string &line) {
     std::vector<std::string> result;

@@ -91,6 +91,8 @@ std::map<std::string, std::string> parseUdevProperties(const std::string &text);
 // Undoes udev's \xNN escapes (ID_MODEL_ENC and friends).
 std::string decodeUdevEscapes(const std::string &text);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> lines(const std::string &text);
 // Leading and trailing white space removed.
 std::string trim(const std::string &text);
 

@@ -17,14 +17,6 @@ std::string bufferToUtf8(const wchar_t *buffer, std::size_t capacity) {
         ++length;
     return wideToUtf8(buffer, length);
 }
-
-// REG_SZ data may or may not carry its terminator; the text is what precedes the first NUL.
-std::string registryText(HKEY key, const wchar_t *name) {
-    std::wstring value;
-    if (!readRegistryValue(key, name, value))
-        return {};
-    return bufferToUtf8(value.data(), value.size());
-}
 } // namespace
 
 void suppressErrorDialogs() {

@@ -89,4 +89,11 @@ bool readRegistryValue(HKEY key, const wchar_t *name, std::wstring &value) {
     return true;
 }
 
+std::string registryText(HKEY key, const wchar_t *name) {
+    std::wstring value;
+    if (!readRegistryValue(key, name, value))
+        return {};
+    return wideToUtf8(value.data(), std::min(value.size(), value.find(L'\0')));
+}
+
 } // namespace platform

@@ -33,5 +33,8 @@ template <std::size_t N> std::string fieldToUtf8(const char (&field)[N]) {
 // that size. On success `value` holds every wide character the second read delivered (byte
 // count / 2, NULs kept). False when either read fails; `value` is then empty.
 bool readRegistryValue(HKEY key, const wchar_t *name, std::wstring &value);
+// A REG_SZ value as UTF-8. Its data may or may not carry its terminator: the text is what
+// precedes the first NUL. Empty when it cannot be read.
+std::string registryText(HKEY key, const wchar_t *name);
 
 } // namespace platform

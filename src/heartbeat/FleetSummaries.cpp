@@ -17,9 +17,12 @@ qint64 steadyMs() {
     return QDeadlineTimer::current().deadline();
 }
 
-// A summary is a few hundred bytes; anything much larger is not one.
-constexpr qint64 answerLimit = 16 * 1024;
 constexpr qsizetype askersMax = 32;
+
+// A figure, or null for anything else.
+QJsonValue numberOr(const QJsonValue &value) {
+    return value.isDouble() ? value : QJsonValue(QJsonValue::Null);
+}
 } // namespace
 
 FleetSummaries &FleetSummaries::instance() {
@@ -39,18 +42,38 @@ QJsonObject FleetSummaries::fetchSummary(const QString &strAddress, int intPort,
     socket.connectToHost(strAddress, quint16(intPort));
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return {};
+    // The socket never buffers more than an answer may hold, whatever the peer sends.
+    socket.setReadBufferSize(answerLimit + 1);
     socket.write("GET /summary.json HTTP/1.0\r\n\r\n");
     QByteArray answer;
-    while (answer.size() < answerLimit && !deadline.hasExpired()) {
-        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+    while (answer.size() <= answerLimit) {
+        if (socket.bytesAvailable() == 0 &&
+            (deadline.hasExpired() ||
+             !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))))
             break; // closed after the answer, or the time is up
-        answer += socket.readAll();
+        answer += socket.read(answerLimit + 1 - answer.size());
     }
-    answer += socket.readAll();
+    return relayed(answer);
+}
+
+QJsonObject FleetSummaries::relayed(const QByteArray &answer) {
     const qsizetype body = answer.indexOf("\r\n\r\n");
-    if (!answer.startsWith("HTTP/1.0 200") || body < 0)
+    if (answer.size() > answerLimit || !answer.startsWith("HTTP/1.0 200") || body < 0)
         return {};
-    return QJsonDocument::fromJson(answer.mid(body + 4)).object();
+    const QJsonObject summary = QJsonDocument::fromJson(answer.mid(body + 4)).object();
+    if (summary.isEmpty())
+        return {};
+    QJsonObject kept{{QStringLiteral("processor"), numberOr(summary.value("processor"))},
+                     {QStringLiteral("memory"), numberOr(summary.value("memory"))},
+                     {QStringLiteral("volume"), QJsonValue::Null}};
+    const QJsonObject volume = summary.value("volume").toObject();
+    if (volume.value("volume").isString())
+        kept.insert(QStringLiteral("volume"),
+                    QJsonObject{{QStringLiteral("volume"),
+                                 volume.value("volume").toString().left(volumeNameLimit)},
+                                {QStringLiteral("used"), numberOr(volume.value("used"))},
+                                {QStringLiteral("free"), numberOr(volume.value("free"))}});
+    return kept;
 }
 
 QString FleetSummaries::document() {

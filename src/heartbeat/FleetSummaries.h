@@ -31,6 +31,14 @@ public:
 
     // GET /summary.json over HTTP/1.0 with a plain socket, within waitMs in all.
     static QJsonObject fetchSummary(const QString &strAddress, int intPort, int intWaitMs);
+    // What a peer's answer gives to the dashboards: its known fields only, with bounded
+    // lengths; empty for anything but a summary. A peer is anyone who answered a round, and a
+    // dashboard relays its words to every viewer.
+    static QJsonObject relayed(const QByteArray &answer);
+    // A summary is a few hundred bytes; anything larger is not one, and is read no further.
+    static constexpr qint64 answerLimit = 16 * 1024;
+    // A mount point can be long, but not longer than a line of the panel can show.
+    static constexpr qsizetype volumeNameLimit = 256;
 
 private:
     const Peers peers;

@@ -52,8 +52,11 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QStrin
         labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
                       peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
         QJsonObject group;
-        const QString &address =
+        QString address =
             peer.boolThisMachine && !strThisMachine.isEmpty() ? strThisMachine : peer.strAddress;
+        // Asked over IPv6, this machine is reached at an IPv6 address, which a target brackets.
+        if (address.contains(QLatin1Char(':')))
+            address = QLatin1Char('[') + address + QLatin1Char(']');
         group.insert(QStringLiteral("targets"),
                      QJsonArray{address + QLatin1Char(':') + QString::number(peer.intPort)});
         group.insert(QStringLiteral("labels"), labels);

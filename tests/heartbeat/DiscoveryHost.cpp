@@ -25,7 +25,7 @@ int main(int argc, char *argv[]) {
     HeartbeatThread *heartbeat = new HeartbeatThread();
     heartbeat->start();
     Webserver server;
-    if (!server.listen(QHostAddress::AnyIPv4, quint16(arguments.at(1).toUInt()))) {
+    if (!server.listen(QHostAddress::Any, quint16(arguments.at(1).toUInt()))) {
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;
     }

@@ -5,8 +5,40 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 #include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+// A peer that answers one connection with these bytes, from a thread of its own.
+struct OneAnswer {
+    std::promise<quint16> listening;
+    std::thread thread;
+    explicit OneAnswer(const QByteArray &bytes) {
+        thread = std::thread([this, bytes] {
+            QTcpServer server;
+            server.listen(QHostAddress::LocalHost);
+            listening.set_value(server.serverPort());
+            if (!server.waitForNewConnection(5000))
+                return;
+            QTcpSocket *client = server.nextPendingConnection();
+            client->write(bytes);
+            client->waitForBytesWritten(5000);
+            client->disconnectFromHost();
+            if (client->state() != QAbstractSocket::UnconnectedState)
+                client->waitForDisconnected(5000);
+        });
+    }
+    ~OneAnswer() { thread.join(); }
+    quint16 port() { return listening.get_future().get(); }
+};
+
+QByteArray ok(const QByteArray &body) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + body;
+}
+} // namespace
 
 class FleetSummariesTest : public QObject {
     Q_OBJECT
@@ -65,6 +97,46 @@ private slots:
                  QByteArray::number(timer.elapsed()));
         QCOMPARE(machines.size(), 100);
         QVERIFY(machines.at(99).toObject().value("summary").isNull());
+    }
+
+    void onlyTheKnownFieldsOfASummaryAreRelayed_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("relayed");
+        const QByteArray own =
+            R"({"memory":41.5,"processor":3.2,"volume":{"free":20,"used":80,"volume":"/"}})";
+        QTest::newRow("as a monitor writes it") << ok(own) << own;
+        QTest::newRow("with nothing to tell")
+            << ok(R"({"processor":null,"memory":null,"volume":null})")
+            << QByteArray(R"({"memory":null,"processor":null,"volume":null})");
+        QTest::newRow("fields of its own, and texts for figures")
+            << ok(R"({"processor":"<b>","memory":7,"script":"x","volume":{"volume":1}})")
+            << QByteArray(R"({"memory":7,"processor":null,"volume":null})");
+        QTest::newRow("a long volume name")
+            << ok(R"({"processor":1,"memory":2,"volume":{"volume":")" + QByteArray(300, 'v') +
+                  R"(","used":1,"free":99,"more":[1]}})")
+            << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":99,"used":1,"volume":")" +
+                          QByteArray(256, 'v') + R"("}})");
+        QTest::newRow("a refusal")
+            << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n{}") << QByteArray("{}");
+        QTest::newRow("past 16 KiB")
+            << ok(R"({"processor":1,"pad":")" + QByteArray(16384, ' ') + R"("})")
+            << QByteArray("{}");
+    }
+    void onlyTheKnownFieldsOfASummaryAreRelayed() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, relayed);
+        QCOMPARE(QJsonDocument(FleetSummaries::relayed(answer)).toJson(QJsonDocument::Compact),
+                 relayed);
+    }
+
+    // A peer's 100 KB summary, whole and well formed: never read past 16 KiB, never relayed.
+    void aSummaryIsCutAt16KiBOnTheWire() {
+        OneAnswer peer(ok(R"({"processor":1,"memory":2,"volume":{"volume":")" +
+                          QByteArray(100'000, 'v') + R"(","used":1,"free":99}})"));
+        QCOMPARE(FleetSummaries::fetchSummary("127.0.0.1", peer.port(), 3000), QJsonObject());
+        OneAnswer small(ok(R"({"processor":1,"memory":2,"volume":null})"));
+        QCOMPARE(FleetSummaries::fetchSummary("127.0.0.1", small.port(), 3000).value("memory"),
+                 QJsonValue(2));
     }
 
     void aMachineThatAcceptsButNeverAnswersCostsOneWait() {

@@ -155,8 +155,9 @@ std::vector<DriveLetter> driveLetters();
 std::string peerAddress(intptr_t descriptor);
 // The local address on which a connected socket descriptor was reached, the same way.
 std::string localAddress(intptr_t descriptor);
-// A listening TCP socket on an IPv4 address (dotted, "0.0.0.0" for every one) and port (0: one
-// the system chooses) that no other socket can share. On Windows it is bound with
+// A listening TCP socket on an address (IPv4 dotted or IPv6; "0.0.0.0" for every IPv4 address,
+// "::" for every address of both families in one socket) and port (0: one the system chooses)
+// that no other socket can share. On Windows it is bound with
 // SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
 // take the connections to it; a port that cannot be shared so is not bound at all. -1 on
 // failure, with why in `refusal` when it is given.

@@ -98,12 +98,26 @@ ListenRefusal lastListenRefusal() {
 intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefusal *refusal) {
     if (refusal)
         *refusal = ListenRefusal::Other;
-    sockaddr_in local;
+    sockaddr_storage local;
     std::memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&local);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&local);
+    int length = 0;
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        length = sizeof *v4;
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        length = sizeof *v6;
+    } else {
         return -1;
+    }
+    const int family = local.ss_family;
+    // "::" is every address of both families: one socket holds the port on IPv4 too, so that
+    // no other program can take one family's half.
+    const bool bothFamilies = family == AF_INET6 && address == "::";
 #ifdef _WIN32
     static const bool started = [] {
         WSADATA data;
@@ -111,14 +125,14 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
     }();
     if (!started)
         return -1;
-    const SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    const SOCKET socket = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET)
         return -1;
     BOOL on = TRUE;
     const int option = SO_EXCLUSIVEADDRUSE;
 #else
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int socket = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket < 0)
         return -1;
     // A listening port is never shared here; this only lets a restart bind past the closed
@@ -126,9 +140,14 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
     int on = 1;
     const int option = SO_REUSEADDR;
 #endif
+    // IPv6 only unless both families are asked for (the default differs between systems).
+    const decltype(on) v6only = bothFamilies ? 0 : 1;
     if (setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char *>(&on), sizeof on) !=
             0 ||
-        bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
+        (family == AF_INET6 &&
+         setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char *>(&v6only),
+                    sizeof v6only) != 0) ||
+        bind(socket, reinterpret_cast<const sockaddr *>(&local), length) != 0 ||
         listen(socket, SOMAXCONN) != 0) {
         if (refusal)
             *refusal = lastListenRefusal();

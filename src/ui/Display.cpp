@@ -177,5 +177,7 @@ void Display::clickedSettingsStop() {
 }
 
 void Display::clickedStatusOpen() {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("http://localhost:%1/").arg(intPort.load())));
+    // The address, not "localhost": a browser may try the name over IPv6 first, and whatever
+    // answers there is not asked about here.
+    QDesktopServices::openUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(intPort.load())));
 }

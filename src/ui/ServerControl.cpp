@@ -88,7 +88,9 @@ bool ServerControl::start(quint32 port, QString &cause) {
     webserver = new Webserver();
     // Success is reported only for our own listener: when the port is taken (or needs rights
     // we lack), whatever answers on it is not Tarnivo.
-    if (!webserver->listen(QHostAddress::AnyIPv4, quint16(port))) {
+    // Both families, in one socket: a port held on IPv4 only leaves [::1]:PORT to any local
+    // user, and browsers try "localhost" there first.
+    if (!webserver->listen(QHostAddress::Any, quint16(port))) {
         cause = listenFailure(port, webserver->listenError(), webserver->listenErrorText());
         stop();
         return false;
@@ -115,7 +117,7 @@ void ServerControl::stop() {
 QString ServerControl::selfTest(quint32 port, QString &cause) {
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.get(QNetworkRequest(
-        QUrl(QStringLiteral("http://localhost:%1/%2").arg(port).arg(QLatin1String(startPage)))));
+        QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(port).arg(QLatin1String(startPage)))));
 
     // Ends at the first body bytes, or at once when the reply ends without any (a refused
     // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,

@@ -39,11 +39,15 @@ Webserver::~Webserver() {
 
 bool Webserver::listen(const QHostAddress &address, quint16 port) {
 #ifdef Q_OS_WIN
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+    if (address.protocol() == QAbstractSocket::IPv4Protocol || address == QHostAddress::Any) {
         listenedExclusively = true;
         platform::ListenRefusal refusal;
-        const intptr_t socket =
-            platform::listenExclusively(address.toString().toStdString(), port, &refusal);
+        intptr_t socket = platform::listenExclusively(
+            address == QHostAddress::Any ? "::" : address.toString().toStdString(), port, &refusal);
+        // A system without IPv6 still serves IPv4.
+        if (socket == -1 && address == QHostAddress::Any &&
+            refusal == platform::ListenRefusal::Other)
+            socket = platform::listenExclusively("0.0.0.0", port, &refusal);
         exclusiveListenError =
             refusal == platform::ListenRefusal::InUse    ? QAbstractSocket::AddressInUseError
             : refusal == platform::ListenRefusal::Denied ? QAbstractSocket::SocketAccessError

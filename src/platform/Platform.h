@@ -173,6 +173,14 @@ void shutdownSending(intptr_t descriptor);
 // next read or write fails. The descriptor stays open until closed.
 void shutdownBoth(intptr_t descriptor);
 
+// Password hashes as "htpasswd -nB" writes them (bcrypt, "$2y$05$..."), checked by the
+// system's own crypt (libxcrypt) on Linux. False where this build has no bcrypt (Windows):
+// there every check fails.
+bool passwordHashesSupported();
+// True when password hashes to hash; any failure (a hash it cannot read) is false. Takes the
+// hash's full cost every time; the comparison does not stop at the first difference.
+bool passwordMatches(const std::string &password, const std::string &hash);
+
 // Ending a blocking socket wait from another thread. A waker is a descriptor of its own (an
 // event counter on Linux, a loopback datagram socket on Windows) that waitReadable() watches
 // beside the socket, so that a thread can sleep in the kernel with no time-out and still be

@@ -1,6 +1,7 @@
 #include "Webserver.h"
 
 #include "RequestOrigin.h"
+#include "WebAccess.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
@@ -28,8 +29,9 @@ Webserver::Webserver()
     connect(&expiry, &QTimer::timeout, this, &Webserver::expireQueued);
     roomCheck.setInterval(roomCheckInterval);
     connect(&roomCheck, &QTimer::timeout, this, &Webserver::makeRoom);
-    // The names the server answers to are read anew at every Start.
+    // The names the server answers to, and who may ask, are read anew at every Start.
     RequestOrigin::loadNames();
+    WebAccess::load();
 }
 
 Webserver::~Webserver() {

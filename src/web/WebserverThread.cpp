@@ -7,6 +7,7 @@
 #include "RouteTable.h"
 #include "SharedState.h"
 #include "StaticFile.h"
+#include "WebAccess.h"
 #include "platform/Platform.h"
 
 #include <QDeadlineTimer>
@@ -137,8 +138,11 @@ void WebserverThread::serve() {
     }
     const bool overBudget = headEnd < 0 ? received.size() >= headBudget : headEnd + 4 > headBudget;
     HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
-    // Decided before anything is routed: a request for a name this server does not go by gets
+    // Decided before anything is routed: an address off the list or a request without a
+    // user's password gets its refusal, a request for a name this server does not go by gets
     // nothing, and a page of another site may read the figures but not rescan.
+    const QByteArray refusal = WebAccess::current()->refusal(
+        QString::fromStdString(platform::peerAddress(intSocket)), request);
     const bool misdirected = !RequestOrigin::hostAllowed(request);
     if (RequestOrigin::crossSite(request))
         request.strPath = RequestOrigin::withoutRescan(request.strPath);
@@ -160,7 +164,9 @@ void WebserverThread::serve() {
     HttpResponse response = HttpResponse::route(request);
     const Route::Kind kind = response.matched ? response.matched->kind : Route::Kind::Move;
     bool sent;
-    if (misdirected || !response.matched || kind == Route::Kind::Move) {
+    if (!refusal.isEmpty()) {
+        sent = sendAll(refusal.constData(), refusal.size());
+    } else if (misdirected || !response.matched || kind == Route::Kind::Move) {
         // Heads that nothing of the request changes are built once.
         const QByteArray &head = misdirected        ? RouteTable::misdirectedHead()
                                  : response.matched ? response.matched->head

@@ -145,11 +145,12 @@ qint64 Discovery::lastRoundAt() {
     return intRoundAt;
 }
 
-QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress) {
+QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress, bool boolThisHttps,
+                                            bool boolPeersHttps) {
     // Prometheus asks seldom: its answer should already hold the round it started.
     if (look())
         QThread::msleep(ulong(settings.intAnswerWaitMs));
-    return PeerDocuments::serviceDiscovery(peers(), strLocalAddress);
+    return PeerDocuments::serviceDiscovery(peers(), strLocalAddress, boolThisHttps, boolPeersHttps);
 }
 
 QString Discovery::peersDocument(const QString &strPath) {

@@ -93,7 +93,9 @@ public:
     // The document of "/sd.json": always starts a round, and waits for its answers when it did.
     // This machine's target is the local address on which the request arrived
     // (strLocalAddress, when given), since that is the one the asker reaches it at.
-    QString serviceDiscoveryDocument(const QString &strLocalAddress = QString());
+    // The schemes are as PeerDocuments::serviceDiscovery takes them.
+    QString serviceDiscoveryDocument(const QString &strLocalAddress = QString(),
+                                     bool boolThisHttps = false, bool boolPeersHttps = false);
 
 private:
     void forgetSilent();

@@ -41,7 +41,8 @@ QString PeerDocuments::peers(const QVector<Peer> &peers, qint64 intLastRoundAt, 
     return compact(QJsonDocument(document));
 }
 
-QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine) {
+QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine,
+                                        bool boolThisHttps, bool boolPeersHttps) {
     QJsonArray groups;
     for (const Peer &peer : peers) {
         if (peer.intPort <= 0)
@@ -49,6 +50,8 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QStrin
         QJsonObject labels;
         if (!peer.strVersion.isEmpty())
             labels.insert(QStringLiteral("__meta_tarnivo_version"), peer.strVersion);
+        if (peer.boolThisMachine ? boolThisHttps : boolPeersHttps)
+            labels.insert(QStringLiteral("__scheme__"), QStringLiteral("https"));
         labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
                       peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
         QJsonObject group;

@@ -18,7 +18,10 @@ public:
     // [{"targets":["address:port"],"labels":{…}}] for every peer whose web server runs, so
     // that one http_sd_configs entry scrapes every workstation. The labels are meta labels,
     // for relabelling: they are not attached to the series themselves. This machine is given
-    // under strThisMachine when that is not empty.
+    // under strThisMachine when that is not empty. A machine that serves HTTPS (this one when
+    // boolThisHttps, the others when boolPeersHttps) carries "__scheme__": "https", which
+    // Prometheus scrapes it with.
     static QString serviceDiscovery(const QVector<Peer> &peers,
-                                    const QString &strThisMachine = QString());
+                                    const QString &strThisMachine = QString(),
+                                    bool boolThisHttps = false, bool boolPeersHttps = false);
 };

@@ -222,5 +222,11 @@ int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size);
 // Writes what fits, without waiting: the number of bytes, -1 when nothing fits now, -2 when the
 // connection failed (no signal is raised for a peer that has gone).
 int64_t sendSome(intptr_t descriptor, const char *data, int64_t size);
+// Reads what is there as receiveSome does, but leaves it to be read again.
+int64_t peekSome(intptr_t descriptor, char *buffer, int64_t size);
+// A second descriptor for the same connection, for an object that closes what it adopts: the
+// connection stays until both are closed, and a shutdown through either ends the waits on
+// both. -1 on failure.
+intptr_t duplicateSocket(intptr_t descriptor);
 
 } // namespace platform

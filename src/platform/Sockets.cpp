@@ -16,6 +16,7 @@
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -245,15 +246,39 @@ int waitWritable(intptr_t descriptor, int msecs) {
 #endif
 }
 
-int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size) {
+namespace {
+int64_t receiveWith(intptr_t descriptor, char *buffer, int64_t size, int flags) {
 #ifdef _WIN32
-    const int got = recv(static_cast<SOCKET>(descriptor), buffer, clampedLength(size), 0);
+    const int got = recv(static_cast<SOCKET>(descriptor), buffer, clampedLength(size), flags);
 #else
-    const ssize_t got = recv(static_cast<int>(descriptor), buffer, size_t(clampedLength(size)), 0);
+    const ssize_t got =
+        recv(static_cast<int>(descriptor), buffer, size_t(clampedLength(size)), flags);
 #endif
     if (got >= 0)
         return got;
     return wouldBlock() ? -1 : -2;
+}
+} // namespace
+
+int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size) {
+    return receiveWith(descriptor, buffer, size, 0);
+}
+
+int64_t peekSome(intptr_t descriptor, char *buffer, int64_t size) {
+    return receiveWith(descriptor, buffer, size, MSG_PEEK);
+}
+
+intptr_t duplicateSocket(intptr_t descriptor) {
+#ifdef _WIN32
+    WSAPROTOCOL_INFOW info;
+    if (WSADuplicateSocketW(static_cast<SOCKET>(descriptor), GetCurrentProcessId(), &info) != 0)
+        return -1;
+    const SOCKET copy = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                   &info, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return copy == INVALID_SOCKET ? -1 : intptr_t(copy);
+#else
+    return fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0);
+#endif
 }
 
 int64_t sendSome(intptr_t descriptor, const char *data, int64_t size) {

@@ -2,6 +2,7 @@
 
 #include "Discovery.h"
 #include "SharedState.h"
+#include "TlsCertificate.h"
 #include "WebAccess.h"
 #include "Webserver.h"
 #include "platform/Platform.h"
@@ -88,6 +89,11 @@ bool ServerControl::start(quint32 port, QString &cause) {
     }
 
     webserver = new Webserver();
+    if (!webserver->tlsProblem().isEmpty()) {
+        cause = webserver->tlsProblem();
+        stop();
+        return false;
+    }
     if (WebAccess::current()->passwordsRequired() && !platform::passwordHashesSupported()) {
         cause = QStringLiteral("%1 is set, but this build has no bcrypt to check passwords with "
                                "(none is hashed by code of our own): remove it, and limit who "
@@ -126,8 +132,15 @@ void ServerControl::stop() {
 
 QString ServerControl::selfTest(quint32 port, QString &cause) {
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(
-        QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(port).arg(QLatin1String(startPage)))));
+    const bool https = TlsCertificate::current()->enabled();
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(QStringLiteral("%1://127.0.0.1:%2/%3")
+                                                                .arg(https ? "https" : "http")
+                                                                .arg(port)
+                                                                .arg(QLatin1String(startPage)))));
+    // Our own listener holds the port: whose certificate answers is known, and a certificate
+    // for the machine's names never names 127.0.0.1.
+    if (https)
+        reply->ignoreSslErrors();
 
     // Ends at the first body bytes, or at once when the reply ends without any (a refused
     // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,

@@ -3,10 +3,12 @@
 #include "Discovery.h"
 #include "FleetSummaries.h"
 #include "History.h"
+#include "MachineSettings.h"
 #include "MetricsDocument.h"
 #include "ProcessesDocument.h"
 #include "StatusDocument.h"
 #include "SummaryDocument.h"
+#include "TlsCertificate.h"
 #include "VolumesDocument.h"
 #include "platform/Platform.h"
 
@@ -25,8 +27,11 @@ QString peers(const HttpRequest &request, qintptr) {
 }
 
 QString serviceDiscovery(const HttpRequest &, qintptr socket) {
+    // The other monitors are taken to speak HTTPS when this one asks them so (fleet/https).
     return Discovery::instance().serviceDiscoveryDocument(
-        QString::fromStdString(platform::localAddress(socket)));
+        QString::fromStdString(platform::localAddress(socket)),
+        TlsCertificate::current()->enabled(),
+        MachineSettings::value(QStringLiteral("fleet/https")).toBool());
 }
 
 QString volumes(const HttpRequest &, qintptr) {

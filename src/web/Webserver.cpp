@@ -1,6 +1,7 @@
 #include "Webserver.h"
 
 #include "RequestOrigin.h"
+#include "TlsCertificate.h"
 #include "WebAccess.h"
 #include "platform/Platform.h"
 
@@ -32,6 +33,7 @@ Webserver::Webserver()
     // The names the server answers to, and who may ask, are read anew at every Start.
     RequestOrigin::loadNames();
     WebAccess::load();
+    strTlsProblem = TlsCertificate::load();
 }
 
 Webserver::~Webserver() {

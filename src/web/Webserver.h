@@ -28,6 +28,10 @@ public:
     QAbstractSocket::SocketError listenError() const;
     QString listenErrorText() const;
 
+    // Why the certificate and key that the settings name cannot serve HTTPS; "" when they can
+    // or none are set. Read with the settings when the listener is made.
+    QString tlsProblem() const { return strTlsProblem; }
+
     // The limits apply to connections accepted afterwards; set them before listen().
     void setLimits(int maxRunning, int maxPerAddress, int maxQueued);
     void setTimeouts(const WebserverThread::Timeouts &timeouts);
@@ -40,6 +44,7 @@ public slots:
     void incomingConnection(qintptr intSocket) override;
 
 private:
+    QString strTlsProblem;
     QAbstractSocket::SocketError exclusiveListenError = QAbstractSocket::UnknownSocketError;
     bool listenedExclusively = false;
     void launch(const ConnectionLimiter::Connection &connection);

@@ -277,6 +277,19 @@ private slots:
         QCOMPARE(groups.at(0).toObject().value("targets").toArray(), QJsonArray{"192.0.2.1:8080"});
         QCOMPARE(groups.at(0).toObject().value("labels").toObject().value("__meta_tarnivo_version"),
                  QJsonValue("1.1"));
+        QVERIFY(!groups.at(0).toObject().value("labels").toObject().contains("__scheme__"));
+        // Over HTTPS Prometheus is told the scheme, for this machine and, with fleet/https, the
+        // others.
+        const Peer other{"192.0.2.5", 8080, "1.1", 1000, 2000, 1, false};
+        for (const bool peersHttps : {false, true}) {
+            const QJsonArray secure =
+                json(PeerDocuments::serviceDiscovery({self, other}, QString(), true, peersHttps))
+                    .array();
+            QCOMPARE(secure.at(0).toObject().value("labels").toObject().value("__scheme__"),
+                     QJsonValue("https"));
+            QCOMPARE(secure.at(1).toObject().value("labels").toObject().contains("__scheme__"),
+                     peersHttps);
+        }
     }
 
     void theRoutesLookOnlyWhenAskedTo() {

@@ -4,6 +4,7 @@
 // its "Machines on this network" panel is open), and at most once in gapMs.
 #pragma once
 
+#include "FleetClient.h"
 #include "PeerList.h"
 
 #include <QJsonObject>
@@ -14,10 +15,10 @@
 
 class FleetSummaries {
 public:
-    // The peers to ask, and how one summary is fetched: the JSON object, or an empty object
-    // when the machine did not answer in time with one.
+    // The peers to ask, and how one summary is fetched with the client of this round's settings.
     using Peers = std::function<QVector<Peer>()>;
-    using Fetch = std::function<QJsonObject(const QString &strAddress, int intPort, int intWaitMs)>;
+    using Fetch = std::function<FleetClient::Reply(
+        const FleetClient &client, const QString &strAddress, int intPort, int intWaitMs)>;
 
     static FleetSummaries &instance();
     FleetSummaries(Peers peers, Fetch fetch);
@@ -26,19 +27,9 @@ public:
     static constexpr qint64 gapMs = 2000;
 
     // {"machines":[{"address","port","summary": the machine's summary, or null for no
-    // answer}]}, in the peer list's order; machines whose monitor is not running are left out.
+    // answer}]}, in the peer list's order, with "problem" beside a null summary when the machine
+    // said why (FleetClient::Reply); machines whose monitor is not running are left out.
     QString document();
-
-    // GET /summary.json over HTTP/1.0 with a plain socket, within waitMs in all.
-    static QJsonObject fetchSummary(const QString &strAddress, int intPort, int intWaitMs);
-    // What a peer's answer gives to the dashboards: its known fields only, with bounded
-    // lengths; empty for anything but a summary. A peer is anyone who answered a round, and a
-    // dashboard relays its words to every viewer.
-    static QJsonObject relayed(const QByteArray &answer);
-    // A summary is a few hundred bytes; anything larger is not one, and is read no further.
-    static constexpr qint64 answerLimit = 16 * 1024;
-    // A mount point can be long, but not longer than a line of the panel can show.
-    static constexpr qsizetype volumeNameLimit = 256;
 
 private:
     const Peers peers;

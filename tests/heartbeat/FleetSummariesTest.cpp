@@ -52,12 +52,14 @@ private slots:
                                      {"198.18.0.3", -1, "", 0, 0, 0, false},
                                      {"198.18.0.4", 8081, "1.1", 0, 0, 0, false}};
             },
-            [&asked](const QString &address, int port, int waitMs) {
+            [&asked](const FleetClient &, const QString &address, int port, int) {
                 ++asked;
-                Q_UNUSED(waitMs);
-                return address.endsWith(".1") && port == 8080
-                           ? QJsonObject{{"processor", 12.5}, {"memory", 40.0}}
-                           : QJsonObject();
+                if (address.endsWith(".4"))
+                    return FleetClient::Reply{{}, "needs a password"};
+                return FleetClient::Reply{address.endsWith(".1") && port == 8080
+                                              ? QJsonObject{{"processor", 12.5}, {"memory", 40.0}}
+                                              : QJsonObject(),
+                                          {}};
             });
         const QJsonArray machines =
             QJsonDocument::fromJson(fleet.document().toUtf8()).object().value("machines").toArray();
@@ -70,6 +72,8 @@ private slots:
         QCOMPARE(machines.at(1).toObject().value("address").toString(),
                  QStringLiteral("198.18.0.4"));
         QVERIFY(machines.at(1).toObject().value("summary").isNull());
+        QCOMPARE(machines.at(1).toObject().value("problem"), QJsonValue("needs a password"));
+        QVERIFY(!machines.at(0).toObject().contains("problem"));
         // Another dashboard within the gap gets the same answer without a second round.
         fleet.document();
         QCOMPARE(asked.load(), 2);
@@ -85,9 +89,9 @@ private slots:
                     many.append({QString("198.18.1.%1").arg(i), 8080, "1.1", 0, 0, 0, false});
                 return many;
             },
-            [](const QString &, int, int waitMs) {
+            [](const FleetClient &, const QString &, int, int waitMs) {
                 QThread::msleep(ulong(waitMs));
-                return QJsonObject();
+                return FleetClient::Reply();
             });
         QElapsedTimer timer;
         timer.start();
@@ -125,7 +129,7 @@ private slots:
     void onlyTheKnownFieldsOfASummaryAreRelayed() {
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, relayed);
-        QCOMPARE(QJsonDocument(FleetSummaries::relayed(answer)).toJson(QJsonDocument::Compact),
+        QCOMPARE(QJsonDocument(FleetClient::relayed(answer)).toJson(QJsonDocument::Compact),
                  relayed);
     }
 
@@ -133,9 +137,9 @@ private slots:
     void aSummaryIsCutAt16KiBOnTheWire() {
         OneAnswer peer(ok(R"({"processor":1,"memory":2,"volume":{"volume":")" +
                           QByteArray(100'000, 'v') + R"(","used":1,"free":99}})"));
-        QCOMPARE(FleetSummaries::fetchSummary("127.0.0.1", peer.port(), 3000), QJsonObject());
+        QCOMPARE(FleetClient().fetch("127.0.0.1", peer.port(), 3000).summary, QJsonObject());
         OneAnswer small(ok(R"({"processor":1,"memory":2,"volume":null})"));
-        QCOMPARE(FleetSummaries::fetchSummary("127.0.0.1", small.port(), 3000).value("memory"),
+        QCOMPARE(FleetClient().fetch("127.0.0.1", small.port(), 3000).summary.value("memory"),
                  QJsonValue(2));
     }
 
@@ -148,9 +152,9 @@ private slots:
         closed.close();
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", silent.serverPort(), 300).isEmpty());
+        QVERIFY(FleetClient().fetch("127.0.0.1", silent.serverPort(), 300).summary.isEmpty());
         QVERIFY(timer.elapsed() >= 250 && timer.elapsed() < 1500);
-        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", closedPort, 300).isEmpty());
+        QVERIFY(FleetClient().fetch("127.0.0.1", closedPort, 300).summary.isEmpty());
     }
 };
 

@@ -1,5 +1,7 @@
 // The web server over HTTPS, with certificates the test makes itself (openssl), on 127.0.0.1.
+#include "FleetClient.h"
 #include "MachineSettings.h"
+#include "MadeCredentials.h"
 #include "SharedState.h"
 #include "TlsCertificate.h"
 #include "Webserver.h"
@@ -7,29 +9,12 @@
 #include "ui/ScratchSettings.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <future>
 
 namespace {
-// A self-signed certificate for 127.0.0.1 with this common name, and its key, in PEM files.
-bool makeCertificate(const QString &directory, const QString &name) {
-    QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
-                              "/CN=" + name, "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-                              directory + "/key.pem", "-out", directory + "/certificate.pem"});
-    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
-}
-
-QSslCertificate certificateIn(const QString &directory) {
-    QFile file(directory + "/certificate.pem");
-    file.open(QIODevice::ReadOnly);
-    return QSslCertificate(file.readAll());
-}
-
 struct Answer {
     QByteArray bytes;
     QString served; // the common name of the certificate the server showed
@@ -77,6 +62,9 @@ private slots:
         if (!QSslSocket::supportsSsl())
             QFAIL("Qt finds no TLS backend: install libssl3");
         QVERIFY2(makeCertificate(files.path(), "first"), "openssl is needed");
+        QVERIFY(makeCertificate(stranger.path(), "stranger"));
+        alice = htpasswd("alice", "secret").toUtf8();
+        QVERIFY2(alice.startsWith("alice:$2y$"), "htpasswd (apache2-utils) is needed");
         QFile ini(files.filePath("tarnivo.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[web]\ncertificate=" + files.filePath("certificate.pem").toUtf8() +
@@ -155,10 +143,52 @@ private slots:
         QVERIFY2(server.tlsProblem().contains(problem), qPrintable(server.tlsProblem()));
     }
 
+    // Another monitor asks this one for its summary as the fleet settings say; a refusal says
+    // why.
+    void theFleetAsksWithItsPasswordAndVerifiesTheCertificate_data() {
+        QTest::addColumn<QByteArray>("fleet");
+        QTest::addColumn<QString>("problem");
+        const QByteArray trusted =
+            "https=true\ncaFile=" + files.filePath("certificate.pem").toUtf8() + "\n";
+        QTest::newRow("over plain HTTP")
+            << QByteArray("user=alice\npassword=secret\n") << "speaks HTTPS only";
+        QTest::newRow("another authority")
+            << "https=true\ncaFile=" + stranger.filePath("certificate.pem").toUtf8() + "\n"
+            << "certificate not trusted";
+        QTest::newRow("the system's authorities")
+            << QByteArray("https=true\n") << "certificate not trusted";
+        QTest::newRow("no password") << trusted << "needs a password";
+        QTest::newRow("a wrong password") << trusted + "user=alice\npassword=wrong\n"
+                                          << "needs a password";
+        QTest::newRow("all it needs") << trusted + "user=alice\npassword=secret\n" << QString();
+    }
+    void theFleetAsksWithItsPasswordAndVerifiesTheCertificate() {
+        QFETCH(QByteArray, fleet);
+        QFETCH(QString, problem);
+        QFile ini(files.filePath("fleet.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[web]\ncertificate=" + files.filePath("certificate.pem").toUtf8() + "\nkey=" +
+                  files.filePath("key.pem").toUtf8() + "\nusers=" + alice + "\n[fleet]\n" + fleet);
+        ini.close();
+        QCOMPARE(MachineSettings::load(ini.fileName(), true), QStringList());
+        Webserver server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        auto reply = std::async(std::launch::async, [port = server.serverPort()] {
+            return FleetClient::fromSettings().fetch("127.0.0.1", port, 5000);
+        });
+        while (reply.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const FleetClient::Reply answer = reply.get();
+        QCOMPARE(answer.strProblem, problem);
+        QCOMPARE(answer.summary.contains("memory"), problem.isEmpty());
+    }
+
     void cleanup() { QVERIFY(WebserverThread::waitForAll(10000)); }
 
 private:
     QTemporaryDir files;
+    QTemporaryDir stranger;
+    QByteArray alice;
 };
 
 QTEST_GUILESS_MAIN(HttpsTest)

@@ -3,6 +3,7 @@
 #include "WebAccess.h"
 #include "AddressList.h"
 #include "MachineSettings.h"
+#include "MadeCredentials.h"
 #include "PasswordCheck.h"
 #include "SharedState.h"
 #include "Webserver.h"
@@ -10,22 +11,12 @@
 #include "ui/ScratchSettings.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <future>
 
 namespace {
-// A user's entry as "htpasswd -nB" writes it, at the given cost.
-QString htpasswd(const QString &name, const QString &password, int cost = 5) {
-    QProcess process;
-    process.start(QStringLiteral("htpasswd"), {QStringLiteral("-nbB"), QStringLiteral("-C"),
-                                               QString::number(cost), name, password});
-    process.waitForFinished(60000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 QString basic(const QByteArray &credentials) {
     return QStringLiteral("Basic ") + QString::fromLatin1(credentials.toBase64());
 }

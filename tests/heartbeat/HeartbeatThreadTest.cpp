@@ -65,9 +65,9 @@ std::vector<platform::Adapter> loopbackAdapter() {
     adapter.address = "127.0.0.1";
     adapter.mask = "255.0.0.0";
     adapter.running = true;
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        if (interface.type() == QNetworkInterface::Loopback)
-            adapter.index = quint32(interface.index());
+    for (const QNetworkInterface &network : QNetworkInterface::allInterfaces()) {
+        if (network.type() == QNetworkInterface::Loopback)
+            adapter.index = quint32(network.index());
     }
     return {adapter};
 }

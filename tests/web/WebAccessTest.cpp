@@ -8,6 +8,7 @@
 #include "SharedState.h"
 #include "Webserver.h"
 #include "WebserverThread.h"
+#include "platform/Platform.h"
 #include "ui/ScratchSettings.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,8 @@
 #include <future>
 
 namespace {
+const char noBcrypt[] = "this build has no bcrypt to check passwords with (Windows)";
+
 QString basic(const QByteArray &credentials) {
     return QStringLiteral("Basic ") + QString::fromLatin1(credentials.toBase64());
 }
@@ -69,6 +72,9 @@ private slots:
     void initTestCase() {
         useScratchSettings();
         QVERIFY(settings.isValid());
+        // A build without bcrypt (Windows) checks no password: only the address list is tested.
+        if (!platform::passwordHashesSupported())
+            return;
         alice = htpasswd("alice", "correct horse");
         QVERIFY2(alice.startsWith("alice:$2y$05$"), "htpasswd (apache2-utils) is needed");
     }
@@ -99,6 +105,8 @@ private slots:
     }
 
     void aPasswordIsCheckedAgainstItsUser_data() {
+        if (alice.isEmpty())
+            QSKIP(noBcrypt);
         QTest::addColumn<QString>("authorization");
         QTest::addColumn<bool>("allowed");
         QTest::newRow("the right password") << basic("alice:correct horse") << true;
@@ -114,6 +122,8 @@ private slots:
         QTest::newRow("nothing") << QString() << false;
     }
     void aPasswordIsCheckedAgainstItsUser() {
+        if (alice.isEmpty())
+            QSKIP(noBcrypt);
         QFETCH(QString, authorization);
         QFETCH(bool, allowed);
         PasswordCheck check({alice, htpasswd("bob", "other")});
@@ -122,6 +132,8 @@ private slots:
     }
 
     void anUnknownNameTakesAsLongAsAWrongPassword() {
+        if (alice.isEmpty())
+            QSKIP(noBcrypt);
         PasswordCheck check({htpasswd("alice", "correct horse", 10)});
         const double wrong = msecsOf(check, basic("alice:wrong"));
         const double unknown = msecsOf(check, basic("nobody:wrong"));
@@ -130,6 +142,8 @@ private slots:
     }
 
     void aCorrectCheckIsRememberedAndAWrongOneIsNot() {
+        if (alice.isEmpty())
+            QSKIP(noBcrypt);
         PasswordCheck check({htpasswd("alice", "correct horse", 10)});
         const double first = msecsOf(check, basic("alice:correct horse"), 1);
         const double again = msecsOf(check, basic("alice:correct horse"), 1);
@@ -168,18 +182,19 @@ private slots:
                             "Connection: close\r\nContent-Length: 65\r\n"
                             "Content-Type: text/plain; charset=utf-8\r\n\r\n"
                             "This address may not use this monitor: see web/allowedAddresses.\n"));
-        WebAccess access({"192.0.2.0/24"}, {alice});
         // The address is decided first: a stranger learns nothing of the users.
-        QCOMPARE(access.refusal("198.51.100.1", withAuthorization(basic("alice:correct horse"))),
-                 WebAccess::forbidden());
-        QCOMPARE(access.refusal("192.0.2.9", HttpRequest()), WebAccess::unauthorized());
-        QCOMPARE(access.refusal("192.0.2.9", withAuthorization(basic("alice:correct horse"))),
-                 QByteArray());
+        WebAccess access({"192.0.2.0/24"}, {"!"});
+        QCOMPARE(access.refusal("198.51.100.1", HttpRequest()), WebAccess::forbidden());
+        QCOMPARE(access.refusal("192.0.2.9", withAuthorization(basic("alice:x"))),
+                 WebAccess::unauthorized());
+        QCOMPARE(WebAccess({"192.0.2.0/24"}, {}).refusal("192.0.2.9", HttpRequest()), QByteArray());
     }
 
     // Over a real connection: without a password the 401, with it the very bytes a server
     // without users gives.
     void aUserGetsTheSameBytesAndAStrangerTheChallenge() {
+        if (alice.isEmpty())
+            QSKIP(noBcrypt);
         setContentPath(QStringLiteral(TARNIVO_CONTENT));
         const QByteArray request = "GET /assets/menu.html HTTP/1.0\r\n";
         loadSettings(settings, "");

@@ -61,7 +61,6 @@ WebserverThread::WebserverThread(std::shared_ptr<ConnectionControl> shared, cons
 }
 
 WebserverThread::~WebserverThread() {
-    tls.reset();
     // A thread that could not be started never reached the end of run().
     leave();
     QMutexLocker lock(&runningMutex);
@@ -139,8 +138,9 @@ bool WebserverThread::startTls(const QSslConfiguration &configuration) {
             return false;
         if (got == 1)
             break;
-        if (platform::waitReadable(
-                intSocket, int(qMin<qint64>(readWait, requestDeadline.remainingTime()))) < 0)
+        const qint64 left = requestDeadline.remainingTime();
+        if (platform::waitReadable(intSocket,
+                                   int(left < 0 ? readWait : qMin<qint64>(left, readWait))) < 0)
             return false;
     }
     if (first != 0x16) {

@@ -77,7 +77,7 @@ private:
     qintptr intSocket;
     Timeouts timeouts;
     QDeadlineTimer requestDeadline;
-    // HTTPS: the session on this connection; null for plain HTTP.
+    // HTTPS: the session on this connection, made and ended in run(); null for plain HTTP.
     std::unique_ptr<TlsStream> tls;
     // True while this thread is counted in runningCount(): from construction to the end of
     // run(), or to destruction for a thread that never ran. Guarded by the count's own mutex.

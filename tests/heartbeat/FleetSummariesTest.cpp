@@ -109,9 +109,6 @@ private slots:
         const QByteArray own =
             R"({"memory":41.5,"processor":3.2,"volume":{"free":20,"used":80,"volume":"/"}})";
         QTest::newRow("as a monitor writes it") << ok(own) << own;
-        QTest::newRow("with nothing to tell")
-            << ok(R"({"processor":null,"memory":null,"volume":null})")
-            << QByteArray(R"({"memory":null,"processor":null,"volume":null})");
         QTest::newRow("fields of its own, and texts for figures")
             << ok(R"({"processor":"<b>","memory":7,"script":"x","volume":{"volume":1}})")
             << QByteArray(R"({"memory":7,"processor":null,"volume":null})");
@@ -120,8 +117,6 @@ private slots:
                   R"(","used":1,"free":99,"more":[1]}})")
             << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":99,"used":1,"volume":")" +
                           QByteArray(256, 'v') + R"("}})");
-        QTest::newRow("a refusal")
-            << QByteArray("HTTP/1.0 404 Not Found\r\n\r\n{}") << QByteArray("{}");
         QTest::newRow("past 16 KiB")
             << ok(R"({"processor":1,"pad":")" + QByteArray(16384, ' ') + R"("})")
             << QByteArray("{}");

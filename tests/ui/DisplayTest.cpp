@@ -134,7 +134,6 @@ private slots:
     void thePortFieldTakesOnlyPortNumbers();
     void startServesTheDashboardAndStopEndsIt();
     void startAfterStopListensOnTheNewPortOnly();
-    void startOnATakenPortFailsAtOnce_data();
     void startOnATakenPortFailsAtOnce();
     void noLocalUserCanTakeThePortOnIPv6();
     void aFailedSelfTestLeavesNoListenerBehind();
@@ -259,18 +258,9 @@ bool hasIPv6() {
     return probe.listen(QHostAddress::LocalHostIPv6, 0);
 }
 
-void TestDisplay::startOnATakenPortFailsAtOnce_data() {
-    QTest::addColumn<QHostAddress>("held");
-    QTest::newRow("on IPv4") << QHostAddress(QHostAddress::AnyIPv4);
-    QTest::newRow("on the IPv6 loopback") << QHostAddress(QHostAddress::LocalHostIPv6);
-}
-
 void TestDisplay::startOnATakenPortFailsAtOnce() {
-    QFETCH(QHostAddress, held);
-    if (held.protocol() == QAbstractSocket::IPv6Protocol && !hasIPv6())
-        QSKIP("no IPv6 on this machine");
     QTcpServer holder;
-    QVERIFY(holder.listen(held, 0));
+    QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
     Display window;
     window.editSettingsPort->setText(QString::number(holder.serverPort()));
 

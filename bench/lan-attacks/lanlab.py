@@ -85,12 +85,14 @@ class Lab:
             run("ip", "netns", "exec", ns, "sysctl", "-qw", f"net.ipv4.conf.{conf}.rp_filter=0")
         return ns
 
-    def monitor(self, ns, port):
-        """Starts a copy of the monitor in the namespace and waits until it accepts."""
+    def monitor(self, ns, port, settings=None):
+        """Starts a copy of the monitor in the namespace, with a machine-wide settings file if
+        one is given, and waits until it accepts."""
         log = open(os.path.join("/tmp", f"{ns}.log"), "w+")
         process = subprocess.Popen(
             ["ip", "netns", "exec", ns, discovery_host(), str(port),
-             os.path.join(REPO, "content")], stdout=log, stderr=subprocess.STDOUT)
+             os.path.join(REPO, "content"), *([settings] if settings else [])],
+            stdout=log, stderr=subprocess.STDOUT)
         self.processes.append(process)
         self.logs[ns] = log
         for _ in range(100):

@@ -8,10 +8,15 @@ import { MISSING } from './units.js?v=1';
 export const FLEET_URL = '/fleet.json';
 export const FLEET_INTERVAL = 5000;
 
-/** address -> summary, or null for a machine that did not answer. */
+/**
+ * address -> summary, { problem } for a machine that said why it gives none ("needs a
+ * password", "certificate not trusted", ...), or null for a machine that did not answer.
+ */
 export function fleetMap(doc) {
     const map = new Map();
-    for (const m of Array.isArray(doc?.machines) ? doc.machines : []) map.set(String(m.address), m.summary ?? null);
+    for (const m of Array.isArray(doc?.machines) ? doc.machines : []) {
+        map.set(String(m.address), m.summary ?? (typeof m.problem === 'string' ? { problem: m.problem } : null));
+    }
     return map;
 }
 
@@ -20,12 +25,14 @@ const percent = (value) => (typeof value === 'number' && Number.isFinite(value) 
 /**
  * The texts of the four columns for one machine, and its host name (empty when it gave none):
  * undefined when it was not asked (its monitor is not running, or nobody has asked yet), null
- * when it did not answer. A restart owed and stopped services are said beside the worst figure.
+ * when it did not answer, { problem } when it refused and said why. A restart owed and stopped
+ * services are said beside the worst figure.
  */
 export function summaryCells(summary) {
     const none = { processor: MISSING, memory: MISSING, volume: MISSING, level: 'none', name: '' };
     if (summary === undefined) return { ...none, words: MISSING };
     if (summary === null) return { ...none, words: 'no answer' };
+    if (typeof summary.problem === 'string') return { ...none, words: summary.problem };
     const busy = summary.processor >= LIMITS.processor
         ? { level: 'warn', words: `Busy: ${LIMITS.processor} % or more` } : { level: 'ok', words: '' };
     const v = summary.volume;

@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include "PeerDocuments.h"
+#include "SharedState.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
@@ -37,10 +38,9 @@ Discovery::Targets Discovery::targetsOf(const std::vector<platform::Adapter> &ad
         const QHostAddress broadcast((address.toIPv4Address() & bits) | hosts);
         if (broadcast == QHostAddress(QHostAddress::Broadcast))
             continue;
-        if (!targets.broadcasts.contains(broadcast)) {
+        if (!targets.broadcasts.contains(broadcast))
             targets.broadcasts.append(broadcast);
-            targets.subnets.append({address.toIPv4Address() & bits, bits});
-        }
+        targets.subnets.append({address.toIPv4Address() & bits, bits, adapter.index});
     }
     return targets;
 }
@@ -91,7 +91,8 @@ QVector<QHostAddress> Discovery::takeRound() {
     return targets.broadcasts;
 }
 
-bool Discovery::hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer) {
+bool Discovery::hear(const QHostAddress &sender, quint32 intInterface,
+                     const HeartbeatProtocol::Answer &answer) {
     bool ipv4 = false;
     const quint32 intAddress = sender.toIPv4Address(&ipv4);
     if (!ipv4 || intAddress == 0)
@@ -104,9 +105,10 @@ bool Discovery::hear(const QHostAddress &sender, const HeartbeatProtocol::Answer
     if (roundSubnets.isEmpty() || now < intRoundAt || now - intRoundAt >= settings.intAnswerWaitMs)
         return false;
     const bool thisMachine = ownAddresses.contains(strAddress);
-    const bool onSubnet =
-        std::any_of(roundSubnets.begin(), roundSubnets.end(),
-                    [intAddress](const Subnet &s) { return s.contains(intAddress); });
+    const bool onSubnet = std::any_of(
+        roundSubnets.begin(), roundSubnets.end(), [intAddress, intInterface](const Subnet &s) {
+            return s.intInterface == intInterface && s.contains(intAddress);
+        });
     if (!thisMachine && !onSubnet)
         return false;
     return peerList.hear(strAddress, answer, thisMachine, now, intRound);
@@ -123,9 +125,19 @@ void Discovery::forgetSilent() {
 }
 
 QVector<Peer> Discovery::peers() {
-    QMutexLocker lock(&mutex);
-    forgetSilent();
-    return peerList.peers();
+    QVector<Peer> list;
+    {
+        QMutexLocker lock(&mutex);
+        forgetSilent();
+        list = peerList.peers();
+    }
+    for (Peer &peer : list) {
+        if (peer.boolThisMachine) {
+            peer.intPort = int(intListeningPort.load());
+            peer.strVersion = QLatin1String(HeartbeatProtocol::strVersion);
+        }
+    }
+    return list;
 }
 
 qint64 Discovery::lastRoundAt() {
@@ -134,13 +146,15 @@ qint64 Discovery::lastRoundAt() {
 }
 
 QString Discovery::serviceDiscoveryDocument(const QString &strLocalAddress,
-                                            const HostNames &hostNames) {
+                                            const HostNames &hostNames, bool boolThisHttps,
+                                            bool boolPeersHttps) {
     // Prometheus asks seldom: its answer should already hold the round it started.
     if (look())
         QThread::msleep(ulong(settings.intAnswerWaitMs));
     const QVector<Peer> list = peers();
     return PeerDocuments::serviceDiscovery(list, strLocalAddress,
-                                           hostNames ? hostNames(list) : QHash<QString, QString>());
+                                           hostNames ? hostNames(list) : QHash<QString, QString>(),
+                                           boolThisHttps, boolPeersHttps);
 }
 
 QString Discovery::peersDocument(const QString &strPath) {

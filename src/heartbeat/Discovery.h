@@ -36,19 +36,19 @@ public:
     static Discovery &instance();
     Discovery(const Settings &settings, Clock clock, Adapters adapters);
 
-    // An IPv4 subnet: its network address and mask.
+    // An IPv4 subnet of one adapter: its network address and mask, and the adapter's
+    // interface index.
     struct Subnet {
         quint32 intNetwork = 0;
         quint32 intMask = 0;
+        quint32 intInterface = 0;
         bool contains(quint32 intAddress) const { return (intAddress & intMask) == intNetwork; }
-        bool operator==(const Subnet &other) const {
-            return intNetwork == other.intNetwork && intMask == other.intMask;
-        }
     };
     // Where a round goes and which sender addresses are this machine's own.
     struct Targets {
         QVector<QHostAddress> broadcasts;
-        // The subnets of the broadcasts, in the same order: answers come only from these.
+        // The subnet of every adapter a broadcast goes out of: an answer counts only from the
+        // subnet of the adapter it arrived on.
         QVector<Subnet> subnets;
         QSet<QString> ownAddresses;
     };
@@ -71,13 +71,19 @@ public:
     // The heartbeat thread: where the round that is due goes, once per round; empty when none
     // is due (or the monitor stopped meanwhile).
     QVector<QHostAddress> takeRound();
-    // The heartbeat thread: records a reply of a responder, but only while the last round is
-    // within its answer time and only from a subnet that round went to or from an address of
+    // The heartbeat thread: records a reply of a responder that arrived on the adapter with
+    // interface index intInterface, but only while the last round is within its answer time,
+    // and only from the subnet of that adapter that the round went to, or from an address of
     // this machine's own; anything else cannot be an answer to us and is dropped. True when
-    // recorded.
-    bool hear(const QHostAddress &sender, const HeartbeatProtocol::Answer &answer);
+    // recorded. A sender on one network can forge the address of a machine on another network
+    // of ours (the loose reverse-path filter lets it in, and Windows has none): it must not
+    // make us list, and fetch from, a machine there. What this machine's own addresses say is
+    // never taken: its port and version come from the program.
+    bool hear(const QHostAddress &sender, quint32 intInterface,
+              const HeartbeatProtocol::Answer &answer);
 
-    // The peers as of now, those silent for too many rounds left out.
+    // The peers as of now, those silent for too many rounds left out; this machine with the
+    // port on which its web server listens now and the program's version.
     QVector<Peer> peers();
     // When the last round started; -1 before the first.
     qint64 lastRoundAt();
@@ -89,10 +95,12 @@ public:
     // This machine's target is the local address on which the request arrived
     // (strLocalAddress, when given), since that is the one the asker reaches it at. Each
     // target is labelled with its host name, which hostNames gives by address once the
-    // round's answers are in (none when it is not given).
+    // round's answers are in (none when it is not given). The schemes are as
+    // PeerDocuments::serviceDiscovery takes them.
     using HostNames = std::function<QHash<QString, QString>(const QVector<Peer> &)>;
     QString serviceDiscoveryDocument(const QString &strLocalAddress = QString(),
-                                     const HostNames &hostNames = HostNames());
+                                     const HostNames &hostNames = HostNames(),
+                                     bool boolThisHttps = false, bool boolPeersHttps = false);
 
 private:
     void forgetSilent();

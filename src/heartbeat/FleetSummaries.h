@@ -4,6 +4,7 @@
 // its "Machines on this network" panel is open), and at most once in gapMs.
 #pragma once
 
+#include "FleetClient.h"
 #include "PeerList.h"
 
 #include <QHash>
@@ -15,10 +16,10 @@
 
 class FleetSummaries {
 public:
-    // The peers to ask, and how one summary is fetched: the JSON object, or an empty object
-    // when the machine did not answer in time with one.
+    // The peers to ask, and how one summary is fetched with the client of this round's settings.
     using Peers = std::function<QVector<Peer>()>;
-    using Fetch = std::function<QJsonObject(const QString &strAddress, int intPort, int intWaitMs)>;
+    using Fetch = std::function<FleetClient::Reply(
+        const FleetClient &client, const QString &strAddress, int intPort, int intWaitMs)>;
 
     static FleetSummaries &instance();
     FleetSummaries(Peers peers, Fetch fetch);
@@ -27,14 +28,12 @@ public:
     static constexpr qint64 gapMs = 2000;
 
     // {"machines":[{"address","port","hostname": the name its summary gives, or null,
-    // "summary": the machine's summary, or null for no answer}]}, in the peer list's order;
+    // "summary": the machine's summary, or null for no answer}]}, in the peer list's order,
+    // with "problem" beside a null summary when the machine said why (FleetClient::Reply);
     // machines whose monitor is not running are left out.
     QString document();
     // The host names of the last round (a new one when it is older than gapMs), by address.
     QHash<QString, QString> hostNames();
-
-    // GET /summary.json over HTTP/1.0 with a plain socket, within waitMs in all.
-    static QJsonObject fetchSummary(const QString &strAddress, int intPort, int intWaitMs);
 
 private:
     const Peers peers;

@@ -197,7 +197,7 @@ void HeartbeatThread::handle(QUdpSocket &socket, const QNetworkDatagram &datagra
     // Replies are recorded, never answered, so that two responders never answer each other.
     HeartbeatProtocol::Answer answer;
     if (discovery && HeartbeatProtocol::answer(datagram.data(), answer))
-        discovery->hear(datagram.senderAddress(), answer);
+        discovery->hear(datagram.senderAddress(), quint32(datagram.interfaceIndex()), answer);
 }
 
 void HeartbeatThread::sendRound(QUdpSocket &socket) {

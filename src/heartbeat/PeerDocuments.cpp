@@ -42,7 +42,8 @@ QString PeerDocuments::peers(const QVector<Peer> &peers, qint64 intLastRoundAt, 
 }
 
 QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QString &strThisMachine,
-                                        const QHash<QString, QString> &hostNames) {
+                                        const QHash<QString, QString> &hostNames,
+                                        bool boolThisHttps, bool boolPeersHttps) {
     QJsonArray groups;
     for (const Peer &peer : peers) {
         if (peer.intPort <= 0)
@@ -50,6 +51,8 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QStrin
         QJsonObject labels;
         if (!peer.strVersion.isEmpty())
             labels.insert(QStringLiteral("__meta_tarnivo_version"), peer.strVersion);
+        if (peer.boolThisMachine ? boolThisHttps : boolPeersHttps)
+            labels.insert(QStringLiteral("__scheme__"), QStringLiteral("https"));
         labels.insert(QStringLiteral("__meta_tarnivo_this_machine"),
                       peer.boolThisMachine ? QStringLiteral("true") : QStringLiteral("false"));
         const QString name = hostNames.value(peer.strAddress);
@@ -58,8 +61,11 @@ QString PeerDocuments::serviceDiscovery(const QVector<Peer> &peers, const QStrin
             labels.insert(QStringLiteral("hostname"), name);
         }
         QJsonObject group;
-        const QString &address =
+        QString address =
             peer.boolThisMachine && !strThisMachine.isEmpty() ? strThisMachine : peer.strAddress;
+        // Asked over IPv6, this machine is reached at an IPv6 address, which a target brackets.
+        if (address.contains(QLatin1Char(':')))
+            address = QLatin1Char('[') + address + QLatin1Char(']');
         group.insert(QStringLiteral("targets"),
                      QJsonArray{address + QLatin1Char(':') + QString::number(peer.intPort)});
         group.insert(QStringLiteral("labels"), labels);

@@ -21,8 +21,11 @@ public:
     // for relabelling: they are not attached to the series themselves, except "hostname", the
     // machine's name by its address in hostNames (also as __meta_tarnivo_hostname), so that
     // series say which machine they are from; a machine without a known name has neither.
-    // This machine is given under strThisMachine when that is not empty.
+    // This machine is given under strThisMachine when that is not empty. A machine that serves
+    // HTTPS (this one when boolThisHttps, the others when boolPeersHttps) carries
+    // "__scheme__": "https", which Prometheus scrapes it with.
     static QString serviceDiscovery(const QVector<Peer> &peers,
                                     const QString &strThisMachine = QString(),
-                                    const QHash<QString, QString> &hostNames = {});
+                                    const QHash<QString, QString> &hostNames = {},
+                                    bool boolThisHttps = false, bool boolPeersHttps = false);
 };

@@ -33,10 +33,14 @@ bool PeerList::hear(const QString &strAddress, const HeartbeatProtocol::Answer &
         order.splice(order.end(), order, found.value());
     }
     Peer &peer = *found.value();
-    if (answer.strCommand == QLatin1String("commandVersion"))
-        peer.strVersion = answer.strVersion;
-    else
-        peer.intPort = answer.intPort;
+    // Anyone on this machine can send from its addresses: what they say of this machine is
+    // never taken (its owner knows its port and version).
+    if (!boolThisMachine) {
+        if (answer.strCommand == QLatin1String("commandVersion"))
+            peer.strVersion = answer.strVersion;
+        else
+            peer.intPort = answer.intPort;
+    }
     peer.intLastHeard = intNow;
     peer.intRound = intRound;
     peer.boolThisMachine = boolThisMachine;

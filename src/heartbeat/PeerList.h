@@ -28,7 +28,8 @@ public:
     explicit PeerList(int intCapacity);
 
     // Records one answer of round intRound. This machine is one peer whichever of its
-    // addresses answers: it stays under the address it was first heard from. A new peer past
+    // addresses answers: it stays under the address it was first heard from, and what the
+    // answer says is not recorded for it (its owner fills that in). A new peer past
     // the capacity pushes out the one heard least recently, but never this machine, nor one
     // that answered intRound or the round before unless the newcomer is this machine: else the
     // newcomer is not recorded (false).

@@ -158,8 +158,9 @@ std::vector<DriveLetter> driveLetters();
 std::string peerAddress(intptr_t descriptor);
 // The local address on which a connected socket descriptor was reached, the same way.
 std::string localAddress(intptr_t descriptor);
-// A listening TCP socket on an IPv4 address (dotted, "0.0.0.0" for every one) and port (0: one
-// the system chooses) that no other socket can share. On Windows it is bound with
+// A listening TCP socket on an address (IPv4 dotted or IPv6; "0.0.0.0" for every IPv4 address,
+// "::" for every address of both families in one socket) and port (0: one the system chooses)
+// that no other socket can share. On Windows it is bound with
 // SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
 // take the connections to it; a port that cannot be shared so is not bound at all. -1 on
 // failure, with why in `refusal` when it is given.
@@ -174,6 +175,14 @@ void shutdownSending(intptr_t descriptor);
 // Ends both sides of a connected socket, from any thread: every wait on it returns, and the
 // next read or write fails. The descriptor stays open until closed.
 void shutdownBoth(intptr_t descriptor);
+
+// Password hashes as "htpasswd -nB" writes them (bcrypt, "$2y$05$..."), checked by the
+// system's own crypt (libxcrypt) on Linux. False where this build has no bcrypt (Windows):
+// there every check fails.
+bool passwordHashesSupported();
+// True when password hashes to hash; any failure (a hash it cannot read) is false. Takes the
+// hash's full cost every time; the comparison does not stop at the first difference.
+bool passwordMatches(const std::string &password, const std::string &hash);
 
 // Ending a blocking socket wait from another thread. A waker is a descriptor of its own (an
 // event counter on Linux, a loopback datagram socket on Windows) that waitReadable() watches
@@ -216,5 +225,11 @@ int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size);
 // Writes what fits, without waiting: the number of bytes, -1 when nothing fits now, -2 when the
 // connection failed (no signal is raised for a peer that has gone).
 int64_t sendSome(intptr_t descriptor, const char *data, int64_t size);
+// Reads what is there as receiveSome does, but leaves it to be read again.
+int64_t peekSome(intptr_t descriptor, char *buffer, int64_t size);
+// A second descriptor for the same connection, for an object that closes what it adopts: the
+// connection stays until both are closed, and a shutdown through either ends the waits on
+// both. -1 on failure.
+intptr_t duplicateSocket(intptr_t descriptor);
 
 } // namespace platform

@@ -16,6 +16,7 @@
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -98,12 +99,26 @@ ListenRefusal lastListenRefusal() {
 intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefusal *refusal) {
     if (refusal)
         *refusal = ListenRefusal::Other;
-    sockaddr_in local;
+    sockaddr_storage local;
     std::memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&local);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&local);
+    int length = 0;
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        length = sizeof *v4;
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        length = sizeof *v6;
+    } else {
         return -1;
+    }
+    const int family = local.ss_family;
+    // "::" is every address of both families: one socket holds the port on IPv4 too, so that
+    // no other program can take one family's half.
+    const bool bothFamilies = family == AF_INET6 && address == "::";
 #ifdef _WIN32
     static const bool started = [] {
         WSADATA data;
@@ -111,14 +126,14 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
     }();
     if (!started)
         return -1;
-    const SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    const SOCKET socket = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET)
         return -1;
     BOOL on = TRUE;
     const int option = SO_EXCLUSIVEADDRUSE;
 #else
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int socket = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket < 0)
         return -1;
     // A listening port is never shared here; this only lets a restart bind past the closed
@@ -126,9 +141,14 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
     int on = 1;
     const int option = SO_REUSEADDR;
 #endif
+    // IPv6 only unless both families are asked for (the default differs between systems).
+    const decltype(on) v6only = bothFamilies ? 0 : 1;
     if (setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char *>(&on), sizeof on) !=
             0 ||
-        bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
+        (family == AF_INET6 &&
+         setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char *>(&v6only),
+                    sizeof v6only) != 0) ||
+        bind(socket, reinterpret_cast<const sockaddr *>(&local), length) != 0 ||
         listen(socket, SOMAXCONN) != 0) {
         if (refusal)
             *refusal = lastListenRefusal();
@@ -226,15 +246,39 @@ int waitWritable(intptr_t descriptor, int msecs) {
 #endif
 }
 
-int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size) {
+namespace {
+int64_t receiveWith(intptr_t descriptor, char *buffer, int64_t size, int flags) {
 #ifdef _WIN32
-    const int got = recv(static_cast<SOCKET>(descriptor), buffer, clampedLength(size), 0);
+    const int got = recv(static_cast<SOCKET>(descriptor), buffer, clampedLength(size), flags);
 #else
-    const ssize_t got = recv(static_cast<int>(descriptor), buffer, size_t(clampedLength(size)), 0);
+    const ssize_t got =
+        recv(static_cast<int>(descriptor), buffer, size_t(clampedLength(size)), flags);
 #endif
     if (got >= 0)
         return got;
     return wouldBlock() ? -1 : -2;
+}
+} // namespace
+
+int64_t receiveSome(intptr_t descriptor, char *buffer, int64_t size) {
+    return receiveWith(descriptor, buffer, size, 0);
+}
+
+int64_t peekSome(intptr_t descriptor, char *buffer, int64_t size) {
+    return receiveWith(descriptor, buffer, size, MSG_PEEK);
+}
+
+intptr_t duplicateSocket(intptr_t descriptor) {
+#ifdef _WIN32
+    WSAPROTOCOL_INFOW info;
+    if (WSADuplicateSocketW(static_cast<SOCKET>(descriptor), GetCurrentProcessId(), &info) != 0)
+        return -1;
+    const SOCKET copy = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                   &info, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return copy == INVALID_SOCKET ? -1 : intptr_t(copy);
+#else
+    return fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0);
+#endif
 }
 
 int64_t sendSome(intptr_t descriptor, const char *data, int64_t size) {

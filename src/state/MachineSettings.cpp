@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSettings>
@@ -42,9 +43,68 @@ QVariant names(const QVariant &value) {
     return listed;
 }
 
+// Addresses and CIDR ranges, IPv4 or IPv6 ("192.0.2.7", "192.0.2.0/24", "fd00::/8"), each
+// written in its canonical form.
+QVariant addresses(const QVariant &value) {
+    QStringList ranges;
+    for (const QString &entry : names(value).toStringList()) {
+        const QPair<QHostAddress, int> range =
+            entry.contains(QLatin1Char('/')) ? QHostAddress::parseSubnet(entry)
+                                             : QPair<QHostAddress, int>(QHostAddress(entry), -1);
+        if (range.first.isNull() || range.first.scopeId() != QString())
+            return {};
+        ranges << (range.second < 0
+                       ? range.first.toString()
+                       : range.first.toString() + QLatin1Char('/') + QString::number(range.second));
+    }
+    return ranges;
+}
+
+// "name:hash" entries with bcrypt hashes, as "htpasswd -nB" writes them ("$2y$05$" and 53
+// characters); or "!" alone, the list that lets nobody in.
+QVariant users(const QVariant &value) {
+    static const QRegularExpression entry(
+        QStringLiteral("^[^:\\s]+:\\$2[aby]\\$[0-3][0-9]\\$[./A-Za-z0-9]{53}$"));
+    const QStringList listed = names(value).toStringList();
+    if (listed == QStringList{QStringLiteral("!")})
+        return listed;
+    for (const QString &user : listed) {
+        if (!entry.match(user).hasMatch())
+            return {};
+    }
+    return listed;
+}
+
+QVariant text(const QVariant &value) {
+    return asText(value).trimmed();
+}
+
+QVariant onOff(const QVariant &value) {
+    const QString word = asText(value).trimmed().toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("1") || word == QLatin1String("yes"))
+        return true;
+    if (word.isEmpty() || word == QLatin1String("false") || word == QLatin1String("0") ||
+        word == QLatin1String("no"))
+        return false;
+    return {};
+}
+
 const std::vector<MachineSettings::Key> allKeys = {
     {"web/port", port, "", "a port from 1 to 65535"},
     {"web/allowedHosts", names, "", "a list of host names"},
+    {"web/allowedAddresses", addresses, "",
+     "a list of addresses and CIDR ranges (only this machine may look until it is corrected)",
+     "127.0.0.1"},
+    {"web/users", users, "",
+     "a list of name:hash entries with bcrypt hashes as htpasswd -nB writes them (nobody is let "
+     "in until it is corrected)",
+     "!"},
+    {"web/certificate", text, "", "the path of a PEM certificate file"},
+    {"web/key", text, "", "the path of a PEM key file"},
+    {"fleet/user", text, "", "a user name"},
+    {"fleet/password", text, "", "a password"},
+    {"fleet/https", onOff, "false", "true or false"},
+    {"fleet/caFile", text, "", "the path of a PEM file of certificates"},
 };
 
 } // namespace
@@ -91,6 +151,12 @@ QStringList MachineSettings::load(const QString &path, bool named) {
                     continue;
                 }
                 const QVariant checked = key->check(read);
+                if (!checked.isValid() && key->refused) {
+                    messages << QStringLiteral("%1: %2 = \"%3\" is not %4")
+                                    .arg(shown, name, asText(read), QLatin1String(key->what));
+                    accepted.insert(name, key->check(QString::fromLatin1(key->refused)));
+                    continue;
+                }
                 if (!checked.isValid()) {
                     messages << QStringLiteral("%1: %2 = \"%3\" is not %4; the default is kept")
                                     .arg(shown, name, asText(read), QLatin1String(key->what));
@@ -115,11 +181,15 @@ QVariant MachineSettings::value(const QString &name) {
         if (set != values.constEnd())
             return *set;
     }
-    // The user's own settings, checked as the file's are; a bad one is silently the default.
+    // The user's own settings, checked as the file's are; a bad one is silently the default
+    // (or what a refused value gives).
     const QVariant own =
         QSettings(QStringLiteral("Tarnivo"), QStringLiteral("Tarnivo")).value(name);
     const QVariant checked = own.isValid() ? key->check(own) : QVariant();
-    return checked.isValid() ? checked : key->check(QString::fromLatin1(key->fallback));
+    if (checked.isValid())
+        return checked;
+    return key->check(
+        QString::fromLatin1(own.isValid() && key->refused ? key->refused : key->fallback));
 }
 
 QString MachineSettings::path() {

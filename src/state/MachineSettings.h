@@ -26,6 +26,10 @@ public:
         Check check;
         const char *fallback; // the default, as the file would write it ("" for none)
         const char *what;     // what the value must be, for the message that refuses one
+        // What a refused value gives instead of the default, as the file would write it, for
+        // a key whose default would open what the value was meant to close (an address list,
+        // the users); nullptr: the default.
+        const char *refused = nullptr;
     };
 
     // Every key of the machine-wide file, in the order the README lists them.

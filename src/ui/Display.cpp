@@ -6,6 +6,7 @@
 #include "ServerControl.h"
 #include "Settings.h"
 #include "SharedState.h"
+#include "TlsCertificate.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -190,5 +191,9 @@ void Display::clickedSettingsStop() {
 }
 
 void Display::clickedStatusOpen() {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("http://localhost:%1/").arg(intPort.load())));
+    // The address, not "localhost": a browser may try the name over IPv6 first, and whatever
+    // answers there is not asked about here.
+    QDesktopServices::openUrl(QUrl(QStringLiteral("%1://127.0.0.1:%2/")
+                                       .arg(TlsCertificate::current()->enabled() ? "https" : "http")
+                                       .arg(intPort.load())));
 }

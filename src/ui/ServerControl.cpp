@@ -2,7 +2,10 @@
 
 #include "Discovery.h"
 #include "SharedState.h"
+#include "TlsCertificate.h"
+#include "WebAccess.h"
 #include "Webserver.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,9 +89,24 @@ bool ServerControl::start(quint32 port, QString &cause) {
     }
 
     webserver = new Webserver();
+    if (!webserver->tlsProblem().isEmpty()) {
+        cause = webserver->tlsProblem();
+        stop();
+        return false;
+    }
+    if (WebAccess::current()->passwordsRequired() && !platform::passwordHashesSupported()) {
+        cause = QStringLiteral("%1 is set, but this build has no bcrypt to check passwords with "
+                               "(none is hashed by code of our own): remove it, and limit who "
+                               "may look with %2")
+                    .arg(WebAccess::usersKey, WebAccess::allowedAddressesKey);
+        stop();
+        return false;
+    }
     // Success is reported only for our own listener: when the port is taken (or needs rights
     // we lack), whatever answers on it is not Tarnivo.
-    if (!webserver->listen(QHostAddress::AnyIPv4, quint16(port))) {
+    // Both families, in one socket: a port held on IPv4 only leaves [::1]:PORT to any local
+    // user, and browsers try "localhost" there first.
+    if (!webserver->listen(QHostAddress::Any, quint16(port))) {
         cause = listenFailure(port, webserver->listenError(), webserver->listenErrorText());
         stop();
         return false;
@@ -114,8 +132,15 @@ void ServerControl::stop() {
 
 QString ServerControl::selfTest(quint32 port, QString &cause) {
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(
-        QUrl(QStringLiteral("http://localhost:%1/%2").arg(port).arg(QLatin1String(startPage)))));
+    const bool https = TlsCertificate::current()->enabled();
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(QStringLiteral("%1://127.0.0.1:%2/%3")
+                                                                .arg(https ? "https" : "http")
+                                                                .arg(port)
+                                                                .arg(QLatin1String(startPage)))));
+    // Our own listener holds the port: whose certificate answers is known, and a certificate
+    // for the machine's names never names 127.0.0.1.
+    if (https)
+        reply->ignoreSslErrors();
 
     // Ends at the first body bytes, or at once when the reply ends without any (a refused
     // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,

@@ -5,10 +5,12 @@
 #include "FleetSummaries.h"
 #include "History.h"
 #include "HostDocument.h"
+#include "MachineSettings.h"
 #include "MetricsDocument.h"
 #include "ProcessesDocument.h"
 #include "StatusDocument.h"
 #include "SummaryDocument.h"
+#include "TlsCertificate.h"
 #include "VolumesDocument.h"
 #include "platform/Host.h"
 #include "platform/Platform.h"
@@ -28,16 +30,20 @@ QString peers(const HttpRequest &request, qintptr) {
 }
 
 QString serviceDiscovery(const HttpRequest &, qintptr socket) {
-    // Other machines name themselves in their summaries; this one is asked directly.
+    // Other machines name themselves in their summaries; this one is asked directly. The other
+    // monitors are taken to speak HTTPS when this one asks them so (fleet/https).
     return Discovery::instance().serviceDiscoveryDocument(
-        QString::fromStdString(platform::localAddress(socket)), [](const QVector<Peer> &peers) {
+        QString::fromStdString(platform::localAddress(socket)),
+        [](const QVector<Peer> &peers) {
             QHash<QString, QString> names = FleetSummaries::instance().hostNames();
             for (const Peer &peer : peers) {
                 if (peer.boolThisMachine)
                     names.insert(peer.strAddress, QString::fromStdString(platform::hostName()));
             }
             return names;
-        });
+        },
+        TlsCertificate::current()->enabled(),
+        MachineSettings::value(QStringLiteral("fleet/https")).toBool());
 }
 
 QString volumes(const HttpRequest &, qintptr) {

@@ -1,6 +1,8 @@
 #include "Webserver.h"
 
 #include "RequestOrigin.h"
+#include "TlsCertificate.h"
+#include "WebAccess.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
@@ -28,8 +30,10 @@ Webserver::Webserver()
     connect(&expiry, &QTimer::timeout, this, &Webserver::expireQueued);
     roomCheck.setInterval(roomCheckInterval);
     connect(&roomCheck, &QTimer::timeout, this, &Webserver::makeRoom);
-    // The names the server answers to are read anew at every Start.
+    // The names the server answers to, and who may ask, are read anew at every Start.
     RequestOrigin::loadNames();
+    WebAccess::load();
+    strTlsProblem = TlsCertificate::load();
 }
 
 Webserver::~Webserver() {
@@ -39,11 +43,15 @@ Webserver::~Webserver() {
 
 bool Webserver::listen(const QHostAddress &address, quint16 port) {
 #ifdef Q_OS_WIN
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+    if (address.protocol() == QAbstractSocket::IPv4Protocol || address == QHostAddress::Any) {
         listenedExclusively = true;
         platform::ListenRefusal refusal;
-        const intptr_t socket =
-            platform::listenExclusively(address.toString().toStdString(), port, &refusal);
+        intptr_t socket = platform::listenExclusively(
+            address == QHostAddress::Any ? "::" : address.toString().toStdString(), port, &refusal);
+        // A system without IPv6 still serves IPv4.
+        if (socket == -1 && address == QHostAddress::Any &&
+            refusal == platform::ListenRefusal::Other)
+            socket = platform::listenExclusively("0.0.0.0", port, &refusal);
         exclusiveListenError =
             refusal == platform::ListenRefusal::InUse    ? QAbstractSocket::AddressInUseError
             : refusal == platform::ListenRefusal::Denied ? QAbstractSocket::SocketAccessError

@@ -18,14 +18,19 @@ public:
     // Closes the connections still waiting for a thread; running threads finish on their own.
     ~Webserver() override;
 
-    // Listens as QTcpServer::listen() does; on Windows an IPv4 address is bound exclusively,
-    // so that no other program can bind the same port on one of the addresses and take the
-    // connections to it.
+    // Listens as QTcpServer::listen() does (QHostAddress::Any: both families in one socket, or
+    // IPv4 alone on a system without IPv6); on Windows an IPv4 address, or Any, is bound
+    // exclusively, so that no other program can bind the same port on one of the addresses and
+    // take the connections to it.
     bool listen(const QHostAddress &address, quint16 port);
     // Why the last listen() failed, and the system's words for it (which the exclusive bind
     // on Windows sets, as QTcpServer::listen() sets its own).
     QAbstractSocket::SocketError listenError() const;
     QString listenErrorText() const;
+
+    // Why the certificate and key that the settings name cannot serve HTTPS; "" when they can
+    // or none are set. Read with the settings when the listener is made.
+    QString tlsProblem() const { return strTlsProblem; }
 
     // The limits apply to connections accepted afterwards; set them before listen().
     void setLimits(int maxRunning, int maxPerAddress, int maxQueued);
@@ -39,6 +44,7 @@ public slots:
     void incomingConnection(qintptr intSocket) override;
 
 private:
+    QString strTlsProblem;
     QAbstractSocket::SocketError exclusiveListenError = QAbstractSocket::UnknownSocketError;
     bool listenedExclusively = false;
     void launch(const ConnectionLimiter::Connection &connection);

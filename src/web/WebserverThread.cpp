@@ -7,6 +7,9 @@
 #include "RouteTable.h"
 #include "SharedState.h"
 #include "StaticFile.h"
+#include "TlsCertificate.h"
+#include "TlsStream.h"
+#include "WebAccess.h"
 #include "platform/Platform.h"
 
 #include <QDeadlineTimer>
@@ -93,12 +96,66 @@ bool WebserverThread::waitForAll(int msecs) {
 
 void WebserverThread::run() {
     // The descriptor is used as it is: blocking calls with time-outs need no socket object.
-    if (platform::setNonBlocking(intSocket))
-        serve();
+    // HTTPS goes through a socket object of Qt's TLS on a duplicate of it.
+    if (platform::setNonBlocking(intSocket)) {
+        const std::optional<QSslConfiguration> configuration =
+            TlsCertificate::current()->configuration();
+        if (!configuration || startTls(*configuration))
+            serve();
+    }
+    tls.reset();
     // Whatever the kernel still holds of the answer is sent after this; a stalled transfer is
     // cut off here.
     control->close();
     leave();
+}
+
+qint64 WebserverThread::receiveSome(char *buffer, qint64 size) {
+    return tls ? tls->receiveSome(buffer, size) : platform::receiveSome(intSocket, buffer, size);
+}
+
+qint64 WebserverThread::sendSome(const char *data, qint64 size) {
+    return tls ? tls->sendSome(data, size) : platform::sendSome(intSocket, data, size);
+}
+
+int WebserverThread::waitReadable(int msecs) {
+    return tls ? tls->waitReadable(msecs) : platform::waitReadable(intSocket, msecs);
+}
+
+int WebserverThread::waitWritable(int msecs) {
+    return tls ? tls->waitWritable(msecs) : platform::waitWritable(intSocket, msecs);
+}
+
+bool WebserverThread::startTls(const QSslConfiguration &configuration) {
+    // A TLS session begins with a handshake record (type 22); anything else is a plain
+    // request, which is told where to go rather than left waiting for a handshake.
+    char first = 0;
+    for (;;) {
+        if (requestDeadline.hasExpired() || control->askedToGiveWay())
+            return false;
+        const qint64 got = platform::peekSome(intSocket, &first, 1);
+        if (got == 0 || got == -2)
+            return false;
+        if (got == 1)
+            break;
+        const qint64 left = requestDeadline.remainingTime();
+        if (platform::waitReadable(intSocket,
+                                   int(left < 0 ? readWait : qMin<qint64>(left, readWait))) < 0)
+            return false;
+    }
+    if (first != 0x16) {
+        const QByteArray &answer = TlsStream::httpsOnly();
+        if (sendAll(answer.constData(), answer.size())) {
+            QByteArray scratch(readChunk, Qt::Uninitialized);
+            linger(scratch.data(), readChunk);
+        }
+        return false;
+    }
+    control->working();
+    tls = std::make_unique<TlsStream>(intSocket, configuration);
+    const bool shaken = tls->handshake(requestDeadline);
+    control->waiting(now());
+    return shaken;
 }
 
 qint64 WebserverThread::receive(char *buffer, qint64 size) {
@@ -106,14 +163,14 @@ qint64 WebserverThread::receive(char *buffer, qint64 size) {
         // Checked first, so that a client sending without pause cannot outrun it either.
         if (requestDeadline.hasExpired() || control->askedToGiveWay())
             return 0;
-        const qint64 got = platform::receiveSome(intSocket, buffer, size);
+        const qint64 got = receiveSome(buffer, size);
         if (got != -1)
             return qMax<qint64>(0, got);
         const qint64 left = requestDeadline.remainingTime();
         if (left == 0)
             return 0;
         const int wait = int(left < 0 ? readWait : qMin<qint64>(left, readWait));
-        if (platform::waitReadable(intSocket, wait) <= 0)
+        if (waitReadable(wait) <= 0)
             return 0;
     }
 }
@@ -137,9 +194,12 @@ void WebserverThread::serve() {
     }
     const bool overBudget = headEnd < 0 ? received.size() >= headBudget : headEnd + 4 > headBudget;
     HttpRequest request = overBudget ? HttpRequest() : HttpRequest::fromBytes(received);
-    // Decided before anything is routed: a request for a name this server does not go by gets
+    // Decided before anything is routed: an address off the list or a request without a
+    // user's password gets its refusal, a request for a name this server does not go by gets
     // nothing, and a page of another site may read the figures but not rescan.
     QString refusedHost;
+    const QByteArray refusal = WebAccess::current()->refusal(
+        QString::fromStdString(platform::peerAddress(intSocket)), request);
     const bool misdirected = !RequestOrigin::hostAllowed(request, &refusedHost);
     if (RequestOrigin::crossSite(request))
         request.strPath = RequestOrigin::withoutRescan(request.strPath);
@@ -161,7 +221,9 @@ void WebserverThread::serve() {
     HttpResponse response = HttpResponse::route(request);
     const Route::Kind kind = response.matched ? response.matched->kind : Route::Kind::Move;
     bool sent;
-    if (misdirected) {
+    if (!refusal.isEmpty()) {
+        sent = sendAll(refusal.constData(), refusal.size());
+    } else if (misdirected) {
         RequestOrigin::logRefused(refusedHost);
         response = HttpResponse::misdirected(refusedHost);
         QByteArray whole = response.head();
@@ -196,8 +258,15 @@ void WebserverThread::serve() {
     }
     if (!sent)
         return; // the client stalled or went: closing cuts the connection
-    if (unread || moreToRead(chunk, readChunk))
+    if (tls) {
+        // The session's closing alert after the answer; then the connection ends as a plain
+        // one does, without the session (what the client still sends is only thrown away).
+        tls->finish(timeouts.intLinger);
+        tls.reset();
         linger(chunk, readChunk);
+    } else if (unread || moreToRead(chunk, readChunk)) {
+        linger(chunk, readChunk);
+    }
 }
 
 bool WebserverThread::sendAll(const char *data, qint64 size) {
@@ -207,8 +276,8 @@ bool WebserverThread::sendAll(const char *data, qint64 size) {
     // so a wait that times out is followed by one more try, and only a try that then finds no
     // room at all ends the transfer.
     bool waitedInVain = false;
-    while (size > 0) {
-        const qint64 sent = platform::sendSome(intSocket, data, size);
+    while (size > 0 || (tls && tls->pending())) {
+        const qint64 sent = size > 0 ? sendSome(data, size) : -1;
         if (sent == -2)
             return false;
         if (sent > 0) {
@@ -231,7 +300,7 @@ bool WebserverThread::waitForRoom(int msecs) {
     const QDeadlineTimer until(msecs);
     for (;;) {
         const qint64 left = until.remainingTime();
-        const int ready = platform::waitWritable(intSocket, int(qMin<qint64>(left, roomWait)));
+        const int ready = waitWritable(int(qMin<qint64>(left, roomWait)));
         if (ready != 0)
             return ready > 0;
         if (until.hasExpired() || control->askedToGiveWay())

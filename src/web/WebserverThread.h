@@ -9,6 +9,8 @@
 #include <memory>
 
 class QFile;
+class QSslConfiguration;
+class TlsStream;
 
 class WebserverThread : public QThread {
     Q_OBJECT
@@ -49,6 +51,14 @@ public slots:
 
 private:
     void serve();
+    // HTTPS: waits for the client's first bytes and shakes hands; false when the connection
+    // ends here (a plain HTTP request gets the answer that says to use HTTPS).
+    bool startTls(const QSslConfiguration &configuration);
+    // The connection's own I/O, plain or through TLS: as the system layer's calls.
+    qint64 receiveSome(char *buffer, qint64 size);
+    qint64 sendSome(const char *data, qint64 size);
+    int waitReadable(int msecs);
+    int waitWritable(int msecs);
     // One piece of the request into buffer: waits up to one read wait, never past the request
     // deadline. The number of bytes; 0 when none came in time or the client ended its sending.
     qint64 receive(char *buffer, qint64 size);
@@ -67,6 +77,8 @@ private:
     qintptr intSocket;
     Timeouts timeouts;
     QDeadlineTimer requestDeadline;
+    // HTTPS: the session on this connection, made and ended in run(); null for plain HTTP.
+    std::unique_ptr<TlsStream> tls;
     // True while this thread is counted in runningCount(): from construction to the end of
     // run(), or to destruction for a thread that never ran. Guarded by the count's own mutex.
     bool boolCounted = false;

@@ -1,5 +1,6 @@
 #include "Discovery.h"
 #include "PeerDocuments.h"
+#include "SharedState.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,11 +8,13 @@
 #include <QTest>
 
 namespace {
-platform::Adapter adapter(const char *address, const char *mask, bool running = true) {
+platform::Adapter adapter(const char *address, const char *mask, bool running = true,
+                          quint32 index = 0) {
     platform::Adapter result;
     result.address = address;
     result.mask = mask;
     result.running = running;
+    result.index = index;
     return result;
 }
 
@@ -22,8 +25,10 @@ HeartbeatProtocol::Answer port(quint16 number) {
     return {QStringLiteral("commandPort"), QString(), number};
 }
 
-// A discovery on a manual clock, on one subnet whose own address is 192.0.2.1, beside a
-// Docker-style bridge that is up without a carrier.
+// A discovery on a manual clock, on two subnets: 192.0.2.1/24 on interface 2 and
+// 198.51.100.1/24 on interface 3, beside a Docker-style bridge that is up without a carrier.
+constexpr quint32 lan = 2;
+constexpr quint32 otherLan = 3;
 struct Fixture {
     qint64 now = 1'000'000;
     Discovery discovery;
@@ -32,15 +37,21 @@ struct Fixture {
               settings, [this] { return now; },
               [] {
                   return std::vector<platform::Adapter>{
-                      adapter("192.0.2.1", "255.255.255.0"),
-                      adapter("172.17.0.1", "255.255.0.0", false)};
+                      adapter("192.0.2.1", "255.255.255.0", true, lan),
+                      adapter("198.51.100.1", "255.255.255.0", true, otherLan),
+                      adapter("172.17.0.1", "255.255.0.0", false, 4)};
               }) {}
+    // An answer as it arrives on the first subnet's adapter.
+    bool hear(const QString &address, const HeartbeatProtocol::Answer &answer,
+              quint32 arrivedOn = lan) {
+        return discovery.hear(QHostAddress(address), arrivedOn, answer);
+    }
     // A round as the heartbeat thread runs it: the request, the send, then the answers.
     void round(const QStringList &answering) {
         QVERIFY(discovery.look());
-        QCOMPARE(discovery.takeRound().size(), 1);
+        QCOMPARE(discovery.takeRound().size(), 2);
         for (const QString &address : answering)
-            discovery.hear(QHostAddress(address), port(8080));
+            hear(address, port(8080));
     }
     QStringList addresses() {
         QStringList result;
@@ -88,8 +99,8 @@ private slots:
         QVERIFY(targets.ownAddresses.contains("100.64.0.1"));
         QVERIFY(!targets.ownAddresses.contains("0.0.0.0"));
         QVERIFY(targets.ownAddresses.contains("172.17.0.1"));
-        QCOMPARE(targets.subnets.size(), 3);
-        QVERIFY(targets.subnets.at(2).contains(QHostAddress("198.19.0.1").toIPv4Address()));
+        QCOMPARE(targets.subnets.size(), 4); // both adapters of 192.168.1.0/24
+        QVERIFY(targets.subnets.at(3).contains(QHostAddress("198.19.0.1").toIPv4Address()));
     }
 
     void aRoundNeedsTheMonitorRunningAndStartsAtMostOnceInTheGap() {
@@ -104,7 +115,8 @@ private slots:
         f.now += 4999;
         QVERIFY(!f.discovery.look());
         const QVector<QHostAddress> targets = f.discovery.takeRound();
-        QCOMPARE(targets, QVector<QHostAddress>{QHostAddress("192.0.2.255")});
+        QCOMPARE(targets, QVector<QHostAddress>(
+                              {QHostAddress("192.0.2.255"), QHostAddress("198.51.100.255")}));
         QVERIFY(f.discovery.takeRound().isEmpty());
         f.now += 1;
         QVERIFY(f.discovery.look());
@@ -120,16 +132,22 @@ private slots:
     void answersMakeOnePeerPerAddressAndOwnAnswersMarkThisMachine() {
         Fixture f;
         f.discovery.setRunning(true);
+        intListeningPort = 8123;
         f.round({});
-        f.discovery.hear(QHostAddress("192.0.2.7"), version("2.0"));
+        f.hear("192.0.2.7", version("2.0"));
         f.now += 10;
-        f.discovery.hear(QHostAddress("192.0.2.7"), port(0));
-        f.discovery.hear(QHostAddress("192.0.2.1"), version("1.1"));
+        f.hear("192.0.2.7", port(0));
+        // Whoever sends from this machine's own addresses, its port and version are the
+        // program's own.
+        f.hear("192.0.2.1", version("6.6"));
+        f.hear("192.0.2.1", port(6379), 1);
         const QVector<Peer> peers = f.discovery.peers();
+        intListeningPort = 0;
         QCOMPARE(peers.size(), 2);
         QCOMPARE(peers.at(0).strAddress, QStringLiteral("192.0.2.1"));
         QVERIFY(peers.at(0).boolThisMachine);
-        QCOMPARE(peers.at(0).intPort, -1);
+        QCOMPARE(peers.at(0).intPort, 8123);
+        QCOMPARE(peers.at(0).strVersion, QLatin1String(HeartbeatProtocol::strVersion));
         QCOMPARE(peers.at(1).strVersion, QStringLiteral("2.0"));
         QCOMPARE(peers.at(1).intPort, 0);
         QCOMPARE(peers.at(1).intLastHeard - peers.at(1).intFirstHeard, 10);
@@ -155,26 +173,38 @@ private slots:
         QTest::addColumn<bool>("looked");
         QTest::addColumn<qint64>("after");
         QTest::addColumn<QString>("sender");
+        QTest::addColumn<quint32>("arrivedOn");
         QTest::addColumn<bool>("recorded");
-        QTest::newRow("on the subnet, in time") << true << 999LL << "192.0.2.7" << true;
-        QTest::newRow("before any round") << false << 0LL << "192.0.2.7" << false;
-        QTest::newRow("past the answer time") << true << 1000LL << "192.0.2.7" << false;
+        QTest::newRow("on the subnet, in time") << true << 999LL << "192.0.2.7" << lan << true;
+        QTest::newRow("before any round") << false << 0LL << "192.0.2.7" << lan << false;
+        QTest::newRow("past the answer time") << true << 1000LL << "192.0.2.7" << lan << false;
         QTest::newRow("from a subnet the round did not go to")
-            << true << 10LL << "10.66.0.77" << false;
-        QTest::newRow("on the bridge the round skipped") << true << 10LL << "172.17.0.9" << false;
-        QTest::newRow("this machine's own bridge address") << true << 10LL << "172.17.0.1" << true;
+            << true << 10LL << "10.66.0.77" << lan << false;
+        QTest::newRow("on the bridge the round skipped")
+            << true << 10LL << "172.17.0.9" << 4u << false;
+        QTest::newRow("this machine's own bridge address")
+            << true << 10LL << "172.17.0.1" << 1u << true;
+        QTest::newRow("the other subnet, on its own adapter")
+            << true << 10LL << "198.51.100.7" << otherLan << true;
+        QTest::newRow("the other subnet, arriving from the first")
+            << true << 10LL << "198.51.100.7" << lan << false;
+        QTest::newRow("the first subnet, arriving from the other")
+            << true << 10LL << "192.0.2.7" << otherLan << false;
+        QTest::newRow("an adapter the system did not name")
+            << true << 10LL << "192.0.2.7" << 0u << false;
     }
     void onlyAnswersToOurOwnRoundAreRecorded() {
         QFETCH(bool, looked);
         QFETCH(qint64, after);
         QFETCH(QString, sender);
+        QFETCH(quint32, arrivedOn);
         QFETCH(bool, recorded);
         Fixture f;
         f.discovery.setRunning(true);
         if (looked)
             f.round({});
         f.now += after;
-        QCOMPARE(f.discovery.hear(QHostAddress(sender), port(80)), recorded);
+        QCOMPARE(f.hear(sender, port(80), arrivedOn), recorded);
         QCOMPARE(f.addresses(), recorded ? QStringList{sender} : QStringList());
     }
 
@@ -182,8 +212,10 @@ private slots:
         Fixture f;
         f.discovery.setRunning(true);
         f.round({"192.0.2.1", "172.17.0.1", "192.0.2.7"});
-        f.discovery.hear(QHostAddress("172.17.0.1"), version("1.1"));
+        f.hear("172.17.0.1", version("1.1"));
+        intListeningPort = 8080;
         const QVector<Peer> peers = f.discovery.peers();
+        intListeningPort = 0;
         QCOMPARE(f.addresses(), QStringList({"192.0.2.1", "192.0.2.7"}));
         QVERIFY(peers.at(0).boolThisMachine);
         QCOMPARE(peers.at(0).strVersion, QStringLiteral("1.1"));
@@ -200,7 +232,7 @@ private slots:
     void aFullListKeepsThoseThatAnsweredTheLastRound() {
         SmallList f;
         f.round({"192.0.2.7", "192.0.2.8", "192.0.2.9"});
-        QVERIFY(!f.discovery.hear(QHostAddress("192.0.2.66"), port(6379)));
+        QVERIFY(!f.hear("192.0.2.66", port(6379)));
         QCOMPARE(f.addresses(), QStringList({"192.0.2.7", "192.0.2.8", "192.0.2.9"}));
         // Claims read ahead of their answers in the next round push none of them out; once
         // they missed a whole round, the silent ones make room, least recently heard first.
@@ -247,6 +279,19 @@ private slots:
         QCOMPARE(groups.at(0).toObject().value("targets").toArray(), QJsonArray{"192.0.2.1:8080"});
         QCOMPARE(groups.at(0).toObject().value("labels").toObject().value("__meta_tarnivo_version"),
                  QJsonValue("1.1"));
+        QVERIFY(!groups.at(0).toObject().value("labels").toObject().contains("__scheme__"));
+        // Over HTTPS Prometheus is told the scheme, for this machine and, with fleet/https, the
+        // others.
+        const Peer other{"192.0.2.5", 8080, "1.1", 1000, 2000, 1, false};
+        for (const bool peersHttps : {false, true}) {
+            const QJsonArray secure = json(PeerDocuments::serviceDiscovery({self, other}, QString(),
+                                                                           {}, true, peersHttps))
+                                          .array();
+            QCOMPARE(secure.at(0).toObject().value("labels").toObject().value("__scheme__"),
+                     QJsonValue("https"));
+            QCOMPARE(secure.at(1).toObject().value("labels").toObject().contains("__scheme__"),
+                     peersHttps);
+        }
     }
 
     void theRoutesLookOnlyWhenAskedTo() {

@@ -5,8 +5,40 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 #include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+// A peer that answers one connection with these bytes, from a thread of its own.
+struct OneAnswer {
+    std::promise<quint16> listening;
+    std::thread thread;
+    explicit OneAnswer(const QByteArray &bytes) {
+        thread = std::thread([this, bytes] {
+            QTcpServer server;
+            server.listen(QHostAddress::LocalHost);
+            listening.set_value(server.serverPort());
+            if (!server.waitForNewConnection(5000))
+                return;
+            QTcpSocket *client = server.nextPendingConnection();
+            client->write(bytes);
+            client->waitForBytesWritten(5000);
+            client->disconnectFromHost();
+            if (client->state() != QAbstractSocket::UnconnectedState)
+                client->waitForDisconnected(5000);
+        });
+    }
+    ~OneAnswer() { thread.join(); }
+    quint16 port() { return listening.get_future().get(); }
+};
+
+QByteArray ok(const QByteArray &body) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + body;
+}
+} // namespace
 
 class FleetSummariesTest : public QObject {
     Q_OBJECT
@@ -20,14 +52,17 @@ private slots:
                                      {"198.18.0.3", -1, "", 0, 0, 0, false},
                                      {"198.18.0.4", 8081, "1.1", 0, 0, 0, false}};
             },
-            [&asked](const QString &address, int port, int waitMs) {
+            [&asked](const FleetClient &, const QString &address, int port, int) {
                 ++asked;
-                Q_UNUSED(waitMs);
-                return address.endsWith(".1") && port == 8080
-                           ? QJsonObject{{"processor", 12.5},
-                                         {"memory", 40.0},
-                                         {"host", QJsonObject{{"hostname", "ws-01"}}}}
-                           : QJsonObject();
+                if (address.endsWith(".4"))
+                    return FleetClient::Reply{{}, "needs a password"};
+                return FleetClient::Reply{
+                    address.endsWith(".1") && port == 8080
+                        ? QJsonObject{{"processor", 12.5},
+                                      {"memory", 40.0},
+                                      {"host", QJsonObject{{"hostname", "ws-01"}}}}
+                        : QJsonObject(),
+                    {}};
             });
         const QJsonArray machines =
             QJsonDocument::fromJson(fleet.document().toUtf8()).object().value("machines").toArray();
@@ -44,6 +79,8 @@ private slots:
         QCOMPARE(machines.at(0).toObject().value("hostname"), QJsonValue("ws-01"));
         QVERIFY(machines.at(1).toObject().value("hostname").isNull());
         QCOMPARE(fleet.hostNames(), (QHash<QString, QString>{{"198.18.0.1", "ws-01"}}));
+        QCOMPARE(machines.at(1).toObject().value("problem"), QJsonValue("needs a password"));
+        QVERIFY(!machines.at(0).toObject().contains("problem"));
         // Another dashboard within the gap gets the same answer without a second round.
         fleet.document();
         QCOMPARE(asked.load(), 2);
@@ -59,9 +96,9 @@ private slots:
                     many.append({QString("198.18.1.%1").arg(i), 8080, "1.1", 0, 0, 0, false});
                 return many;
             },
-            [](const QString &, int, int waitMs) {
+            [](const FleetClient &, const QString &, int, int waitMs) {
                 QThread::msleep(ulong(waitMs));
-                return QJsonObject();
+                return FleetClient::Reply();
             });
         QElapsedTimer timer;
         timer.start();
@@ -73,6 +110,41 @@ private slots:
         QVERIFY(machines.at(99).toObject().value("summary").isNull());
     }
 
+    void onlyTheKnownFieldsOfASummaryAreRelayed_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("relayed");
+        const QByteArray own =
+            R"({"memory":41.5,"processor":3.2,"volume":{"free":20,"used":80,"volume":"/"}})";
+        QTest::newRow("as a monitor writes it") << ok(own) << own;
+        QTest::newRow("fields of its own, and texts for figures")
+            << ok(R"({"processor":"<b>","memory":7,"script":"x","volume":{"volume":1}})")
+            << QByteArray(R"({"memory":7,"processor":null,"volume":null})");
+        QTest::newRow("a long volume name")
+            << ok(R"({"processor":1,"memory":2,"volume":{"volume":")" + QByteArray(300, 'v') +
+                  R"(","used":1,"free":99,"more":[1]}})")
+            << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":99,"used":1,"volume":")" +
+                          QByteArray(256, 'v') + R"("}})");
+        QTest::newRow("past 16 KiB")
+            << ok(R"({"processor":1,"pad":")" + QByteArray(16384, ' ') + R"("})")
+            << QByteArray("{}");
+    }
+    void onlyTheKnownFieldsOfASummaryAreRelayed() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, relayed);
+        QCOMPARE(QJsonDocument(FleetClient::relayed(answer)).toJson(QJsonDocument::Compact),
+                 relayed);
+    }
+
+    // A peer's 100 KB summary, whole and well formed: never read past 16 KiB, never relayed.
+    void aSummaryIsCutAt16KiBOnTheWire() {
+        OneAnswer peer(ok(R"({"processor":1,"memory":2,"volume":{"volume":")" +
+                          QByteArray(100'000, 'v') + R"(","used":1,"free":99}})"));
+        QCOMPARE(FleetClient().fetch("127.0.0.1", peer.port(), 3000).summary, QJsonObject());
+        OneAnswer small(ok(R"({"processor":1,"memory":2,"volume":null})"));
+        QCOMPARE(FleetClient().fetch("127.0.0.1", small.port(), 3000).summary.value("memory"),
+                 QJsonValue(2));
+    }
+
     void aMachineThatAcceptsButNeverAnswersCostsOneWait() {
         QTcpServer silent; // never reads: the kernel completes the connection, nobody answers
         QVERIFY(silent.listen(QHostAddress::LocalHost));
@@ -82,9 +154,9 @@ private slots:
         closed.close();
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", silent.serverPort(), 300).isEmpty());
+        QVERIFY(FleetClient().fetch("127.0.0.1", silent.serverPort(), 300).summary.isEmpty());
         QVERIFY(timer.elapsed() >= 250 && timer.elapsed() < 1500);
-        QVERIFY(FleetSummaries::fetchSummary("127.0.0.1", closedPort, 300).isEmpty());
+        QVERIFY(FleetClient().fetch("127.0.0.1", closedPort, 300).summary.isEmpty());
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -66,6 +67,10 @@ std::vector<platform::Adapter> loopbackAdapter() {
     adapter.address = "127.0.0.1";
     adapter.mask = "255.0.0.0";
     adapter.running = true;
+    for (const QNetworkInterface &network : QNetworkInterface::allInterfaces()) {
+        if (network.type() == QNetworkInterface::Loopback)
+            adapter.index = quint32(network.index());
+    }
     return {adapter};
 }
 
@@ -280,6 +285,13 @@ private slots:
             intListeningPort = 0;
             QSKIP(wineKeepsNoSenderAddress);
         }
+        // A user of this machine answers from its address, for a port of their own: the entry
+        // keeps the program's port.
+        QUdpSocket forger;
+        QVERIFY(forger.bind(QHostAddress::LocalHost, 0));
+        forger.writeDatagram("Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\n"
+                             "intPort:6379\nStop:Heartbeat",
+                             QHostAddress::LocalHost, port);
         Requester other(port);
         other.send("Start:Heartbeat\nstrType:typeResponse\nstrCommand:commandPort\nintPort:0\n"
                    "Stop:Heartbeat");
@@ -287,6 +299,7 @@ private slots:
         QCOMPARE(discovery.peers().at(1).strAddress, QStringLiteral("127.0.0.2"));
         QCOMPARE(discovery.peers().at(1).intPort, 0);
         QVERIFY(!discovery.peers().at(1).boolThisMachine);
+        QCOMPARE(discovery.peers().at(0).intPort, 8123);
         QVERIFY(other.answer(300).isEmpty());
         intListeningPort = 0;
     }

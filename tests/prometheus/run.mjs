@@ -4,7 +4,9 @@
 //   node tests/prometheus/run.mjs BUILD_DIR prometheus   a real Prometheus, scraping every second,
 //       sees a known amount of data arrive over a veth pair from a network namespace made here,
 //       and a processor's busy ratio follow a load (needs root for the namespace: skipped
-//       otherwise, and says so).
+//       otherwise, and says so); and scrapes the program itself with TLS and a password
+//       (basic_auth, and tls_config with the test's own authority), finding it up, while a job
+//       without the password finds it down with 401.
 // The server is the headless one the dashboard test uses; everything listens on loopback only,
 // except the receiver of the test data, on the veth's own 198.18.0.0/15 address.
 
@@ -103,7 +105,63 @@ async function promtool(base) {
 
 // --- Prometheus ---
 
-async function startPrometheus(target, storage) {
+// --- the program with TLS and a password, as an administrator would set it up ---
+
+/**
+ * An authority of the test's own, a certificate for 127.0.0.1 that it signed, a user for
+ * Prometheus (htpasswd) and the machine-wide settings file that names them, in `dir`.
+ */
+function makeSecureSettings(dir) {
+    const file = (name) => join(dir, name);
+    const ec = ['-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1', '-nodes'];
+    run('openssl', ['req', '-x509', ...ec, '-days', '2', '-subj', '/CN=Tarnivo test authority',
+        '-keyout', file('ca.key'), '-out', file('ca.pem')]);
+    run('openssl', ['req', ...ec, '-subj', '/CN=127.0.0.1', '-keyout', file('key.pem'), '-out', file('server.csr')]);
+    writeFileSync(file('names.cnf'), 'subjectAltName=IP:127.0.0.1\n');
+    run('openssl', ['x509', '-req', '-in', file('server.csr'), '-CA', file('ca.pem'), '-CAkey', file('ca.key'),
+        '-CAcreateserial', '-days', '2', '-extfile', file('names.cnf'), '-out', file('certificate.pem')]);
+    const user = run('htpasswd', ['-nbB', '-C', '5', 'prometheus', SCRAPE_PASSWORD]).trim();
+    writeFileSync(file('tarnivo.ini'),
+        `[web]\ncertificate=${file('certificate.pem')}\nkey=${file('key.pem')}\nusers=${user}\n`);
+    return { ca: file('ca.pem'), settings: file('tarnivo.ini') };
+}
+const SCRAPE_PASSWORD = 'scrape-secret';
+
+/** The program itself, without its window, with the given settings file. */
+async function startProgram(settings, state) {
+    const port = await freePort();
+    const child = spawn(join(resolve(buildDir), 'tarnivo'), ['--headless', '--port', String(port),
+        '--content', join(repo, 'content'), '--config', settings, '--state', state],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+    return new Promise((done, fail) => {
+        let said = '';
+        const timer = setTimeout(() => fail(new Error(`the program did not start within 10 s:\n${said}`)), 10000);
+        child.stderr.on('data', (chunk) => {
+            said += chunk;
+            if (said.includes(`on port ${port}`)) {
+                clearTimeout(timer);
+                done({ child, port });
+            }
+        });
+        child.on('exit', (code) => fail(new Error(`the program ended early (exit ${code}):\n${said}`)));
+    });
+}
+
+/** Scrape jobs for the secure program: one with the password and the authority, one without the password. */
+function secureJobs(target, ca) {
+    const job = (name, auth) => [
+        `  - job_name: ${name}`,
+        '    scheme: https',
+        '    tls_config:',
+        `      ca_file: ${ca}`,
+        ...(auth ? ['    basic_auth:', '      username: prometheus', `      password: ${SCRAPE_PASSWORD}`] : []),
+        '    static_configs:',
+        `      - targets: ['${target}']`,
+    ];
+    return [...job('tarnivo_secure', true), ...job('tarnivo_no_password', false)];
+}
+
+async function startPrometheus(target, storage, moreJobs = []) {
     const port = await freePort();
     const config = join(storage, 'prometheus.yml');
     writeFileSync(config, [
@@ -114,6 +172,7 @@ async function startPrometheus(target, storage) {
         '  - job_name: tarnivo',
         '    static_configs:',
         `      - targets: ['${target}']`,
+        ...moreJobs,
         '',
     ].join('\n'));
     const child = spawn('prometheus', [`--config.file=${config}`, `--storage.tsdb.path=${join(storage, 'data')}`,
@@ -220,11 +279,32 @@ async function prometheusChecks(target) {
     }
     const storage = mkdtempSync(join(tmpdir(), 'tarnivo-prometheus-'));
     let prometheus = null;
+    let secure = null;
     try {
         makeLink();
-        prometheus = await startPrometheus(target, storage);
+        const { ca, settings } = makeSecureSettings(storage);
+        secure = await startProgram(settings, join(storage, 'state'));
+        prometheus = await startPrometheus(target, storage, secureJobs(`127.0.0.1:${secure.port}`, ca));
         const { api } = prometheus;
-        const received = `tarnivo_network_receive_bytes_total{adapter="${HOST_SIDE}"}`;
+
+        await check('a scrape with TLS and the password finds the program up; one without the password finds it down with 401', async () => {
+            let targets = [];
+            for (let i = 0; i < 40; i++) {
+                const reply = await (await fetch(`${api}/targets?state=active`)).json();
+                targets = reply.data.activeTargets.filter((t) => t.labels.job !== 'tarnivo');
+                if (targets.length === 2 && targets.every((t) => t.health !== 'unknown')) break;
+                await sleep(500);
+            }
+            const health = Object.fromEntries(targets.map((t) => [t.labels.job, t]));
+            const summary = JSON.stringify(targets.map((t) => [t.labels.job, t.health, t.lastError]));
+            assert(health.tarnivo_secure?.health === 'up', summary);
+            assert(health.tarnivo_no_password?.health === 'down' &&
+                /401/.test(health.tarnivo_no_password.lastError), summary);
+            const built = await query(api, 'tarnivo_build_info{job="tarnivo_secure"}');
+            assert(built.length === 1, `tarnivo_build_info: ${JSON.stringify(built)}`);
+            return health.tarnivo_no_password.lastError;
+        });
+        const received = `tarnivo_network_receive_bytes_total{job="tarnivo",adapter="${HOST_SIDE}"}`;
 
         await check('Prometheus scrapes the server every second', async () => {
             await waitForScrapes(api, received, 3);
@@ -263,9 +343,9 @@ async function prometheusChecks(target) {
         });
 
         await check('a processor\'s busy ratio follows a load', async () => {
-            const cpus = await query(api, 'tarnivo_cpu_busy_seconds_total');
+            const cpus = await query(api, 'tarnivo_cpu_busy_seconds_total{job="tarnivo"}');
             const cpu = String(cpus.length - 1);
-            const ratio = `rate(tarnivo_cpu_busy_seconds_total{cpu="${cpu}"}[3s])`;
+            const ratio = `rate(tarnivo_cpu_busy_seconds_total{job="tarnivo",cpu="${cpu}"}[3s])`;
             const ratioNow = async () => Number((await query(api, ratio))[0]?.value[1]);
             const quiet = await ratioNow();
             // Pinned to the last processor: it is then busy all the time, whoever else runs there.
@@ -282,6 +362,7 @@ async function prometheusChecks(target) {
         });
     } finally {
         if (prometheus) prometheus.child.kill();
+        if (secure) secure.child.kill();
         removeLink();
         rmSync(storage, { recursive: true, force: true });
     }

@@ -68,12 +68,13 @@ void verifyRunning(const Display &window) {
 
 // Sends one request from another thread, so that the listener on this one keeps accepting,
 // and returns everything the server answered.
-QByteArray fetch(quint16 port, const QByteArray &request) {
+QByteArray fetch(quint16 port, const QByteArray &request,
+                 const QHostAddress &address = QHostAddress::LocalHost) {
     std::atomic<bool> done{false};
     QByteArray answer;
     std::thread client([&] {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.connectToHost(address, port);
         if (socket.waitForConnected(2000)) {
             socket.write(request);
             while (socket.waitForReadyRead(3000) || socket.bytesAvailable())
@@ -134,6 +135,7 @@ private slots:
     void startServesTheDashboardAndStopEndsIt();
     void startAfterStopListensOnTheNewPortOnly();
     void startOnATakenPortFailsAtOnce();
+    void noLocalUserCanTakeThePortOnIPv6();
     void aFailedSelfTestLeavesNoListenerBehind();
     void aFailedStartSaysWhyInTheTooltip_data();
     void aFailedStartSaysWhyInTheTooltip();
@@ -251,6 +253,11 @@ void TestDisplay::startAfterStopListensOnTheNewPortOnly() {
     window.clickedSettingsStop();
 }
 
+bool hasIPv6() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHostIPv6, 0);
+}
+
 void TestDisplay::startOnATakenPortFailsAtOnce() {
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::AnyIPv4, 0));
@@ -263,6 +270,23 @@ void TestDisplay::startOnATakenPortFailsAtOnce() {
     QVERIFY2(clock.elapsed() < 1000, "a failed listen must not wait for the self-test");
     verifyStopped(window, QStringLiteral("An error occured."));
     QVERIFY(!webserver);
+}
+
+// Browsers try "localhost" over IPv6 first: a user who could bind [::1]:PORT beside the server
+// would show them a page of their own.
+void TestDisplay::noLocalUserCanTakeThePortOnIPv6() {
+    if (!hasIPv6())
+        QSKIP("no IPv6 on this machine");
+    Display window;
+    const quint16 port = freePort();
+    window.editSettingsPort->setText(QString::number(port));
+    window.clickedSettingsStart();
+    verifyRunning(window);
+    QTcpServer squatter;
+    QVERIFY2(!squatter.listen(QHostAddress::LocalHostIPv6, port), "[::1] was left free");
+    QVERIFY(fetch(port, "GET / HTTP/1.0\r\n\r\n", QHostAddress::LocalHostIPv6)
+                .startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
+    window.clickedSettingsStop();
 }
 
 void TestDisplay::aFailedSelfTestLeavesNoListenerBehind() {
@@ -367,7 +391,7 @@ void TestDisplay::openInBrowserOpensTheLocalRoot() {
     intPort = 8181;
     window.clickedStatusOpen();
     QDesktopServices::unsetUrlHandler("http");
-    QCOMPARE(catcher.urls, QList<QUrl>{QUrl("http://localhost:8181/")});
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl("http://127.0.0.1:8181/")});
 }
 
 void TestDisplay::theHeartbeatGivesThePortOnlyWhileTheServerListens_data() {
@@ -405,7 +429,7 @@ void TestDisplay::theHeartbeatGivesThePortOnlyWhileTheServerListens() {
     }
     QDesktopServices::unsetUrlHandler("http");
     if (ending == "stop")
-        QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("http://localhost:%1/").arg(port))});
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port))});
 }
 
 void TestDisplay::closingTheWindowWhileThreadsAreBusyEndsCleanly() {

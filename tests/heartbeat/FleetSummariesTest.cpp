@@ -124,6 +124,23 @@ private slots:
                   R"(","used":1,"free":99,"more":[1]}})")
             << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":99,"used":1,"volume":")" +
                           QByteArray(256, 'v') + R"("}})");
+        // The host facts the panel shows, their lists cut at 16 and unknown fields dropped.
+        QByteArray reasons;
+        for (int i = 0; i < 20; ++i)
+            reasons += QByteArray(i ? "," : "") + "\"r" + QByteArray::number(i) + "\"";
+        QByteArray kept;
+        for (int i = 0; i < 16; ++i)
+            kept += QByteArray(i ? "," : "") + "\"r" + QByteArray::number(i) + "\"";
+        QTest::newRow("its host")
+            << ok(R"({"processor":1,"memory":2,"host":{"hostname":"ws-01","users":["x"],)"
+                  R"("rebootRequired":true,"rebootReasons":[)" +
+                  reasons +
+                  R"(],)"
+                  R"("services":{"read":true,"stopped":[{"name":"b","state":"stopped","x":1}]}}})")
+            << QByteArray(R"({"host":{"hostname":"ws-01","rebootReasons":[)" + kept +
+                          R"(],"rebootRequired":true,"services":{"read":true,"stopped":)"
+                          R"([{"displayName":"","name":"b","state":"stopped"}]},)"
+                          R"("upSeconds":null},"memory":2,"processor":1,"volume":null})");
         QTest::newRow("past 16 KiB")
             << ok(R"({"processor":1,"pad":")" + QByteArray(16384, ' ') + R"("})")
             << QByteArray("{}");

@@ -183,6 +183,9 @@ private slots:
     // The machine read from a fixture tree: the same object on the dashboard's own route and
     // in the summary that other machines' dashboards read.
     void theHostIsTheSystemsOwnInTheDashboardsAndTheSummary() {
+#ifdef Q_OS_WIN
+        QSKIP("the fixture tree is a Linux system's /etc, /proc and /run");
+#endif
         platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
         const HostDocument::Facts facts = HostDocument::read();
         const QJsonObject host = parsed(HostDocument::build());

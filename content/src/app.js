@@ -8,7 +8,6 @@ import { HEALTH_INTERVAL, HEALTH_URL } from './disk-health.js?v=1';
 import { describeHost, HOST_INTERVAL, HOST_URL } from './host.js?v=1';
 import { formatClock } from './units.js?v=1';
 import { Dashboard } from './view.js?v=1';
-import { startProcessesPanel } from './processes.js?v=1';
 import { watchVolumes } from './volumes.js?v=1';
 import { watchJson } from './watch.js?v=1';
 
@@ -30,6 +29,7 @@ function counted(n, one, many) {
 const RANGE_KEY = 'tarnivo.range';
 // The peers panel's own key: it is loaded at once when it was left open.
 const PEERS_OPEN = 'tarnivo.peers.open';
+const PROCESSES_OPEN = 'tarnivo.processes.open';
 
 async function fetchText(url, signal) {
     const response = await fetch(url, { cache: 'no-store', signal });
@@ -170,7 +170,15 @@ function start() {
     watchVolumes(fetchJson, (volumes, names) => dashboard.showVolumes(volumes, names));
     watchJson(fetchJson, HEALTH_URL, (doc) => dashboard.showHealth(Array.isArray(doc?.disks) ? doc.disks : []), HEALTH_INTERVAL);
     watchJson(fetchJson, HOST_URL, (host) => showHost(describeHost(host, location.host)), HOST_INTERVAL);
-    startProcessesPanel(fetchJson);
+    // So does the panel of the busiest processes, once: opened by hand or as the browser left it.
+    let processes = null;
+    const loadProcesses = () => {
+        processes ??= import('./processes.js?v=1').then((panel) => panel.startProcessesPanel(fetchJson));
+    };
+    try {
+        if (localStorage.getItem(PROCESSES_OPEN) === 'true') loadProcesses();
+    } catch {}
+    $('processes-panel').addEventListener('toggle', loadProcesses, { once: true });
 }
 
 function setText(node, text) {

@@ -65,11 +65,12 @@ export function startProcessesPanel(fetchJson) {
             timer = null;
         }
     };
+    // Started when the panel is first opened, or at once when the browser left it open.
     try {
-        details.open = localStorage.getItem(KEY_OPEN) === 'true';
+        if (localStorage.getItem(KEY_OPEN) === 'true') details.open = true;
     } catch {
-        details.open = false;
+        // Without storage the panel starts as the page has it.
     }
     details.addEventListener('toggle', toggle);
-    if (details.open) read();
+    if (details.open) toggle();
 }

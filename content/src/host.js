@@ -28,8 +28,11 @@ export function stoppedServicesWords(host) {
     const stopped = host?.services?.read === true ? host.services.stopped ?? [] : [];
     const n = stopped.length;
     if (n === 0) return null;
+    // systemd's units in the failed state (Linux), or automatic services not running (Windows)
+    const units = stopped.every((s) => s.state === 'failed');
     return {
-        words: `${n} automatic ${n === 1 ? 'service' : 'services'} not running`,
+        words: units ? `${n} failed ${n === 1 ? 'unit' : 'units'}`
+            : `${n} automatic ${n === 1 ? 'service' : 'services'} not running`,
         title: stopped.map((s) => `${s.displayName || s.name} (${s.state})`).join(', '),
     };
 }
@@ -37,7 +40,10 @@ export function stoppedServicesWords(host) {
 function servicesLine(host) {
     const stopped = stoppedServicesWords(host);
     if (stopped) return { words: `${stopped.words}: ${stopped.title}`, title: '', level: 'warn' };
-    if (host?.services?.read === true) return { words: 'Automatic services running', title: '', level: 'ok' };
+    if (host?.services?.read === true) {
+        const words = /windows/i.test(host.os ?? '') ? 'Automatic services running' : 'No failed units';
+        return { words, title: '', level: 'ok' };
+    }
     return { words: 'Services not checked', title: String(host?.services?.why ?? ''), level: 'none' };
 }
 

@@ -1,6 +1,6 @@
 // The services that should be running and are not: on Windows those set to start automatically
-// (not on a trigger) that are not running. A reading walks every service, so callers keep it
-// for a while rather than asking on every request.
+// (not on a trigger) that are not running; on Linux the systemd units in the failed state. A
+// reading walks every service, so callers keep it for a while rather than asking on every request.
 #pragma once
 
 #include <string>
@@ -9,9 +9,10 @@
 namespace platform {
 
 struct StoppedService {
-    std::string name;        // the service's key name ("wuauserv")
-    std::string displayName; // as the Services console shows it ("Windows Update")
-    std::string state;       // "stopped", "start pending", "stop pending", "paused", ...
+    std::string name;        // the service's key name ("wuauserv", "backup.service")
+    std::string displayName; // as the Services console shows it ("Windows Update"), or the
+                             // unit's description
+    std::string state;       // "stopped", "start pending", "stop pending", "paused", "failed", ...
 };
 
 struct ServicesReading {

@@ -52,7 +52,11 @@ test('a machine that gives no name is called by its address, and owes nothing un
     assert.deepEqual(shown.services, { level: 'none', words: 'Services not checked', title: '' });
     const why = { read: false, why: 'not read on Linux', stopped: [] };
     assert.equal(describeHost({ services: why }, 'a').services.title, 'not read on Linux');
-    assert.equal(describeHost({ services: { read: true, stopped: [] } }, 'a').services.words, 'Automatic services running');
+    const none = { read: true, stopped: [] };
+    assert.equal(describeHost({ os: 'Windows 10 Pro', services: none }, 'a').services.words, 'Automatic services running');
+    assert.equal(describeHost({ os: 'Debian GNU/Linux 12', services: none }, 'a').services.words, 'No failed units');
+    const failed = { read: true, stopped: [{ name: 'backup.service', displayName: 'Nightly backup', state: 'failed' }] };
+    assert.equal(describeHost({ services: failed }, 'a').services.words, '1 failed unit: Nightly backup (failed)');
 });
 
 test('the machines panel names each machine and marks an owed restart beside its figures', () => {

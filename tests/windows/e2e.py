@@ -274,7 +274,8 @@ def service_checks(app):
 
     code, text = wine("net", "start", "Tarnivo")
     check(code == 0, "net start Tarnivo", text)
-    check(service_state() == "RUNNING", "sc query: running")
+    state = service_state()
+    check(state == "RUNNING", "sc query: running", state + "\n" + wine("sc", "qc", "Tarnivo")[1])
     answer = wait_for(f"the service serves on port {port}", lambda: fetch(port, "/assets/menu.html"), 30)
     check(answer.startswith(b"HTTP/1.0 200 OK"), "the service serves the dashboard", answer[:200])
     stop_service(port)

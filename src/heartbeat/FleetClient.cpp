@@ -1,5 +1,6 @@
 #include "FleetClient.h"
 
+#include "CleanText.h"
 #include "MachineSettings.h"
 
 #include <QDeadlineTimer>
@@ -17,8 +18,9 @@ QJsonValue numberOr(const QJsonValue &value) {
 // The host facts the machines panel shows, each text and list bounded: a name, a restart owed
 // and why, the services that should run and do not.
 QJsonObject relayedHost(const QJsonObject &host) {
+    // Control characters would reach every viewer, and each swells to six bytes in JSON.
     const auto text = [](const QJsonValue &value) {
-        return value.toString().left(FleetClient::volumeNameLimit);
+        return CleanText::clean(value.toString().left(FleetClient::volumeNameLimit));
     };
     QJsonArray reasons;
     for (const QJsonValue reason : host.value("rebootReasons").toArray())
@@ -136,11 +138,12 @@ QJsonObject FleetClient::relayed(const QByteArray &answer) {
                      {QStringLiteral("volume"), QJsonValue::Null}};
     const QJsonObject volume = summary.value("volume").toObject();
     if (volume.value("volume").isString())
-        kept.insert(QStringLiteral("volume"),
-                    QJsonObject{{QStringLiteral("volume"),
-                                 volume.value("volume").toString().left(volumeNameLimit)},
-                                {QStringLiteral("used"), numberOr(volume.value("used"))},
-                                {QStringLiteral("free"), numberOr(volume.value("free"))}});
+        kept.insert(
+            QStringLiteral("volume"),
+            QJsonObject{{QStringLiteral("volume"),
+                         CleanText::clean(volume.value("volume").toString().left(volumeNameLimit))},
+                        {QStringLiteral("used"), numberOr(volume.value("used"))},
+                        {QStringLiteral("free"), numberOr(volume.value("free"))}});
     const QJsonValue host = summary.value("host");
     if (host.isObject())
         kept.insert(QStringLiteral("host"), relayedHost(host.toObject()));

@@ -177,9 +177,7 @@ void shutdownSending(intptr_t descriptor);
 void shutdownBoth(intptr_t descriptor);
 
 // Password hashes as "htpasswd -nB" writes them (bcrypt, "$2y$05$..."), checked by the
-// system's own crypt (libxcrypt) on Linux. False where this build has no bcrypt (Windows):
-// there every check fails.
-bool passwordHashesSupported();
+// system's own crypt (libxcrypt) on Linux and by OpenBSD's bcrypt on Windows, which has none.
 // True when password hashes to hash; any failure (a hash it cannot read) is false. Takes the
 // hash's full cost every time; the comparison does not stop at the first difference.
 bool passwordMatches(const std::string &password, const std::string &hash);

@@ -94,14 +94,6 @@ bool ServerControl::start(quint32 port, QString &cause) {
         stop();
         return false;
     }
-    if (WebAccess::current()->passwordsRequired() && !platform::passwordHashesSupported()) {
-        cause = QStringLiteral("%1 is set, but this build has no bcrypt to check passwords with "
-                               "(none is hashed by code of our own): remove it, and limit who "
-                               "may look with %2")
-                    .arg(WebAccess::usersKey, WebAccess::allowedAddressesKey);
-        stop();
-        return false;
-    }
     // Success is reported only for our own listener: when the port is taken (or needs rights
     // we lack), whatever answers on it is not Tarnivo.
     // Both families, in one socket: a port held on IPv4 only leaves [::1]:PORT to any local

@@ -274,8 +274,10 @@ def service_checks(app):
 
     code, text = wine("net", "start", "Tarnivo")
     check(code == 0, "net start Tarnivo", text)
+    # When it is not running, the exit codes and the configuration say why.
     state = service_state()
-    check(state == "RUNNING", "sc query: running", state + "\n" + wine("sc", "qc", "Tarnivo")[1])
+    check(state == "RUNNING", "sc query: running",
+          wine("sc", "query", "Tarnivo")[1] + wine("sc", "qc", "Tarnivo")[1])
     answer = wait_for(f"the service serves on port {port}", lambda: fetch(port, "/assets/menu.html"), 30)
     check(answer.startswith(b"HTTP/1.0 200 OK"), "the service serves the dashboard", answer[:200])
     stop_service(port)

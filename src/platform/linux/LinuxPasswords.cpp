@@ -1,6 +1,7 @@
 // Password hashes through the system's crypt (libxcrypt), which reads bcrypt's "$2y$" as
 // htpasswd writes it: no hashing of our own.
 #include "platform/Platform.h"
+#include "platform/SameHash.h"
 
 #include <crypt.h>
 
@@ -9,23 +10,13 @@
 
 namespace platform {
 
-bool passwordHashesSupported() {
-    return true;
-}
-
 bool passwordMatches(const std::string &password, const std::string &hash) {
     // crypt_data is large (some 32 KiB): on the heap, not on a connection thread's small stack.
     auto data = std::make_unique<crypt_data>();
     std::memset(data.get(), 0, sizeof *data);
     // crypt_rn gives null, never a "*" failure text, for a hash it cannot read.
     const char *computed = crypt_rn(password.c_str(), hash.c_str(), data.get(), sizeof *data);
-    if (!computed || std::strlen(computed) != hash.size())
-        return false;
-    // Every byte is compared, so that the time does not tell how much of it matched.
-    unsigned char difference = 0;
-    for (size_t i = 0; i < hash.size(); ++i)
-        difference |= static_cast<unsigned char>(computed[i] ^ hash[i]);
-    return difference == 0;
+    return computed && sameHash(computed, hash);
 }
 
 } // namespace platform

@@ -86,7 +86,7 @@ void AlertThread::round() {
     const qint64 now = clock();
     std::vector<Alerts::Reading> readings = gather(now);
     for (const Source &source : sources) {
-        const std::vector<Alerts::Reading> more = source();
+        const std::vector<Alerts::Reading> more = source(now);
         readings.insert(readings.end(), more.begin(), more.end());
     }
     const std::vector<Alerts::Alert> changes = alerts.judge(readings, now);

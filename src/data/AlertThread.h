@@ -21,7 +21,7 @@ public:
     // changes: what began or resolved this round; firing: everything that fires now.
     using Listener = std::function<void(const std::vector<Alerts::Alert> &changes,
                                         const std::vector<Alerts::Alert> &firing, qint64 now)>;
-    using Source = std::function<std::vector<Alerts::Reading>()>;
+    using Source = std::function<std::vector<Alerts::Reading>(qint64 now)>;
 
     static constexpr qint64 volumeGapMs = 10000;
 

@@ -4,6 +4,8 @@
 #include "AlertThread.h"
 #include "CommandLine.h"
 #include "DeviceScan.h"
+#include "Discovery.h"
+#include "FleetWatch.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
 #include "HistoryFile.h"
@@ -87,6 +89,16 @@ void startMonitor() {
     alertThread->setListener([notifier](const std::vector<Alerts::Alert> &changes,
                                         const std::vector<Alerts::Alert> &firing,
                                         qint64 now) { notifier->notify(changes, firing, now); });
+    if (MachineSettings::value(QStringLiteral("alerts/watchFleet")).toBool()) {
+        auto *watch = new FleetWatch(Discovery::instance());
+        alertThread->addSource([watch](qint64 now) {
+            std::vector<Alerts::Reading> silent;
+            for (const auto &[address, minutes] : watch->silence(now))
+                silent.push_back(
+                    {Alerts::Kind::Silent, address, QLatin1String("machine:") + address, minutes});
+            return silent;
+        });
+    }
     alertThread->start();
 }
 } // namespace

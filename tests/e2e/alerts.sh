@@ -187,6 +187,7 @@ found() { ip netns exec "$a" curl -s http://127.0.0.1:8081/peers.json | grep -q 
 check "the watcher finds the other machine" until_true 40 found
 
 kill -KILL "$pid_b"
+wait "$pid_b" 2>/dev/null || true
 check "killed: the watcher's webhook gets MachineSilent for it" \
     wait_for "$work/fleet.log" '"status":"firing"' 120 '"alertname":"MachineSilent"' '"device":"198.18.5.2"'
 start_b

@@ -58,6 +58,16 @@ wait_for() {
     return 1
 }
 
+# The share of all processors' time in use over 3 s, in percent (/proc/stat's first line).
+busy_share() {
+    read -r _ u n s i w q sq st _ </proc/stat
+    local busy1=$((u + n + s + q + sq + st)) total1=$((u + n + s + i + w + q + sq + st))
+    sleep 3
+    read -r _ u n s i w q sq st _ </proc/stat
+    local busy2=$((u + n + s + q + sq + st)) total2=$((u + n + s + i + w + q + sq + st))
+    echo $(((busy2 - busy1) * 100 / (total2 - total1 + 1)))
+}
+
 free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
@@ -143,6 +153,12 @@ check "Alertmanager takes it and routes it on" \
 curl -s "http://127.0.0.1:$manager/api/v2/alerts" | grep -q '"alertname":"ProcessorBusy"' ||
     { echo "FAIL Alertmanager's own list lacks ProcessorBusy"; failed=1; }
 wait "${loops[@]}" 2>/dev/null || true
+# A machine that other work keeps busy without the loops cannot see the alert resolve.
+others=$(busy_share)
+if [ "$others" -ge 80 ]; then
+    echo "SKIPPED resolved: without the loops the processors are still ${others} % busy"
+    return
+fi
 check "once the loops end: resolved, to the webhook and through Alertmanager" \
     wait_for "$work/hook.log" '^/am ' 90 '"status":"resolved"' '"alertname":"ProcessorBusy"'
 wait_for "$work/hook.log" '^/hook ' 1 '"status":"resolved"' '"alertname":"ProcessorBusy"' ||

@@ -1,6 +1,7 @@
 // Start-up of the dashboard page: wires the poller to the view and keeps the connection line
 // honest about whether the figures are live.
 
+import { ALERTS_INTERVAL, ALERTS_URL, marksOf } from './alerts.js?v=1';
 import { ChartBoard } from './charts.js?v=1';
 import { DEFAULT_RANGE, HistoryStore, RANGES } from './history.js?v=1';
 import { StatusPoller, TIMINGS } from './monitor.js?v=1';
@@ -168,6 +169,7 @@ function start() {
     peers.addEventListener('toggle', loadPeers, { once: true });
     const fetchJson = async (url) => JSON.parse(await fetchText(url));
     watchVolumes(fetchJson, (volumes, names) => dashboard.showVolumes(volumes, names));
+    watchJson(fetchJson, ALERTS_URL, (doc) => dashboard.showMarks(marksOf(doc)), ALERTS_INTERVAL);
     watchJson(fetchJson, HEALTH_URL, (doc) => dashboard.showHealth(Array.isArray(doc?.disks) ? doc.disks : []), HEALTH_INTERVAL);
     watchJson(fetchJson, HOST_URL, (host) => showHost(describeHost(host, location.host)), HOST_INTERVAL);
     // So does the panel of the busiest processes, once: opened by hand or as the browser left it.

@@ -2,7 +2,6 @@
 // cards in step with the status document. Texts are written with textContent only (device
 // names come from the machine and may hold markup characters), and only when they changed.
 
-import { linkLevel, mark, memoryLevel } from './thresholds.js?v=1';
 import { formatBitRate, formatByteRate, formatBytes, formatCount, formatPercent, MISSING, percentOf }
     from './units.js?v=1';
 
@@ -148,7 +147,6 @@ export function memoryCard(record) {
             setText(values.free, formatBytes(r.intFree));
             setText(values.used, formatBytes(used));
             fill.style.transform = `scaleX(${(percentOf(r.intUsage) ?? 0) / 100})`;
-            mark(node, memoryLevel(percentOf(r.intUsage)));
         },
     };
 }
@@ -198,7 +196,6 @@ export function networkCard(record, board) {
             setText(shown.sent, formatByteRate(r.intBytesWrite));
             // Without a link speed the monitor reports the link as full; say "unknown" instead.
             setText(shown.usage, r.intSpeed === 0 ? 'unknown' : formatPercent(r.intUsage));
-            mark(node, linkLevel(r.intSpeed === 0 ? null : percentOf(r.intUsage)));
             setText(packets.packetsIn, perSecond(r.intPacketsRead));
             setText(packets.packetsOut, perSecond(r.intPacketsWrite));
         },

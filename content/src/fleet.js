@@ -1,8 +1,8 @@
 // The machines of the panel at a glance: each one's summary as its monitor gave it to ours
-// (/fleet.json), judged by the same limits as this machine's own figures.
+// (/fleet.json), marked by what its own monitor judges to fire.
 
 import { rebootWords, stoppedServicesWords } from './host.js?v=1';
-import { LIMITS, memoryLevel, volumeLevel, worst } from './thresholds.js?v=1';
+import { levelOf, worst } from './alerts.js?v=1';
 import { MISSING } from './units.js?v=1';
 
 export const FLEET_URL = '/fleet.json';
@@ -33,12 +33,10 @@ export function summaryCells(summary) {
     if (summary === undefined) return { ...none, words: MISSING };
     if (summary === null) return { ...none, words: 'no answer' };
     if (typeof summary.problem === 'string') return { ...none, words: summary.problem };
-    const busy = summary.processor >= LIMITS.processor
-        ? { level: 'warn', words: `Busy: ${LIMITS.processor} % or more` } : { level: 'ok', words: '' };
     const v = summary.volume;
     const marks = [rebootWords(summary.host), stoppedServicesWords(summary.host)].filter((m) => m);
-    const state = worst([busy, memoryLevel(summary.memory ?? null), v ? volumeLevel(100, v.free) : { level: 'ok', words: '' },
-        marks.length ? { level: 'warn', words: '' } : { level: 'ok', words: '' }]);
+    const alerts = Array.isArray(summary.alerts) ? summary.alerts.map(levelOf) : [];
+    const state = worst([...alerts, marks.length ? { level: 'warn', words: '' } : { level: 'ok', words: '' }]);
     const words = [state.words, ...marks.map((m) => m.words)].filter((w) => w).join('; ');
     return {
         processor: percent(summary.processor),

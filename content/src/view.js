@@ -2,7 +2,7 @@
 // cards keyed by their device keys, which outlive a rescan. History is recorded here, once per status, before anything is drawn.
 
 import { CardList, element, memoryCard, networkCard, processorCard, setText, storageCard } from './cards.js?v=1';
-import { linkLevel, mark, memoryLevel, SustainedLoad, worst } from './thresholds.js?v=1';
+import { mark, worst } from './alerts.js?v=1';
 import { formatByteRate, formatPercent, MISSING, percentOf } from './units.js?v=1';
 import { describeHealth } from './disk-health.js?v=1';
 import { fullest } from './volumes.js?v=1';
@@ -37,9 +37,8 @@ export class Dashboard {
         this.volumes = [];
         this.diskNames = new Map();
         this.health = [];
-        // Sustained processor load, for all cores together ('all') and for each core by ident.
-        this.loads = new Map();
-        this.loadLevels = new Map();
+        // The monitor's marks by card key (marksOf).
+        this.marks = new Map();
         // Charts are drawn every drawEvery seconds of their span, and at once when mustDraw.
         this.drawnAt = -Infinity;
         this.mustDraw = true;
@@ -178,36 +177,21 @@ export class Dashboard {
         if (rebuilt) this.settleUntil = time + SETTLE_SECONDS;
         const settling = time < (this.settleUntil ?? 0);
         this.record(status, time, settling ? [...held, 'Processor', 'Network', 'Storage'] : held);
-        if (!settling && !held.includes('Processor')) this.trackLoad(status.Processor, time);
         this.time = time;
         // A page in a background tab keeps its history but spends nothing on drawing.
         this.unshown = document.hidden ? { status, settling } : null;
         if (!this.unshown) this.render(status, settling);
     }
 
-    /** Follows each core and all cores together against the sustained-load limit. */
-    trackLoad(cores, time) {
-        const seen = new Set(['all']);
-        const level = (key, percent) => {
-            if (!this.loads.has(key)) this.loads.set(key, new SustainedLoad());
-            this.loadLevels.set(key, this.loads.get(key).update(time, percent));
-        };
-        const average = cores.length ? sum(cores, 'intUsage') / cores.length : null;
-        level('all', percentOf(average));
-        for (const p of cores) {
-            seen.add(p.key);
-            level(p.key, percentOf(p.intUsage));
-        }
-        for (const key of this.loads.keys()) {
-            if (!seen.has(key)) {
-                this.loads.delete(key);
-                this.loadLevels.delete(key);
-            }
-        }
+    markOf(key) {
+        return this.marks.get(key) ?? { level: 'ok', words: '' };
     }
 
-    loadLevel(key) {
-        return this.loadLevels.get(key) ?? { level: 'ok', words: '' };
+    /** The monitor's judgement: marks on the cards, the volumes and the overview. */
+    showMarks(marks) {
+        this.marks = marks;
+        this.showVolumes(this.volumes);
+        if (this.status) this.markOverview(this.status);
     }
 
     /**
@@ -215,7 +199,7 @@ export class Dashboard {
      * each disk's system name, for a disk that reports no model.
      */
     showVolumes(volumes, names = this.diskNames) {
-        this.volumes = volumes;
+        this.volumes = volumes.map((v) => ({ ...v, ...this.markOf(`volume:${v.volume}`) }));
         this.diskNames = names;
         for (const card of this.storage.cards.values()) this.showDiskVolumes(card);
         this.showFullest();
@@ -239,18 +223,18 @@ export class Dashboard {
         const top = fullest(this.volumes);
         setText(o.text.volume, top ? `${top.used.toFixed(1)} % used` : MISSING);
         setText(o.text.volumeName, top ? top.volume : 'no volumes reported');
-        mark(o.cards.storage, top ?? { level: 'ok', words: '' });
+        mark(o.cards.storage, worst(this.volumes));
     }
 
     markOverview(status) {
+        this.status = status;
         const o = this.overview;
-        mark(o.cards.cpu, this.loadLevel('all'));
-        const physical = status.Memory.find((m) => m.strName === 'Physical');
-        mark(o.cards.memory, memoryLevel(percentOf(physical?.intUsage ?? null)));
-        const links = worst(status.Network.map((n) => linkLevel(n.intSpeed === 0 ? null : percentOf(n.intUsage))));
-        mark(o.cards.network, links.level === 'ok' ? links : { ...links, words: 'Busy link: an adapter at 80 % or more' });
-        for (const group of this.processorGroups.values()) {
-            for (const [key, card] of group.list.cards) mark(card.node, this.loadLevel(key));
+        mark(o.cards.cpu, this.markOf('Processor'));
+        mark(o.cards.memory, this.markOf('mem:Physical'));
+        const links = worst([...this.network.cards.keys()].map((key) => this.markOf(key)));
+        mark(o.cards.network, links);
+        for (const list of [this.memory, this.network, ...[...this.processorGroups.values()].map((g) => g.list)]) {
+            for (const [key, card] of list.cards) mark(card.node, this.markOf(key));
         }
     }
 

@@ -245,6 +245,20 @@ void History::record(const std::vector<Entry> &sample) {
     seconds.count = std::min(seconds.count + 1, secondRows);
 }
 
+qint64 History::newest(std::vector<Entry> &row) const {
+    row.clear();
+    QMutexLocker lock(&mutex);
+    if (seconds.count == 0)
+        return -1;
+    const int slot = seconds.slot(seconds.count - 1);
+    for (const Track &t : tracks) {
+        const size_t at = size_t(slot * t.width);
+        row.push_back(Entry(t.key, t.second[at], t.width > 1 ? t.second[at + 1] : 0, t.width,
+                            t.decimals, t.settles));
+    }
+    return seconds.times[size_t(slot)];
+}
+
 History::Block History::copyBlock(const Ring &ring, bool minuteBlock, int first, int end,
                                   qint64 step) const {
     Block block;

@@ -64,6 +64,10 @@ public:
     // its first row, "deltas": ms from the previous row (0 first), "series": {key: [[column]...]}},
     // holding the rows newer than `since`: minute rows only before the oldest second row.
     QString document(qint64 since);
+    // The newest second row of every series, with its time (-1 and nothing before the first
+    // row); a series still settling, or missing a figure, reads NaN there.
+    qint64 newest(std::vector<Entry> &row) const;
+
     // The document for "/history.json?since=<ms>".
     static QString build(const QString &requestPath);
     // The since of a request path: absent, not a number or negative reads 0 (everything); a

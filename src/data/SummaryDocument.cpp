@@ -1,5 +1,6 @@
 #include "SummaryDocument.h"
 
+#include "Alerts.h"
 #include "HostDocument.h"
 #include "VolumeReaders.h"
 #include "platform/Totals.h"
@@ -33,7 +34,7 @@ SummaryDocument &SummaryDocument::instance() {
 QString SummaryDocument::render(std::optional<double> processor,
                                 const platform::MemoryStatus &memory,
                                 const std::vector<platform::VolumeSpace> &volumes,
-                                const QJsonObject &host) {
+                                const QJsonObject &host, const QJsonArray &alerts) {
     QJsonObject summary;
     summary.insert(QStringLiteral("processor"),
                    processor ? QJsonValue(oneDecimal(*processor)) : QJsonValue(QJsonValue::Null));
@@ -60,6 +61,7 @@ QString SummaryDocument::render(std::optional<double> processor,
                                  {QStringLiteral("free"), oneDecimal(100.0 - fullestUsed)}})
                            : QJsonValue(QJsonValue::Null));
     summary.insert(QStringLiteral("host"), host);
+    summary.insert(QStringLiteral("alerts"), alerts);
     return QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact));
 }
 
@@ -92,6 +94,18 @@ QString SummaryDocument::document() {
     }
     const std::optional<double> processor = share;
     lock.unlock();
+    std::vector<Alerts::Alert> firing = Alerts::instance().firing();
+    std::stable_sort(firing.begin(), firing.end(), [](const auto &a, const auto &b) {
+        return a.severity == QLatin1String("critical") && b.severity != QLatin1String("critical");
+    });
+    QJsonArray alerts;
+    for (const Alerts::Alert &a : firing) {
+        if (alerts.size() < alertLimit)
+            alerts.append(QJsonObject{{QStringLiteral("name"), a.name},
+                                      {QStringLiteral("severity"), a.severity},
+                                      {QStringLiteral("words"), a.words}});
+    }
     return render(processor, platform::memoryStatus(), VolumeReaders::instance().read(),
-                  HostDocument::json(HostDocument::read(), QDateTime::currentSecsSinceEpoch()));
+                  HostDocument::json(HostDocument::read(), QDateTime::currentSecsSinceEpoch()),
+                  alerts);
 }

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMutex>
 #include <QString>
@@ -18,10 +19,12 @@ public:
 
     // {"processor": percent of all processors in use, "memory": percent of physical memory in
     // use, "volume": {"volume", "used", "free"} (the fullest, percent) or null, "host": the
-    // object of HostDocument::json}; a figure that could not be read is null.
+    // object of HostDocument::json, "alerts": [{"name", "severity", "words"}] of what fires,
+    // critical first, at most alertLimit}; a figure that could not be read is null.
     static QString render(std::optional<double> processor, const platform::MemoryStatus &memory,
                           const std::vector<platform::VolumeSpace> &volumes,
-                          const QJsonObject &host);
+                          const QJsonObject &host, const QJsonArray &alerts = {});
+    static constexpr int alertLimit = 16;
     // The processor share is the busy time since the last request; without a recent one, it
     // is measured over firstWindowMs at once.
     QString document();

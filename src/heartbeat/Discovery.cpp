@@ -45,6 +45,33 @@ Discovery::Targets Discovery::targetsOf(const std::vector<platform::Adapter> &ad
     return targets;
 }
 
+bool Discovery::farewell(const QHostAddress &sender, quint32 intInterface) {
+    const Targets targets = targetsOf(adapters());
+    const quint32 address = sender.toIPv4Address();
+    if (targets.ownAddresses.contains(sender.toString()))
+        return false;
+    const bool near =
+        std::any_of(targets.subnets.begin(), targets.subnets.end(), [&](const Subnet &s) {
+            return s.intInterface == intInterface && s.contains(address);
+        });
+    if (!near)
+        return false;
+    QMutexLocker lock(&mutex);
+    if (goodbyes.size() >= settings.intCapacity && !goodbyes.contains(sender.toString()))
+        goodbyes.erase(std::min_element(goodbyes.begin(), goodbyes.end()));
+    goodbyes.insert(sender.toString(), clock());
+    return true;
+}
+
+QHash<QString, qint64> Discovery::farewells() {
+    QMutexLocker lock(&mutex);
+    return goodbyes;
+}
+
+QVector<QHostAddress> Discovery::goodbyeTargets() const {
+    return targetsOf(adapters()).broadcasts;
+}
+
 void Discovery::setRunning(bool running) {
     QMutexLocker lock(&mutex);
     boolRunning = running;

@@ -82,6 +82,14 @@ public:
     bool hear(const QHostAddress &sender, quint32 intInterface,
               const HeartbeatProtocol::Answer &answer);
 
+    // The heartbeat thread: a goodbye from sender, taken as a reply is (from the subnet of the
+    // adapter it arrived on, never from this machine). True when recorded.
+    bool farewell(const QHostAddress &sender, quint32 intInterface);
+    // When each machine last said goodbye, by address (ms since the epoch).
+    QHash<QString, qint64> farewells();
+    // Where a goodbye goes: the broadcast address of every running adapter's subnet.
+    QVector<QHostAddress> goodbyeTargets() const;
+
     // The peers as of now, those silent for too many rounds left out; this machine with the
     // port on which its web server listens now and the program's version.
     QVector<Peer> peers();
@@ -121,4 +129,5 @@ private:
     std::function<void()> wakeSender;
     QSet<QString> ownAddresses;
     PeerList peerList;
+    QHash<QString, qint64> goodbyes; // bounded by intCapacity
 };

@@ -46,6 +46,23 @@ QJsonObject relayedHost(const QJsonObject &host) {
                          {QStringLiteral("stopped"), stopped}}}};
 }
 
+// What fires on the machine, bounded as its host facts are.
+QJsonArray relayedAlerts(const QJsonArray &alerts) {
+    QJsonArray kept;
+    for (const QJsonValue entry : alerts) {
+        if (kept.size() >= FleetClient::listLimit)
+            break;
+        const QJsonObject alert = entry.toObject();
+        const auto text = [&alert](const char *name) {
+            return alert.value(QLatin1String(name)).toString().left(FleetClient::volumeNameLimit);
+        };
+        kept.append(QJsonObject{{QStringLiteral("name"), text("name")},
+                                {QStringLiteral("severity"), text("severity")},
+                                {QStringLiteral("words"), text("words")}});
+    }
+    return kept;
+}
+
 QString problemOf(const QByteArray &answer) {
     if (answer.startsWith("HTTP/1.0 401 "))
         return QStringLiteral("needs a password");
@@ -147,5 +164,8 @@ QJsonObject FleetClient::relayed(const QByteArray &answer) {
     const QJsonValue host = summary.value("host");
     if (host.isObject())
         kept.insert(QStringLiteral("host"), relayedHost(host.toObject()));
+    // A monitor of an earlier version judges nothing.
+    if (summary.value("alerts").isArray())
+        kept.insert(QStringLiteral("alerts"), relayedAlerts(summary.value("alerts").toArray()));
     return kept;
 }

@@ -69,6 +69,16 @@ QByteArray HeartbeatProtocol::request(const QString &strCommand) {
         {QStringLiteral("strType:typeRequest"), QStringLiteral("strCommand:") + strCommand});
 }
 
+QByteArray HeartbeatProtocol::goodbye() {
+    return frame({QStringLiteral("strType:typeGoodbye")});
+}
+
+bool HeartbeatProtocol::isGoodbye(const QByteArray &datagram) {
+    QMap<QString, QString> values;
+    return fields(datagram, values) &&
+           values.value(QStringLiteral("strType")) == QLatin1String("typeGoodbye");
+}
+
 bool HeartbeatProtocol::answer(const QByteArray &datagram, Answer &result) {
     QMap<QString, QString> values;
     if (!fields(datagram, values) ||

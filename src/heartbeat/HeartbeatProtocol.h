@@ -22,6 +22,11 @@ public:
     // A request in the same format, for one command ("commandVersion" or "commandPort").
     static QByteArray request(const QString &strCommand);
 
+    // A monitor of ours that ends in order says so to its subnets, so that a watching one does
+    // not report it silent. Neither a request nor a reply: no responder answers it.
+    static QByteArray goodbye();
+    static bool isGoodbye(const QByteArray &datagram);
+
     // What a responder's reply says: its version or its web server port.
     struct Answer {
         QString strCommand;  // "commandVersion" or "commandPort"

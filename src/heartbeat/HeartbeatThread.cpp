@@ -175,8 +175,13 @@ void HeartbeatThread::run() {
             handle(*socket, datagram);
         }
     }
-    if (discovery)
+    if (discovery) {
         discovery->setSender({});
+        // An orderly end: machines that watch this one are told not to miss it.
+        if (socket && socket->state() == QAbstractSocket::BoundState)
+            for (const QHostAddress &target : discovery->goodbyeTargets())
+                socket->writeDatagram(HeartbeatProtocol::goodbye(), target, intHeartbeatPort);
+    }
     setBound(false);
     socket.reset();
     setStatus(QStringLiteral("statusDisabled"));
@@ -192,6 +197,10 @@ void HeartbeatThread::handle(QUdpSocket &socket, const QNetworkDatagram &datagra
             socket.writeDatagram(reply, sender, intHeartbeatPort);
         else
             ++intDroppedRequests;
+        return;
+    }
+    if (discovery && HeartbeatProtocol::isGoodbye(datagram.data())) {
+        discovery->farewell(datagram.senderAddress(), quint32(datagram.interfaceIndex()));
         return;
     }
     // Replies are recorded, never answered, so that two responders never answer each other.

@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QUrl>
 #include <algorithm>
 
 QMutex MachineSettings::mutex;
@@ -89,6 +90,31 @@ QVariant onOff(const QVariant &value) {
     return {};
 }
 
+// A whole number within [low, high].
+template <uint low, uint high> QVariant whole(const QVariant &value) {
+    bool number = false;
+    const uint n = asText(value).trimmed().toUInt(&number, 10);
+    return number && n >= low && n <= high ? QVariant(n) : QVariant();
+}
+
+// A share in percent, above 0 and at most 100; decimals allowed.
+QVariant share(const QVariant &value) {
+    bool number = false;
+    const double n = asText(value).trimmed().toDouble(&number);
+    return number && n > 0 && n <= 100 ? QVariant(n) : QVariant();
+}
+
+// An http or https address with a host ("" for none).
+QVariant webAddress(const QVariant &value) {
+    const QString written = asText(value).trimmed();
+    if (written.isEmpty())
+        return written;
+    const QUrl url(written, QUrl::StrictMode);
+    const bool web =
+        url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+    return url.isValid() && web && !url.host().isEmpty() ? QVariant(written) : QVariant();
+}
+
 const std::vector<MachineSettings::Key> allKeys = {
     {"web/port", port, "", "a port from 1 to 65535"},
     {"web/allowedHosts", names, "", "a list of host names"},
@@ -105,6 +131,17 @@ const std::vector<MachineSettings::Key> allKeys = {
     {"fleet/password", text, "", "a password"},
     {"fleet/https", onOff, "false", "true or false"},
     {"fleet/caFile", text, "", "the path of a PEM file of certificates"},
+    {"alerts/processorPercent", share, "90", "a percentage above 0, at most 100"},
+    {"alerts/processorSeconds", whole<1, 3600>, "60", "a number of seconds from 1 to 3600"},
+    {"alerts/memoryPercent", share, "90", "a percentage above 0, at most 100"},
+    {"alerts/linkPercent", share, "80", "a percentage above 0, at most 100"},
+    {"alerts/volumeWarningPercent", share, "10", "a percentage above 0, at most 100"},
+    {"alerts/volumeCriticalPercent", share, "5", "a percentage above 0, at most 100"},
+    {"alerts/webhook", webAddress, "", "an http or https address"},
+    {"alerts/alertmanager", webAddress, "", "an http or https address"},
+    {"alerts/ntfy", webAddress, "", "an http or https address"},
+    {"alerts/watchFleet", onOff, "false", "true or false"},
+    {"alerts/silentMinutes", whole<1, 1440>, "5", "a number of minutes from 1 to 1440"},
 };
 
 } // namespace

@@ -1,7 +1,11 @@
 #include "Main.h"
 
+#include "AlertNotifier.h"
+#include "AlertThread.h"
 #include "CommandLine.h"
 #include "DeviceScan.h"
+#include "Discovery.h"
+#include "FleetWatch.h"
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
 #include "HistoryFile.h"
@@ -13,6 +17,7 @@
 #include "Settings.h"
 #include "StateFolder.h"
 #include "WebserverThread.h"
+#include "platform/Host.h"
 #include "platform/Platform.h"
 #include "platform/Process.h"
 
@@ -38,6 +43,7 @@ Display *display = nullptr;
 DisplayAboutAuthor *displayAboutAuthor = nullptr;
 DisplayAboutVersion *displayAboutVersion = nullptr;
 HeartbeatThread *heartbeatThread = nullptr;
+AlertThread *alertThread = nullptr;
 
 namespace {
 // The options the program was started with, for run(). Written once before the main loop.
@@ -72,6 +78,28 @@ void startMonitor() {
     // perfdata() publishes the object before its constructor starts the sampling thread, so
     // the thread finds this object and never makes a second one.
     perfdata();
+
+    // The judge starts with the receivers it tells; both live until the process ends.
+    Alerts::instance().setLimits(Alerts::configured());
+    auto *notifier = new AlertNotifier(AlertNotifier::configured(),
+                                       {QString::fromStdString(platform::hostName()), QString()});
+    notifier->start();
+    AlertNotifier::setCurrent(notifier);
+    alertThread = new AlertThread(Alerts::instance());
+    alertThread->setListener([notifier](const std::vector<Alerts::Alert> &changes,
+                                        const std::vector<Alerts::Alert> &firing,
+                                        qint64 now) { notifier->notify(changes, firing, now); });
+    if (MachineSettings::value(QStringLiteral("alerts/watchFleet")).toBool()) {
+        auto *watch = new FleetWatch(Discovery::instance());
+        alertThread->addSource([watch](qint64 now) {
+            std::vector<Alerts::Reading> silent;
+            for (const auto &[address, minutes] : watch->silence(now))
+                silent.push_back(
+                    {Alerts::Kind::Silent, address, QLatin1String("machine:") + address, minutes});
+            return silent;
+        });
+    }
+    alertThread->start();
 }
 } // namespace
 
@@ -126,6 +154,13 @@ bool Main::shutdown() {
         heartbeatThread->requestStop();
         stopped = heartbeatThread->wait(3000) && stopped;
     }
+    if (alertThread) {
+        alertThread->requestStop();
+        stopped = alertThread->wait(3000) && stopped;
+    }
+    // Notifications still waiting are not sent: an attempt under way is aborted.
+    if (AlertNotifier *notifier = AlertNotifier::current())
+        notifier->stop();
     PerfdataThread *sampler = perfdata()->thread;
     if (sampler) {
         sampler->requestStop();

@@ -1,5 +1,7 @@
 #include "RouteTable.h"
 
+#include "AlertMetrics.h"
+#include "Alerts.h"
 #include "Discovery.h"
 #include "DiskHealthDocument.h"
 #include "FleetSummaries.h"
@@ -15,6 +17,8 @@
 #include "platform/Host.h"
 #include "platform/Platform.h"
 
+#include <QDateTime>
+
 namespace {
 
 QString status(const HttpRequest &request, qintptr) {
@@ -22,7 +26,11 @@ QString status(const HttpRequest &request, qintptr) {
 }
 
 QString metrics(const HttpRequest &, qintptr) {
-    return MetricsDocument::build();
+    return MetricsDocument::build() + AlertMetrics::build();
+}
+
+QString alerts(const HttpRequest &, qintptr) {
+    return Alerts::document(Alerts::instance().firing(), QDateTime::currentMSecsSinceEpoch());
 }
 
 QString peers(const HttpRequest &request, qintptr) {
@@ -151,6 +159,7 @@ const std::vector<Route> &RouteTable::routes() {
         {QLatin1String("/host.json"), M::PathOrQuery, K::Text, host, {{type, json}}},
         {QLatin1String("/health.json"), M::PathOrQuery, K::Text, health, {{type, json}}},
         {QLatin1String("/history.json"), M::PathOrQuery, K::Text, history, {{type, json}}},
+        {QLatin1String("/alerts.json"), M::PathOrQuery, K::Text, alerts, {{type, json}}},
     };
     return table;
 }

@@ -1,4 +1,5 @@
 #include "Discovery.h"
+#include "FleetWatch.h"
 #include "PeerDocuments.h"
 #include "SharedState.h"
 
@@ -152,6 +153,33 @@ private slots:
         QCOMPARE(peers.at(1).intPort, 0);
         QCOMPARE(peers.at(1).intLastHeard - peers.at(1).intFirstHeard, 10);
         QVERIFY(!peers.at(1).boolThisMachine);
+    }
+
+    void aWatchedMachineIsSilentUntilItAnswersAndForgottenWhenItSaysGoodbye() {
+        Fixture f;
+        f.discovery.setRunning(true);
+        FleetWatch watch(f.discovery);
+        f.round({"192.0.2.7", "192.0.2.8"});
+        QCOMPARE(watch.silence(f.now).size(), size_t(2));
+        // Long after discovery itself dropped them, both are still watched.
+        const qint64 heard = f.now;
+        for (int i = 0; i < 4; ++i) {
+            f.now += 5000;
+            f.round({});
+        }
+        QVERIFY(f.discovery.peers().size() <= 1);
+        f.now = heard + 5 * 60000;
+        const auto silent = watch.silence(f.now);
+        QCOMPARE(silent.size(), size_t(2));
+        QCOMPARE(silent.front().second, 5.0);
+        // A goodbye from another network is not taken; one from its own subnet is.
+        QVERIFY(!f.discovery.farewell(QHostAddress("192.0.2.8"), otherLan));
+        QVERIFY(f.discovery.farewell(QHostAddress("192.0.2.8"), lan));
+        f.now += 5000;
+        f.round({"192.0.2.7"});
+        const auto left = watch.silence(f.now);
+        QCOMPARE(left.size(), size_t(1));
+        QCOMPARE(left.front(), std::make_pair(QString("192.0.2.7"), 0.0));
     }
 
     void aPeerIsDroppedOnceItMissedThreeRounds() {

@@ -141,6 +141,17 @@ private slots:
                           R"(],"rebootRequired":true,"services":{"read":true,"stopped":)"
                           R"([{"displayName":"","name":"b","state":"stopped"}]},)"
                           R"("upSeconds":null},"memory":2,"processor":1,"volume":null})");
+        // What fires there: three known texts each, cut at 16 alerts.
+        QByteArray alerts, alertsKept;
+        for (int i = 0; i < 17; ++i) {
+            alerts += QByteArray(i ? "," : "") + R"({"name":"A","severity":"warning","x":1})";
+            if (i < 16)
+                alertsKept +=
+                    QByteArray(i ? "," : "") + R"({"name":"A","severity":"warning","words":""})";
+        }
+        QTest::newRow("its alerts") << ok(R"({"processor":1,"memory":2,"alerts":[)" + alerts + "]}")
+                                    << QByteArray(R"({"alerts":[)" + alertsKept +
+                                                  R"(],"memory":2,"processor":1,"volume":null})");
         QTest::newRow("past 16 KiB")
             << ok(R"({"processor":1,"pad":")" + QByteArray(16384, ' ') + R"("})")
             << QByteArray("{}");

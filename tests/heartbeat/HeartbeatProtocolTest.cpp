@@ -33,6 +33,7 @@ private slots:
         QTest::addColumn<QByteArray>("datagram");
         const QByteArray good = request("strCommand:commandVersion");
         QTest::newRow("final LF") << good + "\n";
+        QTest::newRow("a goodbye of ours") << HeartbeatProtocol::goodbye();
         QTest::newRow("CRLF line ends") << QByteArray(good).replace("\n", "\r\n");
         QTest::newRow("another responder's reply") << HeartbeatProtocol::reply(good, 0);
         QTest::newRow("unknown command") << request("strCommand:commandReboot");

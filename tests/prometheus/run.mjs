@@ -168,6 +168,8 @@ async function startPrometheus(target, storage, moreJobs = []) {
         'global:',
         '  scrape_interval: 1s',
         '  scrape_timeout: 900ms',
+        'rule_files:',
+        `  - ${join(repo, 'packaging/prometheus/tarnivo-rules.yml')}`,
         'scrape_configs:',
         '  - job_name: tarnivo',
         '    static_configs:',
@@ -359,6 +361,21 @@ async function prometheusChecks(target) {
             } finally {
                 load.kill();
             }
+        });
+
+        await check('every query of the Grafana dashboard runs on the scraped monitor, and the rule file loads', async () => {
+            const dashboard = JSON.parse(readFileSync(join(repo, 'packaging/grafana/tarnivo.json'), 'utf8'));
+            const targets = dashboard.panels.flatMap((p) => p.targets.map((t) => [p.title, t.expr]));
+            // What a machine may lack (no alert firing, no disk or drive health in a container).
+            const mayBeEmpty = /tarnivo_alert_active|tarnivo_disk_|tarnivo_volume_|speed_bytes/;
+            for (const [title, expr] of targets) {
+                const result = await query(api, expr.replaceAll('$instance', target).replaceAll('$__rate_interval', '1m'));
+                assert(result.length > 0 || mayBeEmpty.test(expr), `${title}: ${expr} gave nothing`);
+            }
+            const groups = (await (await fetch(`${api}/rules`)).json()).data.groups;
+            const rules = groups.flatMap((g) => g.rules);
+            assert(rules.length === 9 && rules.every((r) => r.health !== 'err'), JSON.stringify(rules.map((r) => [r.name, r.health, r.lastError])));
+            return `${targets.length} queries, ${rules.length} rules`;
         });
     } finally {
         if (prometheus) prometheus.child.kill();

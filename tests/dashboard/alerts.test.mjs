@@ -2,35 +2,21 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { processRows } from '../../content/src/processes.js';
-import { linkLevel, memoryLevel, SustainedLoad, volumeLevel, worst } from '../../content/src/thresholds.js';
+import { marksOf, worst } from '../../content/src/alerts.js';
 import { describeVolumes, diskNames, fullest } from '../../content/src/volumes.js';
 
-test('each limit is met at its figure, not just past it, and says why in words', () => {
-    const cases = [
-        [memoryLevel(89.9), 'ok'], [memoryLevel(90), 'warn'], [memoryLevel(null), 'ok'],
-        [linkLevel(79.9), 'ok'], [linkLevel(80), 'warn'], [linkLevel(null), 'ok'],
-        // Free share: amber below 10 %, red below 5 %; exactly 10 % and 5 % are not yet below.
-        [volumeLevel(1000, 100), 'ok'], [volumeLevel(1000, 99), 'warn'],
-        [volumeLevel(1000, 50), 'warn'], [volumeLevel(1000, 49), 'alert'],
-        [volumeLevel(0, 0), 'ok'], [volumeLevel(null, null), 'ok'],
-    ];
-    for (const [got, level] of cases) {
-        assert.equal(got.level, level);
-        assert.equal(got.words === '', level === 'ok');
-    }
-    assert.equal(worst([memoryLevel(95), volumeLevel(1000, 1), linkLevel(0)]).level, 'alert');
-});
-
-test('a processor is marked only after a full minute at 90 % or more', () => {
-    const load = new SustainedLoad();
-    for (let t = 0; t < 60; t++) assert.equal(load.update(t, 95).level, 'ok');
-    assert.equal(load.update(60, 90).level, 'alert');
-    // One reading below, or a missing one, starts the minute again.
-    assert.equal(load.update(61, 89).level, 'ok');
-    assert.equal(load.update(62, 99).level, 'ok');
-    assert.equal(load.update(121, 99).level, 'ok');
-    assert.equal(load.update(122, 99).level, 'alert');
-    assert.equal(load.update(123, null).level, 'ok');
+test("each card shows the worst of the monitor's alerts for it, in its words", () => {
+    const marks = marksOf({
+        alerts: [
+            { name: 'VolumeLowSpace', severity: 'warning', key: 'volume:/data', words: 'Low on space' },
+            { name: 'VolumeLowSpace', severity: 'critical', key: 'volume:/data', words: 'Almost full' },
+            { name: 'CoreBusy', severity: 'warning', key: 'cpu:3', words: 'Busy' },
+        ],
+    });
+    assert.deepEqual(marks.get('volume:/data'), { level: 'alert', words: 'Almost full' });
+    assert.deepEqual(marks.get('cpu:3'), { level: 'warn', words: 'Busy' });
+    assert.equal(marksOf({}).size, 0);
+    assert.equal(worst([...marks.values()]).words, 'Almost full');
 });
 
 test('volumes: the share used, the fullest, and sizes the system could not give', () => {
@@ -44,7 +30,6 @@ test('volumes: the share used, the fullest, and sizes the system could not give'
     });
     assert.deepEqual(volumes.map((v) => v.used), [60, 99, null, null]);
     assert.deepEqual(volumes.map((v) => v.answering), [true, true, true, false]);
-    assert.equal(volumes[1].level, 'alert');
     assert.equal(fullest(volumes).volume, '/data');
     assert.equal(fullest(describeVolumes({})), null);
 });

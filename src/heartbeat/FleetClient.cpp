@@ -15,13 +15,15 @@ QJsonValue numberOr(const QJsonValue &value) {
     return value.isDouble() ? value : QJsonValue(QJsonValue::Null);
 }
 
+// A peer's text as it may be relayed: bounded, and without control characters, which would
+// reach every viewer and swell to six bytes each in JSON.
+QString text(const QJsonValue &value) {
+    return CleanText::clean(value.toString().left(FleetClient::volumeNameLimit));
+}
+
 // The host facts the machines panel shows, each text and list bounded: a name, a restart owed
 // and why, the services that should run and do not.
 QJsonObject relayedHost(const QJsonObject &host) {
-    // Control characters would reach every viewer, and each swells to six bytes in JSON.
-    const auto text = [](const QJsonValue &value) {
-        return CleanText::clean(value.toString().left(FleetClient::volumeNameLimit));
-    };
     QJsonArray reasons;
     for (const QJsonValue reason : host.value("rebootReasons").toArray())
         if (reasons.size() < FleetClient::listLimit)
@@ -53,12 +55,9 @@ QJsonArray relayedAlerts(const QJsonArray &alerts) {
         if (kept.size() >= FleetClient::listLimit)
             break;
         const QJsonObject alert = entry.toObject();
-        const auto text = [&alert](const char *name) {
-            return alert.value(QLatin1String(name)).toString().left(FleetClient::volumeNameLimit);
-        };
-        kept.append(QJsonObject{{QStringLiteral("name"), text("name")},
-                                {QStringLiteral("severity"), text("severity")},
-                                {QStringLiteral("words"), text("words")}});
+        kept.append(QJsonObject{{QStringLiteral("name"), text(alert.value("name"))},
+                                {QStringLiteral("severity"), text(alert.value("severity"))},
+                                {QStringLiteral("words"), text(alert.value("words"))}});
     }
     return kept;
 }
@@ -155,12 +154,10 @@ QJsonObject FleetClient::relayed(const QByteArray &answer) {
                      {QStringLiteral("volume"), QJsonValue::Null}};
     const QJsonObject volume = summary.value("volume").toObject();
     if (volume.value("volume").isString())
-        kept.insert(
-            QStringLiteral("volume"),
-            QJsonObject{{QStringLiteral("volume"),
-                         CleanText::clean(volume.value("volume").toString().left(volumeNameLimit))},
-                        {QStringLiteral("used"), numberOr(volume.value("used"))},
-                        {QStringLiteral("free"), numberOr(volume.value("free"))}});
+        kept.insert(QStringLiteral("volume"),
+                    QJsonObject{{QStringLiteral("volume"), text(volume.value("volume"))},
+                                {QStringLiteral("used"), numberOr(volume.value("used"))},
+                                {QStringLiteral("free"), numberOr(volume.value("free"))}});
     const QJsonValue host = summary.value("host");
     if (host.isObject())
         kept.insert(QStringLiteral("host"), relayedHost(host.toObject()));

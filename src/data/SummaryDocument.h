@@ -1,14 +1,13 @@
 // This machine at a glance, served at /summary.json for the dashboards of other machines:
-// processor and memory in use, the fullest volume and the host's facts, read when asked.
+// processor and memory in use (from the last sampling pass), the fullest volume and the host's
+// facts, read when asked.
 #pragma once
 
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
 
 #include <QJsonObject>
-#include <QMutex>
 #include <QString>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -22,22 +21,7 @@ public:
     static QString render(std::optional<double> processor, const platform::MemoryStatus &memory,
                           const std::vector<platform::VolumeSpace> &volumes,
                           const QJsonObject &host);
-    // The processor share is the busy time since the last request; without a recent one, it
-    // is measured over firstWindowMs at once.
+    // Processor and memory as the last sampling pass read them (the processors' mean busy
+    // share over that second); the volumes and the host when asked.
     QString document();
-    static constexpr int firstWindowMs = 250;
-    static constexpr qint64 baseAgeMs = 30000;
-
-private:
-    struct Reading {
-        quint64 intBusy = 0; // microseconds, all processors
-        quint64 intCount = 0;
-        qint64 intAt = -1; // milliseconds, steady
-    };
-    static Reading read();
-
-    // Guards last and share: connection threads ask at any time.
-    QMutex mutex;
-    Reading last;
-    std::optional<double> share;
 };

@@ -25,27 +25,6 @@ std::vector<std::string> words(const std::string &line) {
     return result;
 }
 
-// Decimal digits only; anything else (a sign, a stray letter, overflow) reads as 0, so that a
-// damaged line gives a zero figure rather than a wild one.
-uint64_t number(const std::string &text) {
-    if (text.empty() || text.size() > 20)
-        return 0;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return 0;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10)
-            return 0;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-uint64_t field(const std::vector<std::string> &fields, size_t index) {
-    return index < fields.size() ? number(fields[index]) : 0;
-}
-
 bool startsWith(const std::string &text, const char *prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -82,7 +61,7 @@ public:
             ++at;
         return {start, size_t(at - start)};
     }
-    // The next word as a number, as number() reads it; 0 when the line has none left.
+    // The next word as a number, as wordNumber() reads it; 0 when the line has none left.
     uint64_t value() {
         const auto [text, size] = word();
         return wordNumber(text, size);
@@ -102,6 +81,8 @@ public:
     const char *position() const { return at; }
     void advance() { ++at; }
 
+    // Decimal digits only; anything else (a sign, a stray letter, overflow) reads as 0, so that
+    // a damaged line gives a zero figure rather than a wild one.
     static uint64_t wordNumber(const char *text, size_t size) {
         if (size == 0 || size > 20)
             return 0;

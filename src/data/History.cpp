@@ -4,6 +4,7 @@
 #include "Memory.h"
 #include "Network.h"
 #include "Processor.h"
+#include "Sample.h"
 #include "Storage.h"
 #include "platform/Platform.h"
 
@@ -97,25 +98,31 @@ void History::setClock(Clock newClock) {
 }
 
 void History::recordTables() {
+    const std::shared_ptr<const Sample> published = Sample::current();
+    if (published)
+        recordTables(*published);
+}
+
+void History::recordTables(const Sample &s) {
     // Kept from pass to pass, so that a pass allocates nothing once the devices are known, and
     // nothing at all before any are.
     std::vector<Entry> &sample = recording;
     sample.clear();
-    // Each table under its own mutex, one after the other; this history's mutex is taken only
-    // in record(), after the last table's is released.
+    // The keys from the tables, each under its own mutex, one after the other; the figures from
+    // the pass's sample. This history's mutex is taken only in record(), after the last table's
+    // is released.
     QStringList keys;
-    quint64 sum = 0;
     {
         DeviceKeys key(keys);
         processorTable.visit([&](const Processor &p) {
+            const Sample::Rates *rates = s.processor(p.intCore);
             sample.push_back(Entry(key(QStringLiteral("cpu:%1").arg(p.intCore)),
-                                   percent(p.intUsage), 0, 1, 1, true));
-            sum += std::min(p.intUsage, usageFull);
+                                   percent(rates ? rates->intUsage : 0), 0, 1, 1, true));
         });
     }
     if (!keys.isEmpty())
-        sample.push_back(Entry(totalKey("Processor", keys),
-                               float(double(sum) / double(keys.size()) / 1000.0), 0, 1, 1, true));
+        sample.push_back(
+            Entry(totalKey("Processor", keys), percent(s.intProcessorUsage), 0, 1, 1, true));
 
     keys.clear();
     bool physical = false, pagefile = false;
@@ -128,8 +135,8 @@ void History::recordTables() {
         });
     }
     if (!keys.isEmpty()) {
-        // The records keep the figures of their scan; the history wants this moment's.
-        const platform::MemoryStatus status = platform::memoryStatus();
+        // The records keep the figures of their scan; the history wants the pass's.
+        const platform::MemoryStatus &status = s.memory;
         const float physicalUse =
             physical ? percent(Memory::usage(status.totalPhys, status.availPhys)) : nothing;
         const float pagefileUse =
@@ -137,24 +144,28 @@ void History::recordTables() {
         sample.push_back(Entry(totalKey("Memory", keys), physicalUse, pagefileUse, 2, 1, false));
     }
 
-    const auto rates = [&keys, &sample](auto &table, const char *kind, auto name) {
+    const auto rates = [&keys, &sample](auto &table, const char *kind, auto name, auto figures,
+                                        const Sample::Rates &total) {
         keys.clear();
         DeviceKeys key(keys);
-        double read = 0, written = 0;
         table.visit([&](const auto &r) {
-            sample.push_back(
-                Entry(key(name(r)), float(r.intBytesRead), float(r.intBytesWrite), 2, 0, true));
-            read += double(r.intBytesRead);
-            written += double(r.intBytesWrite);
+            const Sample::Rates *own = figures(r);
+            sample.push_back(Entry(key(name(r)), own ? float(own->intBytesRead) : 0.0f,
+                                   own ? float(own->intBytesWrite) : 0.0f, 2, 0, true));
         });
         if (!keys.isEmpty())
-            sample.push_back(Entry(totalKey(kind, keys), float(read), float(written), 2, 0, true));
+            sample.push_back(Entry(totalKey(kind, keys), float(total.intBytesRead),
+                                   float(total.intBytesWrite), 2, 0, true));
     };
-    rates(networkTable, "Network",
-          [](const Network &n) { return QLatin1String("net:") + n.strName; });
-    rates(storageTable, "Storage", [](const Storage &s) {
-        return QLatin1String("disk:") + s.strModel + QLatin1Char(':') + s.strSerial;
-    });
+    rates(
+        networkTable, "Network", [](const Network &n) { return QLatin1String("net:") + n.strName; },
+        [&s](const Network &n) { return s.adapter(n.intIndex); }, s.network);
+    rates(
+        storageTable, "Storage",
+        [](const Storage &d) {
+            return QLatin1String("disk:") + d.strModel + QLatin1Char(':') + d.strSerial;
+        },
+        [&s](const Storage &d) { return s.disk(d.intDrive); }, s.storage);
     record(sample);
 }
 

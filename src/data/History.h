@@ -16,6 +16,8 @@
 #include <functional>
 #include <vector>
 
+class Sample;
+
 class History {
 public:
     using Clock = std::function<qint64()>; // milliseconds since the epoch
@@ -54,8 +56,10 @@ public:
     // Wall clock by default; tests and the bench inject their own.
     void setClock(Clock clock);
 
-    // Reads the device tables, each under its own mutex (never this history's), and records them.
+    // Records the published sample under the keys of the devices in the tables (each read under
+    // its own mutex, never this history's); nothing before the first pass.
     void recordTables();
+    void recordTables(const Sample &sample);
     // One row of every series at the clock's time. A series missing from `sample` is dropped, a
     // new one starts empty; an empty sample (no devices taken stock of yet) records nothing.
     void record(const std::vector<Entry> &sample);

@@ -1,6 +1,7 @@
-// The sampling thread: once a second it collects the shared counter query and lets every
-// network, processor and storage record read its figures from that sample; then the history
-// takes the figures it keeps, and once a minute writes them to its file.
+// The sampling thread: once a second it reads the system once and publishes what it read as one
+// Sample (on Windows the records first read their rates from the shared counter query; on Linux
+// the rates are the running totals' differences); then the history takes the figures it keeps,
+// and once a minute writes them to its file.
 #pragma once
 
 #include <QMutex>
@@ -26,9 +27,17 @@ public:
     // Wall clock by default; tests inject their own. Set it before start().
     void setClock(Clock clock);
 
-    // One pass: collect the query once, then visit the network, processor and storage tables,
-    // each under its own mutex, re-reading the length after every record.
+    // One pass: where the counter query gives the rates, collect it once and visit the network,
+    // processor and storage tables, each under its own mutex, re-reading the length after every
+    // record; then read the totals and memory once and publish the Sample.
     static void samplePass();
+    // Rates from the counter query (true) or from the totals' differences (false), in place of
+    // the system layer's choice; for tests, set while no pass runs.
+    static void setRatesFromCounters(bool counters);
+    // The steady clock the passes' rates are taken over, in nanoseconds; for tests, set while no
+    // pass runs.
+    using SteadyClock = std::function<qint64()>;
+    static void setSteadyClock(SteadyClock clock);
 
     // Milliseconds to sleep after a pass from t0 to t1: the rest of the second, or a full second
     // when the pass took longer or the clock was set back meanwhile.

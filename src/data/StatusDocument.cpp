@@ -5,6 +5,7 @@
 #include "Memory.h"
 #include "Network.h"
 #include "Processor.h"
+#include "Sample.h"
 #include "Storage.h"
 #include "platform/Platform.h"
 
@@ -71,11 +72,19 @@ Field number(const char *element, quint64 value) {
 
 using Fields = QVector<Field>;
 
-// The figures a counter-based record samples, in their print order.
-template <typename Record> Fields sampled(const Record &r) {
+// The figures of one device in the pass the whole document reads, in their print order; 0 for a
+// device the pass has none for (before its first pass, or until its rates are known).
+Fields sampled(const Sample::Rates *rates, quint64 usage) {
+    const Sample::Rates r = rates ? *rates : Sample::Rates();
     return {number("intPacketsRead", r.intPacketsRead),
             number("intPacketsWrite", r.intPacketsWrite), number("intBytesRead", r.intBytesRead),
-            number("intBytesWrite", r.intBytesWrite), number("intUsage", r.intUsage)};
+            number("intBytesWrite", r.intBytesWrite), number("intUsage", usage)};
+}
+
+// The one sample the whole document reads, so that its figures all come from one pass.
+const Sample &figures(const std::shared_ptr<const Sample> &sample) {
+    static const Sample none;
+    return sample ? *sample : none;
 }
 
 // Appended piece by piece, so that an element costs no temporary strings: a document is built
@@ -105,7 +114,10 @@ void appendRecord(QString &out, const Memory &r) {
 
 // The interface row's octet counts are 32 bits wide and wrap, and so is its speed, which stops
 // at 4.29 Gb/s; wholeSpeed gives the link's whole speed instead.
-void appendRecord(QString &out, const Network &r, bool wholeSpeed) {
+void appendRecord(QString &out, const Network &r, const Sample &s, bool wholeSpeed) {
+    const Sample::Rates *rates = s.adapter(r.intIndex);
+    const quint64 usage =
+        rates ? Network::usage(rates->intBytesRead, rates->intBytesWrite, r.intSpeed) : 0;
     appendElement(
         out, QLatin1String("Network"),
         Fields{text("strIdent", r.strIdent), text("strName", r.strName),
@@ -114,26 +126,23 @@ void appendRecord(QString &out, const Network &r, bool wholeSpeed) {
                number("intSpeed", wholeSpeed ? r.intSpeed : Network::speedField(r.intSpeed)),
                number("intOctetsRead", quint32(r.intOctetsRead)),
                number("intOctetsWrite", quint32(r.intOctetsWrite))} +
-            sampled(r));
+            sampled(rates, usage));
 }
 
-void appendRecord(QString &out, const Processor &r) {
+void appendRecord(QString &out, const Processor &r, const Sample &s) {
+    const Sample::Rates *rates = s.processor(r.intCore);
     appendElement(out, QLatin1String("Processor"),
                   {text("strIdent", r.strIdent), number("intCore", r.intCore),
                    text("strName", r.strName), text("strFamily", r.strFamily),
-                   number("intUsage", r.intUsage)});
+                   number("intUsage", rates ? rates->intUsage : 0)});
 }
 
-void appendRecord(QString &out, const Storage &r) {
+void appendRecord(QString &out, const Storage &r, const Sample &s) {
+    const Sample::Rates *rates = s.disk(r.intDrive);
     appendElement(out, QLatin1String("Storage"),
                   Fields{text("strIdent", r.strIdent), text("strModel", r.strModel),
                          text("strSerial", r.strSerial), text("strFirmware", r.strFirmware)} +
-                      sampled(r));
-}
-
-// One table at a time, under its own mutex only.
-template <typename Record> void appendTable(QString &out, DeviceTable<Record> &table) {
-    table.visit([&out](const Record &record) { appendRecord(out, record); });
+                      sampled(rates, rates ? rates->intUsage : 0));
 }
 
 // The memory records with the figures of this moment, under their own identifiers. The records
@@ -180,12 +189,17 @@ QString StatusDocument::build(const QString &requestPath) {
         if (words.contains(requestMemory))
             appendFreshMemory(document);
         else
-            appendTable(document, memoryTable);
+            memoryTable.visit([&document](const Memory &r) { appendRecord(document, r); });
+        // The texts from the tables, one at a time under its own mutex; every figure from the
+        // one pass taken here.
+        const std::shared_ptr<const Sample> sample = Sample::current();
+        const Sample &s = figures(sample);
         const bool wholeSpeed = words.contains(requestSpeed);
-        networkTable.visit(
-            [&document, wholeSpeed](const Network &r) { appendRecord(document, r, wholeSpeed); });
-        appendTable(document, processorTable);
-        appendTable(document, storageTable);
+        networkTable.visit([&document, &s, wholeSpeed](const Network &r) {
+            appendRecord(document, r, s, wholeSpeed);
+        });
+        processorTable.visit([&document, &s](const Processor &r) { appendRecord(document, r, s); });
+        storageTable.visit([&document, &s](const Storage &r) { appendRecord(document, r, s); });
     }
     document += QLatin1String("</xml>");
     return document;

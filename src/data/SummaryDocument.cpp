@@ -2,25 +2,17 @@
 
 #include "Alerts.h"
 #include "HostDocument.h"
+#include "Sample.h"
 #include "VolumeReaders.h"
-#include "platform/Totals.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
-#include <QThread>
 #include <cmath>
 
 namespace {
 double oneDecimal(double value) {
     return std::round(value * 10) / 10;
-}
-
-// Milliseconds on the steady clock.
-qint64 steadyMs() {
-    return QDeadlineTimer::current().deadline();
 }
 
 } // namespace
@@ -65,35 +57,16 @@ QString SummaryDocument::render(std::optional<double> processor,
     return QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact));
 }
 
-SummaryDocument::Reading SummaryDocument::read() {
-    Reading reading;
-    reading.intAt = steadyMs();
-    for (const platform::ProcessorTotals &row : platform::totals().processors) {
-        reading.intBusy += row.busyMicroseconds;
-        ++reading.intCount;
-    }
-    return reading;
-}
-
 QString SummaryDocument::document() {
-    QMutexLocker lock(&mutex);
-    if (last.intAt < 0 || steadyMs() - last.intAt > baseAgeMs) {
-        last = read();
-        QThread::msleep(firstWindowMs);
+    // Processor and memory from the last sampling pass, as the dashboard shows them.
+    const std::shared_ptr<const Sample> sample = Sample::current();
+    std::optional<double> processor;
+    platform::MemoryStatus memory;
+    if (sample) {
+        if (!sample->processors.empty())
+            processor = double(sample->intProcessorUsage) / 1000.0;
+        memory = sample->memory;
     }
-    const Reading now = read();
-    // Two machines asking at nearly the same moment share one window rather than split it.
-    const qint64 elapsedMs = now.intAt - last.intAt;
-    if (elapsedMs >= firstWindowMs) {
-        share.reset();
-        if (now.intCount > 0 && now.intCount == last.intCount && now.intBusy >= last.intBusy)
-            share =
-                std::min(100.0, double(now.intBusy - last.intBusy) /
-                                    (double(elapsedMs) * 1000.0 * double(now.intCount)) * 100.0);
-        last = now;
-    }
-    const std::optional<double> processor = share;
-    lock.unlock();
     std::vector<Alerts::Alert> firing = Alerts::instance().firing();
     std::stable_sort(firing.begin(), firing.end(), [](const auto &a, const auto &b) {
         return a.severity == QLatin1String("critical") && b.severity != QLatin1String("critical");
@@ -105,7 +78,7 @@ QString SummaryDocument::document() {
                                       {QStringLiteral("severity"), a.severity},
                                       {QStringLiteral("words"), a.words}});
     }
-    return render(processor, platform::memoryStatus(), VolumeReaders::instance().read(),
+    return render(processor, memory, VolumeReaders::instance().read(),
                   HostDocument::json(HostDocument::read(), QDateTime::currentSecsSinceEpoch()),
                   alerts);
 }

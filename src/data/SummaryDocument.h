@@ -1,5 +1,6 @@
 // This machine at a glance, served at /summary.json for the dashboards of other machines:
-// processor and memory in use, the fullest volume and the host's facts, read when asked.
+// processor and memory in use (from the last sampling pass), the fullest volume and the host's
+// facts, read when asked.
 #pragma once
 
 #include "platform/Platform.h"
@@ -7,9 +8,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QMutex>
 #include <QString>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,22 +24,7 @@ public:
                           const std::vector<platform::VolumeSpace> &volumes,
                           const QJsonObject &host, const QJsonArray &alerts = {});
     static constexpr int alertLimit = 16;
-    // The processor share is the busy time since the last request; without a recent one, it
-    // is measured over firstWindowMs at once.
+    // Processor and memory as the last sampling pass read them (the processors' mean busy
+    // share over that second); the volumes, the host and the alerts when asked.
     QString document();
-    static constexpr int firstWindowMs = 250;
-    static constexpr qint64 baseAgeMs = 30000;
-
-private:
-    struct Reading {
-        quint64 intBusy = 0; // microseconds, all processors
-        quint64 intCount = 0;
-        qint64 intAt = -1; // milliseconds, steady
-    };
-    static Reading read();
-
-    // Guards last and share: connection threads ask at any time.
-    QMutex mutex;
-    Reading last;
-    std::optional<double> share;
 };

@@ -66,6 +66,9 @@ constexpr uint32_t FMT_LARGE = 0x00000400;
 constexpr uint32_t FMT_1000 = 0x00002000;
 constexpr uint32_t FMT_NOCAP100 = 0x00008000;
 
+// Whether the sampling pass takes its rates from a counter query (the system has a counter
+// service) or from the differences of the running totals (Totals.h) between two passes.
+bool countersGiveRates();
 QueryHandle openQuery();                                              // null on failure
 CounterHandle addCounter(QueryHandle query, const std::string &path); // null on failure
 void collectQuery(QueryHandle query);

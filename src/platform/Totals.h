@@ -3,6 +3,8 @@
 // when the system resets it (an adapter made anew, a reboot).
 #pragma once
 
+#include "platform/Platform.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,5 +49,9 @@ struct Totals {
 // to run on every scrape: a handful of kernel files on Linux, a few system calls per device on
 // Windows.
 Totals totals();
+// The same and memory's status, both from one reading, for the sampling pass: each kernel file
+// is read once through a descriptor kept open, and `into` keeps its storage from the last
+// reading, so that a pass allocates nothing while the devices stay the same.
+void readTotals(Totals &into, MemoryStatus &memory);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include "HeartbeatProtocol.h"
 #include "HeartbeatThread.h"
 #include "Network.h"
+#include "Sample.h"
 #include "Storage.h"
 #include "VolumeReaders.h"
 
@@ -107,12 +108,12 @@ void writeMemory(Writer &w, const platform::MemoryStatus &memory) {
     const QString pagefile = label(QLatin1String("memory"), QStringLiteral("pagefile"));
     w.family(QLatin1String("tarnivo_memory_size_bytes"), QLatin1String("gauge"),
              QLatin1String("Size of physical memory, and of the page file (physical memory plus "
-                           "paging space), read at the moment of the request."));
+                           "paging space), read in the last sampling pass."));
     w.sample(physical, count(memory.totalPhys));
     w.sample(pagefile, count(memory.totalPageFile));
     w.family(QLatin1String("tarnivo_memory_available_bytes"), QLatin1String("gauge"),
-             QLatin1String("Memory available to programs without swapping out others, read at "
-                           "the moment of the request."));
+             QLatin1String("Memory available to programs without swapping out others, read in "
+                           "the last sampling pass."));
     w.sample(physical, count(memory.availPhys));
     w.sample(pagefile, count(memory.availPageFile));
 }
@@ -404,9 +405,15 @@ QString MetricsDocument::labelValue(const std::string &bytes) {
 MetricsDocument::Snapshot MetricsDocument::take() {
     Snapshot s;
     s.strVersion = QString::fromLatin1(HeartbeatProtocol::strVersion);
-    s.memory = platform::memoryStatus();
+    // The last pass's totals and memory, as the status document and the history have them.
+    if (const std::shared_ptr<const Sample> sample = Sample::current()) {
+        s.memory = sample->memory;
+        s.totals = sample->totals;
+    } else {
+        // Before the first pass, which the program runs as it starts.
+        platform::readTotals(s.totals, s.memory);
+    }
     s.intHeartbeatDropped = HeartbeatThread::droppedRequests();
-    s.totals = platform::totals();
     s.volumes = VolumeReaders::instance().read();
     s.host = HostDocument::read();
     s.health = DiskHealthDocument::reading();

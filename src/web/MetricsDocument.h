@@ -1,7 +1,8 @@
 // The machine's figures for a monitoring server, served at /metrics in the Prometheus text
 // format (0.0.4): the system's own running totals per device, so that the monitoring server
-// computes rates over whatever window it likes, memory as it is at the moment of the request,
-// and the devices' texts as labels of info metrics, never as values.
+// computes rates over whatever window it likes, and memory, both as the last sampling pass read
+// them (the Sample the status document shows), and the devices' texts as labels of info
+// metrics, never as values.
 #pragma once
 
 #include "HostDocument.h"
@@ -45,8 +46,8 @@ public:
         std::vector<std::pair<quint32, platform::DiskHealth>> health;
     };
 
-    // Reads memory and the device totals from the system now, the volumes' space through their
-    // readers (VolumeReaders: a volume that does not answer within its deadline is marked so,
+    // Takes memory and the device totals from the last sampling pass, the volumes' space through
+    // their readers (VolumeReaders: a volume that does not answer within its deadline is marked so,
     // and render() leaves it out), and the devices' texts from the network and storage tables. A
     // table whose mutex is not free within tableWaitMs (it is being rebuilt) adds no texts to this
     // document; the tables themselves are never rebuilt.

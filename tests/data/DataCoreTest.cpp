@@ -8,6 +8,7 @@
 #include "Perfdata.h"
 #include "PerfdataThread.h"
 #include "Processor.h"
+#include "Sample.h"
 #include "StatusDocument.h"
 #include "Storage.h"
 #include "platform/Platform.h"
@@ -297,10 +298,10 @@ private slots:
             return blocks.value("series").toObject().keys();
         };
         DeviceScan::instance().takeStock();
-        history.recordTables();
+        history.recordTables(Sample());
         const QStringList before = seriesKeys();
         QVERIFY(DeviceScan::instance().request());
-        history.recordTables();
+        history.recordTables(Sample());
         QCOMPARE(seriesKeys(), before);
         QVERIFY(before.contains(QStringLiteral("cpu:0")));
         QVERIFY(before.contains(QStringLiteral("Memory:mem:Physical,mem:Pagefile")));
@@ -462,23 +463,25 @@ private slots:
     void recordsArePrintedFieldByFieldWithUnsignedNumbersAndEscapedTexts() {
         networkTable.fill([] {
             // Octet counts print as the interface row's 32-bit counts: 2^32 + 8 wraps to 8.
-            Network *adapter = new Network(
+            networkTable.append(new Network(
                 QStringLiteral("Fast & <Cheap> \"NIC\" 'one'"), QStringLiteral("10.0.0.2"),
-                QStringLiteral("255.255.255.0"), QString(), 4294967295U, 7, 4294967304ULL);
-            adapter->store(-1, 2, 3, 4);
-            networkTable.append(adapter);
+                QStringLiteral("255.255.255.0"), QString(), 4294967295U, 7, 4294967304ULL));
         });
         processorTable.fill([] {
             processorTable.append(new Processor(3, QStringLiteral("CPU"), QStringLiteral("x86")));
         });
         storageTable.fill([] {
-            Storage *disk =
-                new Storage(0, QStringLiteral("Disk"), QString(), QStringLiteral("1.0"));
-            disk->store(1, 2, 3, 4, 250000);
-            storageTable.append(disk);
+            storageTable.append(
+                new Storage(0, QStringLiteral("Disk"), QString(), QStringLiteral("1.0")));
         });
+        // The figures are the pass's, found by the devices' interface index and number.
+        auto pass = std::make_shared<Sample>();
+        pass->adapters = {{0, {~quint64(0), 2, 3, 4, 0}}};
+        pass->disks = {{0, {1, 2, 3, 4, usageFull}}};
+        Sample::publish(pass);
         const QString document =
             StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        Sample::publish(nullptr);
         bool wellFormed = false;
         const QMultiMap<QString, QString> values = parseDocument(document, &wellFormed);
         QVERIFY2(wellFormed, qPrintable(document));

@@ -5,7 +5,10 @@
 #include "platform/linux/ProcParsers.h"
 #include "platform/linux/SystemFiles.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 using namespace platform::linux_proc;
 
@@ -143,4 +146,30 @@ TEST_CASE("udev properties are read and their escapes undone") {
     CHECK_EQ(props.at("ID_SERIAL_SHORT"), std::string("S3Z9NB0K123456A"));
     CHECK_EQ(props.count("disk/by-id/ata-x"), size_t(0));
     CHECK_EQ(decodeUdevEscapes("WDC\\x20WD10EZEX\\x2d00\\x2"), std::string("WDC WD10EZEX-00\\x2"));
+}
+
+TEST_CASE("a kernel file kept open reads its whole text again at every reading") {
+    char name[] = "/tmp/tarnivo-kernel-file.XXXXXX";
+    const int made = mkstemp(name);
+    CHECK(made >= 0);
+    if (made < 0)
+        return;
+    close(made);
+    const auto rewrite = [&name](const std::string &text) {
+        std::FILE *file = std::fopen(name, "w"); // in place, as the kernel's text changes
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    };
+    const auto text = [](std::pair<const char *, size_t> read) {
+        return std::string(read.first ? read.first : "", read.second);
+    };
+    platform::linux_files::KernelFile file;
+    // Longer than the first buffer: read whole, not cut at its size.
+    const std::string longer = std::string(9000, 'x') + "\nend\n";
+    rewrite(longer);
+    CHECK_EQ(text(file.read(name)), longer);
+    rewrite("cpu0 1 2 3\n");
+    CHECK_EQ(text(file.read(name)), std::string("cpu0 1 2 3\n"));
+    unlink(name);
+    CHECK_EQ(text(file.read("/nonexistent/tarnivo")), std::string());
 }

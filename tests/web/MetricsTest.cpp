@@ -3,8 +3,12 @@
 #include "DeviceTables.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "Memory.h"
 #include "MetricsDocument.h"
 #include "Network.h"
+#include "PerfdataThread.h"
+#include "Processor.h"
+#include "StatusDocument.h"
 #include "Storage.h"
 
 #include <QElapsedTimer>
@@ -12,6 +16,7 @@
 #include <QSet>
 #include <QThread>
 #include <QtTest>
+#include <filesystem>
 #include <set>
 
 namespace {
@@ -67,6 +72,59 @@ MetricsDocument::Snapshot adaptersNamed(const std::vector<std::string> &names) {
         s.adapters.append({index, QStringLiteral("192.0.2.1"), {}, {}});
     }
     return s;
+}
+// Adds step * (k + 1) to the k-th figure of each line a kernel file of the tree holds, from its
+// first field on: every count goes up by a different amount.
+void countUp(const QString &path, int first, quint64 step) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'));
+    file.close();
+    for (QString &line : lines) {
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        QStringList fields = line.mid(colon + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (qsizetype k = first; k < fields.size(); ++k) {
+            bool number = false;
+            const quint64 value = fields[k].toULongLong(&number);
+            if (number)
+                fields[k] = QString::number(value + step * quint64(k + 1));
+        }
+        if (!line.isEmpty())
+            line = line.left(colon + 1) + fields.join(QLatin1Char(' '));
+    }
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(lines.join(QLatin1Char('\n')).toLatin1());
+}
+
+// The samples of a family: labels -> value.
+QHash<QString, double> family(const QString &text, const QString &name) {
+    QHash<QString, double> values;
+    static const QRegularExpression line(QStringLiteral("^([a-z_]+)(\\{.*\\})? (\\S+)$"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(text); it.hasNext();) {
+        const auto match = it.next();
+        if (match.captured(1) == name)
+            values.insert(match.captured(2), match.captured(3).toDouble());
+    }
+    return values;
+}
+
+// The sum of one element's figures over the records of the status document.
+double documentSum(const QString &document, const QString &record, const QString &element) {
+    double sum = 0;
+    const QRegularExpression records(QStringLiteral("<%1>(.*?)</%1>").arg(record));
+    const QRegularExpression field(QStringLiteral("<%1>(\\d+)</%1>").arg(element));
+    for (auto it = records.globalMatch(document); it.hasNext();)
+        sum += field.match(it.next().captured(1)).captured(1).toDouble();
+    return sum;
+}
+
+double totalDifference(const QString &before, const QString &after, const QString &name) {
+    const QHash<QString, double> a = family(before, name), b = family(after, name);
+    double sum = 0;
+    for (auto it = b.begin(); it != b.end(); ++it)
+        sum += it.value() - a.value(it.key());
+    return sum;
 }
 } // namespace
 
@@ -278,6 +336,58 @@ private slots:
         QVERIFY(HttpResponse::route(get(QStringLiteral("/Metrics"))).strType.isEmpty());
         QVERIFY(HttpResponse::route(get(QStringLiteral("/metrics"), QStringLiteral("POST")))
                     .strType.isEmpty());
+    }
+
+    // One pass serves both documents: a rate in the status document is the difference of the
+    // /metrics totals over the same pass, divided by its time.
+    void aRateIsTheDifferenceOfTheTotalsOverThePass() {
+#ifndef Q_OS_LINUX
+        QSKIP("the fixture tree is a Linux system's /proc and /sys");
+#else
+        namespace fs = std::filesystem;
+        QTemporaryDir copy;
+        fs::copy(TARNIVO_FIXTURES "/linux/workstation", copy.path().toStdString(),
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        platform::setRootDirectory(copy.path().toStdString());
+        qint64 now = 1000000000;
+        PerfdataThread::setSteadyClock([&now] { return now; });
+        PerfdataThread::setRatesFromCounters(false);
+        StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestInit"));
+        PerfdataThread::samplePass();
+        const QString before = MetricsDocument::build();
+        countUp(copy.path() + QStringLiteral("/proc/net/dev"), 0, 1000);
+        countUp(copy.path() + QStringLiteral("/proc/diskstats"), 3, 10);
+        countUp(copy.path() + QStringLiteral("/proc/stat"), 0, 5);
+        now += 2000000000; // two seconds
+        PerfdataThread::samplePass();
+        const QString after = MetricsDocument::build();
+        const QString document =
+            StatusDocument::build(QStringLiteral("/menu.xml?strRequest=requestRead"));
+        platform::setRootDirectory("/");
+        networkTableClear();
+        processorTableClear();
+        storageTableClear();
+        memoryTableClear();
+
+        const auto compare = [&](const char *record, const char *element, const char *total,
+                                 double perUnit) {
+            const double rate =
+                documentSum(document, QLatin1String(record), QLatin1String(element));
+            const double difference = totalDifference(before, after, QLatin1String(total));
+            // Each record's figure is truncated to a whole number.
+            QVERIFY2(rate > 0 && qAbs(rate - difference / 2 * perUnit) < 16,
+                     qPrintable(QStringLiteral("%1: %2 against %3")
+                                    .arg(QLatin1String(element))
+                                    .arg(rate)
+                                    .arg(difference / 2 * perUnit)));
+        };
+        compare("Network", "intBytesRead", "tarnivo_network_receive_bytes_total", 1);
+        compare("Network", "intPacketsWrite", "tarnivo_network_transmit_packets_total", 1);
+        compare("Storage", "intBytesWrite", "tarnivo_disk_written_bytes_total", 1);
+        compare("Storage", "intPacketsRead", "tarnivo_disk_reads_completed_total", 1);
+        compare("Storage", "intUsage", "tarnivo_disk_busy_seconds_total", 100000);
+        compare("Processor", "intUsage", "tarnivo_cpu_busy_seconds_total", 100000);
+#endif
     }
 
     void aScrapeNeitherRebuildsTheTablesNorWaitsForATableBeingRebuilt() {

@@ -68,23 +68,17 @@ std::string computerName() {
     return name;
 }
 
-MemoryStatus memoryStatus() {
-    const linux_proc::MemInfo info = linux_proc::parseMeminfo(rootedText("/proc/meminfo"));
-    MemoryStatus status;
-    status.totalPhys = info.memTotal;
-    status.availPhys = info.memAvailable;
-    // Windows' page-file figures are its commit limit: RAM plus paging space.
-    status.totalPageFile = info.memTotal + info.swapTotal;
-    status.availPageFile = info.memAvailable + info.swapFree;
-    return status;
-}
-
 std::string counterNameList() {
     return linux_counters::englishNameList();
 }
 
 std::string lookupPerfNameByIndex(const std::string &, uint32_t index) {
     return linux_counters::englishName(index);
+}
+
+// The kernel keeps running totals; their differences are the rates, with no counter paths.
+bool countersGiveRates() {
+    return false;
 }
 
 QueryHandle openQuery() {

@@ -1,5 +1,6 @@
-// Running totals on Linux: /proc/net/dev, /proc/diskstats and /proc/stat below the root
-// directory, for the same adapters, disks and processors the device lists name.
+// Running totals and memory on Linux: /proc/net/dev, /proc/diskstats, /proc/stat and
+// /proc/meminfo below the root directory, for the same adapters, disks and processors the device
+// lists name.
 #include "platform/Totals.h"
 
 #include "LinuxDisks.h"
@@ -16,10 +17,6 @@
 namespace platform {
 
 namespace {
-
-std::string rootedText(const std::string &root, const std::string &path) {
-    return linux_files::readText(linux_files::underRoot(root, path));
-}
 
 constexpr long long loopbackType = 772; // ARPHRD_LOOPBACK
 
@@ -78,62 +75,123 @@ DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interf
     return set;
 }
 
-// The device set for the interfaces and block devices the kernel lists now.
-DeviceSet currentDeviceSet(const std::string &root, std::vector<std::string> interfaces,
-                           std::vector<std::string> blockDevices) {
-    // Never destroyed: a connection thread may still scrape while the process exits.
-    struct Cache {
-        std::mutex mutex; // guards set
-        DeviceSet set;
-    };
-    static Cache *const cache = new Cache;
-    {
-        std::lock_guard<std::mutex> lock(cache->mutex);
-        const DeviceSet &cached = cache->set;
-        if (cached.root == root && cached.interfaces == interfaces &&
-            cached.blockDevices == blockDevices &&
-            std::chrono::steady_clock::now() - cached.takenAt < speedAge)
-            return cached;
+// Whether the rows name the same devices, in the same order, as the names.
+template <typename Row>
+bool sameNames(const std::vector<Row> &rows, const std::vector<std::string> &names) {
+    if (rows.size() != names.size())
+        return false;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].name != names[i])
+            return false;
+    return true;
+}
+
+template <typename Row> std::vector<std::string> namesOf(const std::vector<Row> &rows) {
+    std::vector<std::string> names;
+    for (const Row &row : rows)
+        names.push_back(row.name);
+    return names;
+}
+
+// The four kernel files, kept open, their rows kept from reading to reading, and the device set
+// they were last matched with. Never destroyed: a connection thread may still read while the
+// process exits.
+struct Reader {
+    std::mutex mutex; // guards everything below
+    std::string root;
+    linux_files::KernelFile stat, netDev, diskstats, meminfo;
+    std::vector<linux_proc::CpuTimes> cpus;
+    std::vector<linux_proc::InterfaceCounters> interfaces;
+    std::vector<linux_proc::DiskCounters> disks;
+    DeviceSet set;
+    bool haveSet = false;
+};
+
+Reader &reader() {
+    static Reader *const shared = new Reader;
+    return *shared;
+}
+
+// Windows' page-file figures are its commit limit: RAM plus paging space.
+MemoryStatus memoryFromInfo(const linux_proc::MemInfo &info) {
+    MemoryStatus status;
+    status.totalPhys = info.memTotal;
+    status.availPhys = info.memAvailable;
+    status.totalPageFile = info.memTotal + info.swapTotal;
+    status.availPageFile = info.memAvailable + info.swapFree;
+    return status;
+}
+
+// The reader's root, following rootDirectory(): a new root forgets the device set.
+void follow(Reader &r, const std::string &root) {
+    if (root != r.root) {
+        r.root = root;
+        r.haveSet = false;
     }
-    DeviceSet set = readDeviceSet(root, std::move(interfaces), std::move(blockDevices));
-    std::lock_guard<std::mutex> lock(cache->mutex);
-    cache->set = set;
-    return set;
 }
 
 } // namespace
 
-Totals totals() {
+MemoryStatus memoryStatus() {
+    Reader &r = reader();
+    std::lock_guard<std::mutex> lock(r.mutex);
     const std::string root = rootDirectory();
-    const auto interfaces = linux_proc::parseNetDev(rootedText(root, "/proc/net/dev"));
-    const auto stats = linux_proc::parseDiskstats(rootedText(root, "/proc/diskstats"));
-    std::vector<std::string> interfaceNames, blockNames;
-    for (const auto &row : interfaces)
-        interfaceNames.push_back(row.name);
-    for (const auto &row : stats)
-        blockNames.push_back(row.name);
-    const DeviceSet set = currentDeviceSet(root, interfaceNames, blockNames);
+    follow(r, root);
+    const auto [text, size] = r.meminfo.read(linux_files::underRoot(root, "/proc/meminfo"));
+    return memoryFromInfo(linux_proc::parseMeminfo(text, size));
+}
 
-    Totals result;
+void readTotals(Totals &result, MemoryStatus &memory) {
+    Reader &r = reader();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const std::string root = rootDirectory();
+    follow(r, root);
+    const auto read = [&root](linux_files::KernelFile &file, const char *path) {
+        return file.read(linux_files::underRoot(root, path));
+    };
+    const auto [netText, netSize] = read(r.netDev, "/proc/net/dev");
+    linux_proc::parseNetDev(netText, netSize, r.interfaces);
+    const auto [diskText, diskSize] = read(r.diskstats, "/proc/diskstats");
+    linux_proc::parseDiskstats(diskText, diskSize, r.disks);
+    const auto [statText, statSize] = read(r.stat, "/proc/stat");
+    linux_proc::parseStat(statText, statSize, r.cpus);
+    const auto [memText, memSize] = read(r.meminfo, "/proc/meminfo");
+    const linux_proc::MemInfo info = linux_proc::parseMeminfo(memText, memSize);
+    memory = memoryFromInfo(info);
+
+    // What changes only when devices come and go, read again when the kernel lists other
+    // interfaces or block devices, and every speedAge so that a link that changes speed is seen.
+    if (!r.haveSet || !sameNames(r.interfaces, r.set.interfaces) ||
+        !sameNames(r.disks, r.set.blockDevices) ||
+        std::chrono::steady_clock::now() - r.set.takenAt >= speedAge) {
+        r.set = readDeviceSet(root, namesOf(r.interfaces), namesOf(r.disks));
+        r.haveSet = true;
+    }
+    const DeviceSet &set = r.set;
+
     // The adapters of the adapter list, with the 64-bit counts of /proc/net/dev.
-    for (const auto &row : interfaces) {
+    size_t adapters = 0;
+    for (const auto &row : r.interfaces) {
         const auto speed = set.adapterSpeeds.find(row.name);
         if (speed == set.adapterSpeeds.end())
             continue;
-        AdapterTotals totals;
-        totals.description = row.name;
+        if (adapters == result.adapters.size())
+            result.adapters.emplace_back();
+        AdapterTotals &totals = result.adapters[adapters++];
+        totals.description.assign(row.name);
         totals.receiveBytes = row.rxBytes;
         totals.transmitBytes = row.txBytes;
         totals.receivePackets = row.rxPackets;
         totals.transmitPackets = row.txPackets;
         totals.speed = speed->second;
         totals.index = set.adapterIndices.at(row.name);
-        result.adapters.push_back(totals);
     }
+    result.adapters.resize(adapters);
 
     // Under the numbers the disks keep while attached, the same the device list gives them.
+    result.disks.clear();
     for (const linux_disks::NumberedDisk &disk : set.disks) {
-        for (const auto &row : stats) {
+        for (const auto &row : r.disks) {
             if (row.name != disk.name)
                 continue;
             DiskTotals totals;
@@ -151,9 +209,15 @@ Totals totals() {
 
     // By position, as the processor counters number them: the kernel keeps the numbers of
     // processors taken offline.
-    const auto cpus = linux_proc::parseStat(rootedText(root, "/proc/stat"));
-    for (uint32_t i = 0; i < cpus.size(); ++i)
-        result.processors.push_back({i, ticksToMicroseconds(cpus[i].busy)});
+    result.processors.clear();
+    for (uint32_t i = 0; i < r.cpus.size(); ++i)
+        result.processors.push_back({i, ticksToMicroseconds(r.cpus[i].busy)});
+}
+
+Totals totals() {
+    Totals result;
+    MemoryStatus memory;
+    readTotals(result, memory);
     return result;
 }
 

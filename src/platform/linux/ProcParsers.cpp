@@ -25,27 +25,6 @@ std::vector<std::string> words(const std::string &line) {
     return result;
 }
 
-// Decimal digits only; anything else (a sign, a stray letter, overflow) reads as 0, so that a
-// damaged line gives a zero figure rather than a wild one.
-uint64_t number(const std::string &text) {
-    if (text.empty() || text.size() > 20)
-        return 0;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return 0;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10)
-            return 0;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-uint64_t field(const std::vector<std::string> &fields, size_t index) {
-    return index < fields.size() ? number(fields[index]) : 0;
-}
-
 bool startsWith(const std::string &text, const char *prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -61,92 +40,230 @@ std::string trim(const std::string &text) {
     return text.substr(first, last - first + 1);
 }
 
-MemInfo parseMeminfo(const std::string &text) {
-    std::map<std::string, uint64_t> kib;
-    for (const std::string &line : lines(text)) {
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::vector<std::string> value = words(line.substr(colon + 1));
-        if (!value.empty())
-            kib[line.substr(0, colon)] = number(value[0]);
+namespace {
+
+// A cursor over one file's text, read by hand: the sampling pass parses four files a second,
+// and streams would cost more than the reads themselves.
+class Cursor {
+public:
+    Cursor(const char *text, size_t size) : at(text), end(text + size) {}
+
+    bool done() const { return at >= end; }
+    void skipBlanks() {
+        while (at < end && (*at == ' ' || *at == '\t'))
+            ++at;
     }
-    auto bytes = [&kib](const char *key) {
-        auto it = kib.find(key);
-        return it == kib.end() ? 0 : it->second * 1024;
-    };
+    // The next blank-separated word of the line; empty at its end.
+    std::pair<const char *, size_t> word() {
+        skipBlanks();
+        const char *start = at;
+        while (at < end && *at != ' ' && *at != '\t' && *at != '\n')
+            ++at;
+        return {start, size_t(at - start)};
+    }
+    // The next word as a number, as wordNumber() reads it; 0 when the line has none left.
+    uint64_t value() {
+        const auto [text, size] = word();
+        return wordNumber(text, size);
+    }
+    // Up to the next character c on this line (not taken); false when the line has none.
+    bool until(char c) {
+        while (at < end && *at != c && *at != '\n')
+            ++at;
+        return at < end && *at == c;
+    }
+    void nextLine() {
+        while (at < end && *at != '\n')
+            ++at;
+        if (at < end)
+            ++at;
+    }
+    const char *position() const { return at; }
+    void advance() { ++at; }
+
+    // Decimal digits only; anything else (a sign, a stray letter, overflow) reads as 0, so that
+    // a damaged line gives a zero figure rather than a wild one.
+    static uint64_t wordNumber(const char *text, size_t size) {
+        if (size == 0 || size > 20)
+            return 0;
+        uint64_t v = 0;
+        for (size_t i = 0; i < size; ++i) {
+            const char c = text[i];
+            if (c < '0' || c > '9')
+                return 0;
+            const uint64_t digit = static_cast<uint64_t>(c - '0');
+            if (v > (UINT64_MAX - digit) / 10)
+                return 0;
+            v = v * 10 + digit;
+        }
+        return v;
+    }
+
+private:
+    const char *at;
+    const char *end;
+};
+
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+MemInfo parseMeminfo(const char *text, size_t size) {
+    struct Key {
+        const char *name;
+        uint64_t kib = 0;
+        bool seen = false;
+    } keys[] = {{"MemTotal"}, {"MemAvailable"}, {"MemFree"}, {"Buffers"},
+                {"Cached"},   {"SwapTotal"},    {"SwapFree"}};
+    Cursor in(text, size);
+    while (!in.done()) {
+        const char *line = in.position();
+        if (in.until(':')) {
+            const size_t length = size_t(in.position() - line);
+            in.advance();
+            for (Key &key : keys) {
+                if (std::strlen(key.name) == length && std::memcmp(key.name, line, length) == 0) {
+                    // The last line of a key wins, as a map filled line by line would keep it.
+                    const auto [value, valueSize] = in.word();
+                    if (valueSize > 0) {
+                        key.kib = Cursor::wordNumber(value, valueSize);
+                        key.seen = true;
+                    }
+                }
+            }
+        }
+        in.nextLine();
+    }
+    const auto bytes = [&keys](int i) { return keys[i].kib * 1024; };
     MemInfo info;
-    info.memTotal = bytes("MemTotal");
-    if (kib.count("MemAvailable"))
-        info.memAvailable = bytes("MemAvailable");
-    else
-        info.memAvailable = bytes("MemFree") + bytes("Buffers") + bytes("Cached");
-    info.swapTotal = bytes("SwapTotal");
-    info.swapFree = bytes("SwapFree");
+    info.memTotal = bytes(0);
+    info.memAvailable = keys[1].seen ? bytes(1) : bytes(2) + bytes(3) + bytes(4);
+    info.swapTotal = bytes(5);
+    info.swapFree = bytes(6);
     return info;
+}
+
+MemInfo parseMeminfo(const std::string &text) {
+    return parseMeminfo(text.data(), text.size());
+}
+
+void parseStat(const char *text, size_t size, std::vector<CpuTimes> &result) {
+    result.clear();
+    Cursor in(text, size);
+    while (!in.done()) {
+        const auto [name, length] = in.word();
+        if (length >= 4 && std::memcmp(name, "cpu", 3) == 0 && name[3] >= '0' && name[3] <= '9') {
+            CpuTimes times;
+            times.cpu = static_cast<uint32_t>(Cursor::wordNumber(name + 3, length - 3));
+            // user nice system idle iowait irq softirq steal guest guest_nice: the kernel
+            // already counts guest time inside user and nice, so the last two would count it
+            // twice.
+            uint64_t f[8];
+            uint64_t total = 0;
+            for (uint64_t &value : f)
+                total += value = in.value();
+            // Waiting for I/O is idle time, as Windows counts it.
+            times.total = total;
+            times.busy = total - (f[3] + f[4]);
+            result.push_back(times);
+        }
+        in.nextLine();
+    }
 }
 
 std::vector<CpuTimes> parseStat(const std::string &text) {
     std::vector<CpuTimes> result;
-    for (const std::string &line : lines(text)) {
-        if (!startsWith(line, "cpu") || line.size() < 4 || line[3] < '0' || line[3] > '9')
-            continue;
-        const std::vector<std::string> f = words(line);
-        CpuTimes times;
-        times.cpu = static_cast<uint32_t>(number(f[0].substr(3)));
-        // user nice system idle iowait irq softirq steal guest guest_nice: the kernel already
-        // counts guest time inside user and nice, so the last two would count it twice.
-        uint64_t total = 0;
-        for (size_t i = 1; i <= 8; ++i)
-            total += field(f, i);
-        // Waiting for I/O is idle time, as Windows counts it.
-        const uint64_t idle = field(f, 4) + field(f, 5);
-        times.total = total;
-        times.busy = total - idle;
-        result.push_back(times);
-    }
+    parseStat(text.data(), text.size(), result);
     return result;
+}
+
+void parseNetDev(const char *text, size_t size, std::vector<InterfaceCounters> &result) {
+    size_t count = 0;
+    Cursor in(text, size);
+    while (!in.done()) {
+        // The name ends at the last colon before the figures; a large first figure touches it
+        // ("eth0:1234"), so the split is on the colon, not on blanks.
+        const char *line = in.position();
+        if (in.until(':')) {
+            const char *colon = in.position();
+            in.advance();
+            uint64_t f[10];
+            size_t fields = 0;
+            for (; fields < 10; ++fields) {
+                const auto [word, length] = in.word();
+                if (length == 0)
+                    break;
+                f[fields] = Cursor::wordNumber(word, length);
+            }
+            if (fields == 10) {
+                while (line < colon && blank(*line))
+                    ++line;
+                const char *last = colon;
+                while (last > line && blank(last[-1]))
+                    --last;
+                // Rows are reused from pass to pass: a name no longer than before costs no
+                // allocation.
+                if (count == result.size())
+                    result.emplace_back();
+                InterfaceCounters &counters = result[count++];
+                counters.name.assign(line, size_t(last - line));
+                counters.rxBytes = f[0];
+                counters.rxPackets = f[1];
+                counters.txBytes = f[8];
+                counters.txPackets = f[9];
+            }
+        }
+        in.nextLine();
+    }
+    result.resize(count);
 }
 
 std::vector<InterfaceCounters> parseNetDev(const std::string &text) {
     std::vector<InterfaceCounters> result;
-    for (const std::string &line : lines(text)) {
-        // The name ends at the last colon before the figures; a large first figure touches it
-        // ("eth0:1234"), so the split is on the colon, not on blanks.
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::vector<std::string> f = words(line.substr(colon + 1));
-        if (f.size() < 10)
-            continue;
-        InterfaceCounters counters;
-        counters.name = trim(line.substr(0, colon));
-        counters.rxBytes = field(f, 0);
-        counters.rxPackets = field(f, 1);
-        counters.txBytes = field(f, 8);
-        counters.txPackets = field(f, 9);
-        result.push_back(counters);
-    }
+    parseNetDev(text.data(), text.size(), result);
     return result;
+}
+
+void parseDiskstats(const char *text, size_t size, std::vector<DiskCounters> &result) {
+    size_t count = 0;
+    Cursor in(text, size);
+    while (!in.done()) {
+        uint64_t f[14];
+        const char *name = nullptr;
+        size_t nameLength = 0, fields = 0;
+        for (; fields < 14; ++fields) {
+            const auto [word, length] = in.word();
+            if (length == 0)
+                break;
+            if (fields == 2) {
+                name = word;
+                nameLength = length;
+            }
+            f[fields] = Cursor::wordNumber(word, length);
+        }
+        if (fields == 14) {
+            if (count == result.size())
+                result.emplace_back();
+            DiskCounters &disk = result[count++];
+            disk.major = static_cast<uint32_t>(f[0]);
+            disk.minor = static_cast<uint32_t>(f[1]);
+            disk.name.assign(name, nameLength);
+            disk.reads = f[3];
+            disk.readSectors = f[5];
+            disk.writes = f[7];
+            disk.writeSectors = f[9];
+            disk.ioTicksMs = f[12];
+        }
+        in.nextLine();
+    }
+    result.resize(count);
 }
 
 std::vector<DiskCounters> parseDiskstats(const std::string &text) {
     std::vector<DiskCounters> result;
-    for (const std::string &line : lines(text)) {
-        const std::vector<std::string> f = words(line);
-        if (f.size() < 14)
-            continue;
-        DiskCounters disk;
-        disk.major = static_cast<uint32_t>(field(f, 0));
-        disk.minor = static_cast<uint32_t>(field(f, 1));
-        disk.name = f[2];
-        disk.reads = field(f, 3);
-        disk.readSectors = field(f, 5);
-        disk.writes = field(f, 7);
-        disk.writeSectors = field(f, 9);
-        disk.ioTicksMs = field(f, 12);
-        result.push_back(disk);
-    }
+    parseDiskstats(text.data(), text.size(), result);
     return result;
 }
 

@@ -21,6 +21,7 @@ struct MemInfo {
     uint64_t swapFree = 0;
 };
 MemInfo parseMeminfo(const std::string &text);
+MemInfo parseMeminfo(const char *text, size_t size);
 
 // One "cpuN" line of /proc/stat, in clock ticks.
 struct CpuTimes {
@@ -29,6 +30,8 @@ struct CpuTimes {
     uint64_t total = 0;
 };
 std::vector<CpuTimes> parseStat(const std::string &text);
+// The same into rows kept from an earlier call, so that a reading each second allocates nothing.
+void parseStat(const char *text, size_t size, std::vector<CpuTimes> &rows);
 
 // One interface of /proc/net/dev.
 struct InterfaceCounters {
@@ -39,6 +42,7 @@ struct InterfaceCounters {
     uint64_t txPackets = 0;
 };
 std::vector<InterfaceCounters> parseNetDev(const std::string &text);
+void parseNetDev(const char *text, size_t size, std::vector<InterfaceCounters> &rows);
 
 // One line of /proc/diskstats.
 struct DiskCounters {
@@ -52,6 +56,7 @@ struct DiskCounters {
     uint64_t ioTicksMs = 0;
 };
 std::vector<DiskCounters> parseDiskstats(const std::string &text);
+void parseDiskstats(const char *text, size_t size, std::vector<DiskCounters> &rows);
 
 // One line of /proc/net/route; addresses already in dotted form.
 struct Route {

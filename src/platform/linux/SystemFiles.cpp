@@ -44,6 +44,48 @@ std::string readText(const std::string &path) {
     return text;
 }
 
+KernelFile::~KernelFile() {
+    close();
+}
+
+void KernelFile::close() {
+    if (descriptor >= 0)
+        ::close(descriptor);
+    descriptor = -1;
+    openPath.clear();
+}
+
+std::pair<const char *, size_t> KernelFile::read(const std::string &path) {
+    if (descriptor < 0 || path != openPath) {
+        close();
+        descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return {nullptr, 0};
+        openPath = path;
+    }
+    if (buffer.empty())
+        buffer.resize(4096);
+    for (;;) {
+        // /proc files regenerate their text when read from offset 0, so the one descriptor
+        // serves every reading. A file that cannot be read at an offset is read from a rewind.
+        ssize_t got = pread(descriptor, buffer.data(), buffer.size(), 0);
+        if (got < 0 && errno == ESPIPE && lseek(descriptor, 0, SEEK_SET) == 0)
+            got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            close();
+            return {nullptr, 0};
+        }
+        // A full buffer may hold only the start of the text: try again with twice the room.
+        if (static_cast<size_t>(got) == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        return {buffer.data(), static_cast<size_t>(got)};
+    }
+}
+
 std::string readLine(const std::string &path) {
     const std::string text = readText(path);
     return linux_proc::trim(text.substr(0, text.find('\n')));

@@ -46,6 +46,10 @@ std::string lookupPerfNameByIndex(const std::string &computer, uint32_t index) {
     return wideToUtf8(buffer, length);
 }
 
+bool countersGiveRates() {
+    return true;
+}
+
 QueryHandle openQuery() {
     PDH_HQUERY query = nullptr;
     if (PdhOpenQueryW(nullptr, 0, &query) != ERROR_SUCCESS)

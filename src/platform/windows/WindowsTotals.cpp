@@ -141,3 +141,12 @@ Totals totals() {
 }
 
 } // namespace platform
+
+namespace platform {
+
+void readTotals(Totals &into, MemoryStatus &memory) {
+    into = totals();
+    memory = memoryStatus();
+}
+
+} // namespace platform

@@ -4,6 +4,7 @@
 #include "DiskHealthDocument.h"
 #include "History.h"
 #include "Network.h"
+#include "Sample.h"
 #include "VolumeReaders.h"
 
 #include <QDateTime>
@@ -51,11 +52,17 @@ std::vector<Alerts::Reading> AlertThread::gather(qint64 now) {
             readings.push_back(
                 {Kind::Memory, QStringLiteral("Physical"), QStringLiteral("mem:Physical"), value});
     }
-    // Link use as the last sample left it; a link of unknown speed is not judged.
-    networkTable.tryVisit(tableWaitMs, [&readings](const Network &n) {
+    // Link use over the last pass, from its sample and the link's speed; a link of unknown
+    // speed is not judged.
+    const std::shared_ptr<const Sample> sample = Sample::current();
+    networkTable.tryVisit(tableWaitMs, [&readings, &sample](const Network &n) {
+        const Sample::Rates *rates = sample ? sample->adapter(n.intIndex) : nullptr;
         if (n.intSpeed != 0)
             readings.push_back({Kind::Link, n.strName, QLatin1String("net:") + n.strName,
-                                double(n.intUsage) / 1000.0});
+                                rates ? double(Network::usage(rates->intBytesRead,
+                                                              rates->intBytesWrite, n.intSpeed)) /
+                                            1000.0
+                                      : unknown});
     });
     if (volumesAt < 0 || now - volumesAt >= volumeGapMs || now < volumesAt) {
         volumesAt = now;

@@ -298,6 +298,11 @@ int Main::installService(const CommandLine &options) {
                     .arg(QString::fromStdString(started),
                          QDir::toNativeSeparators(StateFolder::defaultPath() +
                                                   QStringLiteral("/tarnivo.log"))));
+            // Not left behind, automatic and pointing at a port it cannot have (the
+            // installer's rollback also removes it, after any later failure too).
+            std::string removal;
+            if (platform::uninstallService(removal).empty())
+                say(QStringLiteral("removed the service Tarnivo again"));
             return 1;
         }
         say(QStringLiteral("started the service Tarnivo"));

@@ -319,7 +319,6 @@ def installer_checks(msi, newer_msi, work):
     leftovers; then installs with SERVICE=0 and with CONFIG."""
     installed = unix_path(r"C:\Program Files\Tarnivo")
     program = os.path.join(installed, "tarnivo.exe")
-    settings = unix_path(r"C:\ProgramData\Tarnivo\tarnivo.ini")
 
     # The port taken: the service cannot start, the install fails and rolls back, taking the
     # service (registered before its start failed) away with the files.
@@ -329,11 +328,14 @@ def installer_checks(msi, newer_msi, work):
         held = holder.getsockname()[1]
         code, text = wine("msiexec", "/i", msi, f"PORT={held}", "/qn", "/l*",
                           os.path.join(work, "held.log"), timeout=300)
-        check(code == 1603, f"with port {held} taken the install fails with 1603 ({code})", text)
+        # Windows' msiexec ends with 1603, Wine's with 1627 (ERROR_FUNCTION_FAILED); the exit
+        # status of a process here keeps their low eight bits.
+        check(code in (1603 & 0xFF, 1627 & 0xFF),
+              f"with port {held} taken the install fails (exit status {code})", text)
     check(service_state() == "", "and leaves no service behind")
     check(not os.path.exists(installed), f"nor {installed}")
-    check(f"port={held}" not in read(settings), "nor the port it could not use in the settings")
-    log = read(os.path.join(os.path.dirname(settings), "tarnivo.log"))
+    check(f"port={held}" not in read(machine_file("tarnivo.ini")), "nor the port it could not use in the settings")
+    log = read(machine_file("tarnivo.log"))
     check("the server did not start" in log, "the service's log file says why it did not start",
           log[-2000:])
 
@@ -359,7 +361,7 @@ def installer_checks(msi, newer_msi, work):
     check(answer.startswith(b"HTTP/1.0 200 OK"), "the installed program serves the dashboard")
 
     # A repair runs the service's installation again without PORT: the port stays.
-    check(f"port={port}" in read(settings), f"the settings file keeps port {port}")
+    check(f"port={port}" in read(machine_file("tarnivo.ini")), f"the settings file keeps port {port}")
     msiexec("/fa", msi, "/l*", os.path.join(work, "repair.log"))
     check(f"--headless --port {port}" in service_config(), f"the repair keeps port {port}",
           service_config())
@@ -399,21 +401,33 @@ def installer_checks(msi, newer_msi, work):
 
     # CONFIG: a prepared file becomes the machine-wide one, and an install that finds one there
     # (a repair, an upgrade) keeps it.
-    if os.path.exists(settings):
-        os.remove(settings)
+    for folder in MACHINE_FOLDERS:
+        if os.path.exists(unix_path(folder + r"\tarnivo.ini")):
+            os.remove(unix_path(folder + r"\tarnivo.ini"))
     port, other = free_port(), free_port()
     prepared = [os.path.join(work, f"prepared{i}.ini") for i in (1, 2)]
     for path, chosen in zip(prepared, (port, other)):
         with open(path, "w") as file:
             file.write(f"[web]\nport={chosen}\nallowedHosts=monitor{chosen}.example\n")
     msiexec("/i", msi, "CONFIG=" + windows_path(prepared[0]), "/l*", os.path.join(work, "config.log"))
-    check(read(settings) == read(prepared[0]), "CONFIG copies the prepared file", read(settings))
+    check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "CONFIG copies the prepared file", read(machine_file("tarnivo.ini")))
     wait_for(f"the service serves on the prepared port {port}",
              lambda: fetch(port, "/assets/menu.html"), 60)
     msiexec("/fa", msi, "CONFIG=" + windows_path(prepared[1]))
-    check(read(settings) == read(prepared[0]), "a repair keeps the file there", read(settings))
+    check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "a repair keeps the file there", read(machine_file("tarnivo.ini")))
     check(f"--headless --port {port}" in service_config(), "and the service its port")
     msiexec("/x", msi)
+
+
+# %ProgramData%\Tarnivo: Wine gives its services and msiexec's actions C:\users\Public as
+# %ProgramData%, its other programs C:\ProgramData.
+MACHINE_FOLDERS = [r"C:\ProgramData\Tarnivo", r"C:\users\Public\Tarnivo"]
+
+
+def machine_file(name):
+    """The file of the machine-wide folder, in whichever of Wine's two it is."""
+    paths = [unix_path(folder + "\\" + name) for folder in MACHINE_FOLDERS]
+    return next((p for p in paths if os.path.exists(p)), paths[0])
 
 
 def unix_path(path):

@@ -479,9 +479,12 @@ private slots:
     // gone) a counter is still added, by its English name.
     void withoutTheEnglishNameListACounterIsAddedInEnglish() {
         const Counter usage("% Processor Time", percentFlags);
-        const CounterTarget target{QString::fromStdString(platform::processorCounterObject()),
-                                   runningUnderWine() ? "_Total"
-                                                      : platform::processorCounterInstance(0)};
+        // Wine's counter service knows the processors' total under the older object only.
+        const CounterTarget target =
+            runningUnderWine()
+                ? CounterTarget{QStringLiteral("Processor"), "_Total"}
+                : CounterTarget{QString::fromStdString(platform::processorCounterObject()),
+                                platform::processorCounterInstance(0)};
         std::string path;
         const platform::CounterHandle handle = Perfdata::addCounter(
             perfdata()->query, {}, Perfdata::computerName(), target, usage, path);

@@ -362,7 +362,7 @@ def installer_checks(msi, newer_msi, work):
 
     # A repair runs the service's installation again without PORT: the port stays.
     check(f"port={port}" in read(machine_file("tarnivo.ini")), f"the settings file keeps port {port}")
-    msiexec("/fa", msi, "/l*", os.path.join(work, "repair.log"))
+    msiexec("/i", msi, *REPAIR, "/l*", os.path.join(work, "repair.log"))
     check(f"--headless --port {port}" in service_config(), f"the repair keeps port {port}",
           service_config())
     check(service_state() == "RUNNING", "the service runs after the repair")
@@ -413,7 +413,7 @@ def installer_checks(msi, newer_msi, work):
     check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "CONFIG copies the prepared file", read(machine_file("tarnivo.ini")))
     wait_for(f"the service serves on the prepared port {port}",
              lambda: fetch(port, "/assets/menu.html"), 60)
-    msiexec("/fa", msi, "CONFIG=" + windows_path(prepared[1]))
+    msiexec("/i", msi, *REPAIR, "CONFIG=" + windows_path(prepared[1]))
     check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "a repair keeps the file there", read(machine_file("tarnivo.ini")))
     check(f"--headless --port {port}" in service_config(), "and the service its port")
     msiexec("/x", msi)
@@ -428,6 +428,10 @@ def machine_file(name):
     """The file of the machine-wide folder, in whichever of Wine's two it is."""
     paths = [unix_path(folder + "\\" + name) for folder in MACHINE_FOLDERS]
     return next((p for p in paths if os.path.exists(p)), paths[0])
+
+
+# A repair, as "msiexec /fa" asks it of Windows (Wine's msiexec has no /f with a package file).
+REPAIR = ("REINSTALL=ALL", "REINSTALLMODE=amus")
 
 
 def unix_path(path):

@@ -87,16 +87,18 @@ CounterHandle addEnglishCounter(QueryHandle query, const std::string &path) {
         ERROR_SUCCESS)
         return nullptr;
     // Refused as addCounter() refuses it when its instance does not exist; the path is checked
-    // in the local names the service made of the English ones.
+    // in the local names the service made of the English ones, when it tells them (Wine
+    // leaves the full path empty).
     DWORD size = 0;
-    PdhGetCounterInfoW(counter, FALSE, &size, nullptr);
-    std::vector<BYTE> buffer(size);
-    auto *info = reinterpret_cast<PDH_COUNTER_INFO_W *>(buffer.data());
-    if (size < sizeof(PDH_COUNTER_INFO_W) ||
-        PdhGetCounterInfoW(counter, FALSE, &size, info) != ERROR_SUCCESS ||
-        PdhValidatePathW(info->szFullPath) != ERROR_SUCCESS) {
-        PdhRemoveCounter(counter);
-        return nullptr;
+    if (DWORD(PdhGetCounterInfoW(counter, FALSE, &size, nullptr)) == DWORD(PDH_MORE_DATA) &&
+        size >= sizeof(PDH_COUNTER_INFO_W)) {
+        std::vector<BYTE> buffer(size);
+        auto *info = reinterpret_cast<PDH_COUNTER_INFO_W *>(buffer.data());
+        if (PdhGetCounterInfoW(counter, FALSE, &size, info) == ERROR_SUCCESS && info->szFullPath &&
+            *info->szFullPath && PdhValidatePathW(info->szFullPath) != ERROR_SUCCESS) {
+            PdhRemoveCounter(counter);
+            return nullptr;
+        }
     }
     return hold(query, counter);
 }

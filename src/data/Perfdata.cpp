@@ -55,12 +55,6 @@ QString Perfdata::localName(const QMap<QString, QString> &index, const QString &
         platform::lookupPerfNameByIndex(computer.toStdString(), ok ? number : 0));
 }
 
-std::string Perfdata::counterPath(const QMap<QString, QString> &index, const QString &computer,
-                                  const CounterTarget &target, const Counter &counter) {
-    return counterPath(computer, localName(index, computer, target.object), target.instance,
-                       localName(index, computer, QLatin1String(counter.englishName)));
-}
-
 QString Perfdata::counterPath(const QString &computer, const QString &object,
                               const QString &instance, const QString &counter) {
     return QStringLiteral("\\\\") + computer + QLatin1Char('\\') + object + QLatin1Char('(') +
@@ -72,6 +66,23 @@ std::string Perfdata::counterPath(const QString &computer, const QString &object
     std::string path = counterPath(computer, object, QString(), counter).toStdString();
     path.insert(path.rfind(")\\"), instance);
     return path;
+}
+
+platform::CounterHandle Perfdata::addCounter(platform::QueryHandle query,
+                                             const QMap<QString, QString> &index,
+                                             const QString &computer, const CounterTarget &target,
+                                             const Counter &counter, std::string &added) {
+    const QString english = QLatin1String(counter.englishName);
+    const QString object = localName(index, computer, target.object);
+    const QString name = localName(index, computer, english);
+    if (!object.isEmpty() && !name.isEmpty()) {
+        added = counterPath(computer, object, target.instance, name);
+        return platform::addCounter(query, added);
+    }
+    // This computer left out, as Wine's counter service knows its English paths.
+    const std::string full = counterPath(computer, target.object, target.instance, english);
+    added = full.substr(full.find('\\', 2));
+    return platform::addEnglishCounter(query, added);
 }
 
 void Perfdata::addCounter(const QString &path, platform::CounterHandle &handle) {
@@ -100,9 +111,10 @@ void Perfdata::sample(const std::function<CounterTarget()> &target,
         // change while the program runs.
         const CounterTarget where = target();
         const QString computer = computerName();
+        std::string path;
         for (Counter *counter : counters) {
             counter->remove();
-            addCounter(counterPath(counterIndex, computer, where, *counter), counter->handle);
+            counter->handle = addCounter(query, counterIndex, computer, where, *counter, path);
         }
     }
     for (Counter *counter : counters)

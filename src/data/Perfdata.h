@@ -41,16 +41,20 @@ public:
     QString localName(const QString &computer, const QString &englishName) const;
     static QString localName(const QMap<QString, QString> &index, const QString &computer,
                              const QString &englishName);
-    // The full path of one of the target's counters, named in the system's language, with the
-    // instance's bytes as they are.
-    static std::string counterPath(const QMap<QString, QString> &index, const QString &computer,
-                                   const CounterTarget &target, const Counter &counter);
     static QString counterPath(const QString &computer, const QString &object,
                                const QString &instance, const QString &counter);
     // The same path with the instance's bytes as they are, which a text round trip could
     // change (an interface name need not be valid UTF-8).
     static std::string counterPath(const QString &computer, const QString &object,
                                    const std::string &instance, const QString &counter);
+    // Adds one of the target's counters to the query, named in the system's language through
+    // the index; when the index lacks the object's or the counter's name (a system without the
+    // English name list), by its English path through the counter service's English add. The
+    // path added goes to `added`; null when the add fails.
+    static platform::CounterHandle addCounter(platform::QueryHandle query,
+                                              const QMap<QString, QString> &index,
+                                              const QString &computer, const CounterTarget &target,
+                                              const Counter &counter, std::string &added);
     // Adds path to the query; the field stays as it was when the add fails.
     void addCounter(const QString &path, platform::CounterHandle &handle);
     void addCounter(const std::string &path, platform::CounterHandle &handle);

@@ -189,13 +189,13 @@ QString SystemReport::text(int settleMs) {
     std::vector<Added> added;
     for (const Planned &device : planned)
         for (Counter *counter : device.counters) {
-            const QString path = QString::fromStdString(
-                Perfdata::counterPath(index, computer, device.target, *counter));
+            std::string path;
+            const platform::CounterHandle handle =
+                Perfdata::addCounter(query, index, computer, device.target, *counter, path);
             const QString english = device.target.object + QLatin1Char('(') +
                                     QString::fromStdString(device.target.instance) +
                                     QStringLiteral(")\\") + QLatin1String(counter->englishName);
-            added.push_back(
-                {path, english, platform::addCounter(query, path.toStdString()), counter->flags});
+            added.push_back({QString::fromStdString(path), english, handle, counter->flags});
         }
     platform::collectQuery(query);
     QThread::msleep(settleMs);

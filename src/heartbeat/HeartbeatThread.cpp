@@ -100,6 +100,31 @@ void HeartbeatThread::setPortProblem(const QString &problem) {
     emit portProblemChanged(problem);
 }
 
+QString HeartbeatThread::bindFailure(quint16 port, QAbstractSocket::SocketError error,
+                                     const QString &systemText, int retryMs) {
+    QString cause;
+    if (error == QAbstractSocket::AddressInUseError)
+        cause = QStringLiteral("another program holds it (another Tarnivo on this machine, or "
+                               "its service?)");
+    else if (error == QAbstractSocket::SocketAccessError)
+#ifdef Q_OS_WIN
+        // Windows has no privileged ports; it refuses the ports it has reserved for others.
+        cause = QStringLiteral("Windows refuses it (%1): Hyper-V, WSL2 or Docker may have "
+                               "reserved it, as \"netsh interface ipv4 show excludedportrange "
+                               "protocol=udp\" shows")
+                    .arg(systemText);
+#else
+        cause = QStringLiteral("it is refused to this account (%1)").arg(systemText);
+#endif
+    else
+        cause = systemText;
+    return QStringLiteral("the heartbeat cannot use UDP port %1: %2, so other machines cannot "
+                          "find this one and this one finds none; trying again every %3 s")
+        .arg(port)
+        .arg(cause)
+        .arg(qMax(1, retryMs / 1000));
+}
+
 void HeartbeatThread::setBound(bool bound) {
     QMutexLocker lock(&statusMutex);
     boolBound = bound;
@@ -139,13 +164,8 @@ void HeartbeatThread::run() {
             // is undefined.
             if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
                               QAbstractSocket::ShareAddress)) {
-                setPortProblem(
-                    QStringLiteral("the heartbeat cannot use UDP port %1: another program holds "
-                                   "it (another Tarnivo on this machine?), so other machines "
-                                   "cannot find this one and this one finds none; trying again "
-                                   "every %2 s")
-                        .arg(intHeartbeatPort)
-                        .arg(qMax(1, intRetryMs / 1000)));
+                setPortProblem(bindFailure(intHeartbeatPort, socket->error(), socket->errorString(),
+                                           intRetryMs));
                 pauseBeforeRetry();
                 continue;
             }

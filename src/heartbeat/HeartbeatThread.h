@@ -7,6 +7,7 @@
 #include "ReplyLimiter.h"
 #include "platform/Platform.h"
 
+#include <QAbstractSocket>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -47,6 +48,10 @@ public:
     // answers meant for one of them may reach the other); empty when the port is this
     // program's alone. Each text is also logged, once.
     QString portProblem() const;
+
+    // The problem a failed bind of the heartbeat port makes, with its cause.
+    static QString bindFailure(quint16 port, QAbstractSocket::SocketError error,
+                               const QString &systemText, int retryMs);
 
     // Answers to one address, and in all, within any second; requests past them go
     // unanswered (a forged source address would make us flood whoever it names).

@@ -71,6 +71,9 @@ constexpr uint32_t FMT_NOCAP100 = 0x00008000;
 bool countersGiveRates();
 QueryHandle openQuery();                                              // null on failure
 CounterHandle addCounter(QueryHandle query, const std::string &path); // null on failure
+// The same for a path in English names whatever the system's language (PdhAddEnglishCounterW),
+// for a system whose English name list lacks a name. Linux: addCounter(), its names are English.
+CounterHandle addEnglishCounter(QueryHandle query, const std::string &path);
 void collectQuery(QueryHandle query);
 int64_t formattedCounterValue(CounterHandle counter, uint32_t flags); // 0 on failure
 void removeCounter(CounterHandle counter);

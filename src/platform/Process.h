@@ -19,8 +19,9 @@ void attachParentConsole();
 // or QT_QPA_PLATFORM chooses a platform of its own (offscreen, vnc, ...). Windows: always.
 bool displayAvailable();
 
-// Being told to end: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break, the console closing and
-// the end of the session on Windows; and requestTermination() from the program itself (a
+// Being told to end: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break, the console closing, the
+// system shutting down and the user's logoff (ignored by a service) on Windows, where a closing
+// console waits for the orderly end; and requestTermination() from the program itself (a
 // service stop). catchTermination() installs the handlers once; waitForTermination() blocks
 // until a request came, and requests before the wait are kept.
 void catchTermination();
@@ -33,17 +34,27 @@ void requestTermination();
 // program then reports "running" once it serves, and "stopped" (with its exit code) at the end.
 // Launched any other way, beginService() returns false. Linux: always false.
 bool beginService();
+// What beginService() found: whether the service control manager started the program.
+bool runningAsService();
 void serviceRunning();
 void serviceStopped(int exitCode);
 
+// Writes one line to the system's log: Windows' Application event log under the source
+// "Tarnivo", which installService() registers (tarnivo.exe holds its message table), as
+// information or as an error. Linux: nothing (the journal keeps standard error).
+void writeSystemLog(const std::string &text, bool error);
+
 // Registers the automatic-start service "Tarnivo" that runs this executable with the given
-// arguments, and the firewall rules for the web port (TCP) and the heartbeat (UDP) on the
-// domain and private profiles; uninstallService() removes all of it. Both return "" on
-// success, else the cause in plain words; a firewall that cannot be changed does not stop the
-// service from being installed or removed and is told in `warning`. Linux: not available (the
-// package installs a systemd unit).
+// arguments, restarted by the manager after a crash or a failed start, its event source, and
+// the firewall rules
+// for the web port (TCP) and the heartbeat (UDP) on the domain and private profiles, from the
+// remote addresses given (the firewall's own words: "LocalSubnet", "*", addresses and ranges
+// separated by commas); uninstallService() removes all of it. Both return "" on success, else
+// the cause in plain words; a firewall that cannot be changed, or whose local rules Group
+// Policy overrides, does not stop the service from being installed or removed and is told in
+// `warning` (one line each). Linux: not available (the package installs a systemd unit).
 std::string installService(const std::string &arguments, int webPort, int heartbeatPort,
-                           std::string &warning);
+                           const std::string &remoteAddresses, std::string &warning);
 std::string uninstallService(std::string &warning);
 // Starts the installed service and waits until it runs; "" on success, else the cause.
 std::string startService();

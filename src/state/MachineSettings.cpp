@@ -3,6 +3,7 @@
 #include "StateFolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QMutexLocker>
@@ -14,6 +15,7 @@
 QMutex MachineSettings::mutex;
 QVariantMap MachineSettings::values;
 QString MachineSettings::loadedPath;
+bool MachineSettings::userSettingsIgnored = false;
 
 namespace {
 
@@ -80,6 +82,13 @@ QVariant text(const QVariant &value) {
     return asText(value).trimmed();
 }
 
+// The firewall's remote addresses: its keywords ("LocalSubnet", "*"), addresses and ranges,
+// as one text separated by commas; never empty.
+QVariant scope(const QVariant &value) {
+    const QStringList listed = names(value).toStringList();
+    return listed.isEmpty() ? QVariant() : QVariant(listed.join(QLatin1Char(',')));
+}
+
 QVariant onOff(const QVariant &value) {
     const QString word = asText(value).trimmed().toLower();
     if (word == QLatin1String("true") || word == QLatin1String("1") || word == QLatin1String("yes"))
@@ -142,6 +151,9 @@ const std::vector<MachineSettings::Key> allKeys = {
     {"alerts/ntfy", webAddress, "", "an http or https address"},
     {"alerts/watchFleet", onOff, "false", "true or false"},
     {"alerts/silentMinutes", whole<1, 1440>, "5", "a number of minutes from 1 to 1440"},
+    {"service/firewallRemote", scope, "LocalSubnet",
+     "the remote addresses of the service's firewall rules: LocalSubnet, *, or addresses and "
+     "ranges"},
 };
 
 } // namespace
@@ -217,6 +229,8 @@ QVariant MachineSettings::value(const QString &name) {
         const auto set = values.constFind(name);
         if (set != values.constEnd())
             return *set;
+        if (userSettingsIgnored)
+            return key->check(QString::fromLatin1(key->fallback));
     }
     // The user's own settings, checked as the file's are; a bad one is silently the default
     // (or what a refused value gives).
@@ -232,4 +246,33 @@ QVariant MachineSettings::value(const QString &name) {
 QString MachineSettings::path() {
     QMutexLocker lock(&mutex);
     return loadedPath;
+}
+
+void MachineSettings::ignoreUserSettings() {
+    QMutexLocker lock(&mutex);
+    userSettingsIgnored = true;
+}
+
+QString MachineSettings::adopt(const QString &prepared, const QString &path, bool &copied) {
+    copied = false;
+    if (QFileInfo::exists(path))
+        return {};
+    if (!QFileInfo(prepared).isFile())
+        return QStringLiteral("%1: no such file").arg(QDir::toNativeSeparators(prepared));
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !QFile::copy(prepared, path))
+        return QStringLiteral("%1 cannot be copied to %2")
+            .arg(QDir::toNativeSeparators(prepared), QDir::toNativeSeparators(path));
+    copied = true;
+    return {};
+}
+
+QString MachineSettings::store(const QString &path, const QString &key, const QVariant &value) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return QStringLiteral("%1: its folder cannot be made").arg(QDir::toNativeSeparators(path));
+    QSettings ini(path, QSettings::IniFormat);
+    ini.setValue(key, value);
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
+        return QStringLiteral("%1 cannot be written").arg(QDir::toNativeSeparators(path));
+    return {};
 }

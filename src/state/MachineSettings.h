@@ -51,11 +51,25 @@ public:
     // The file read last ("" before load()).
     static QString path();
 
+    // From now on value() skips the user's own settings: for the service, whose user is
+    // LocalSystem (its registry is no administrator's), and for the service's installation.
+    static void ignoreUserSettings();
+
+    // For the service's installation: copies `prepared` to `path` when no file is there yet;
+    // an upgrade or a repair keeps the file it finds. "" when it was copied or kept (`copied`
+    // tells which), else the cause.
+    static QString adopt(const QString &prepared, const QString &path, bool &copied);
+
+    // Sets one key in the file at `path` (made, with its folder, when missing), the other keys
+    // as they are; "" on success, else the cause.
+    static QString store(const QString &path, const QString &key, const QVariant &value);
+
 private:
     static const Key *find(const QString &name);
-    // Guards values and loadedPath: written by load() at start (and by tests), read by
-    // connection threads at any time.
+    // Guards values, loadedPath and userSettingsIgnored: written by load() at start (and by tests),
+    // read by connection threads at any time.
     static QMutex mutex;
     static QVariantMap values; // the file's accepted values, in their own types
     static QString loadedPath;
+    static bool userSettingsIgnored;
 };

@@ -67,8 +67,9 @@ const Option options[] = {
     {"--state", "DIR", nullptr, readState,
      "where the history is kept across restarts (default: " TARNIVO_STATE_DEFAULT ")"},
     {"--install-service", nullptr, &CommandLine::boolInstallService, nullptr,
-     "Windows: register the service Tarnivo (headless, --port or 8080) and firewall rules; "
-     "with --start also start it"},
+     "Windows: register the service Tarnivo (headless) and firewall rules; its port is --port, "
+     "kept in the machine-wide settings file, else the file's web/port, else 8080; --config "
+     "FILE is copied to that file when there is none; with --start also start it"},
     {"--uninstall-service", nullptr, &CommandLine::boolUninstallService, nullptr,
      "Windows: remove the service and its firewall rules"},
     {"--version", nullptr, &CommandLine::boolVersion, nullptr, "print the version and end"},

@@ -7,6 +7,7 @@
 #include "Settings.h"
 #include "SharedState.h"
 #include "TlsCertificate.h"
+#include "platform/Shell.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -193,7 +194,12 @@ void Display::clickedSettingsStop() {
 void Display::clickedStatusOpen() {
     // The address, not "localhost": a browser may try the name over IPv6 first, and whatever
     // answers there is not asked about here.
-    QDesktopServices::openUrl(QUrl(QStringLiteral("%1://127.0.0.1:%2/")
-                                       .arg(TlsCertificate::current()->enabled() ? "https" : "http")
-                                       .arg(intPort.load())));
+    openInBrowser(QUrl(QStringLiteral("%1://127.0.0.1:%2/")
+                           .arg(TlsCertificate::current()->enabled() ? "https" : "http")
+                           .arg(intPort.load())));
+}
+
+void Display::openInBrowser(const QUrl &url) {
+    if (!platform::openAsDesktopUser(url.toString().toStdString()))
+        QDesktopServices::openUrl(url);
 }

@@ -18,10 +18,16 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 
+class QUrl;
+
 class Display : public QMainWindow {
     Q_OBJECT
 public:
     Display();
+
+    // Opens the address in the user's browser as the signed-in user (the program itself runs
+    // elevated, and a browser it started would inherit that), else in Qt's way.
+    static void openInBrowser(const QUrl &url);
 
     QMenuBar *menuBarMain;
     QMenu *menuMenu;

@@ -1,6 +1,7 @@
 #include "DisplayAboutAuthor.h"
 
-#include <QDesktopServices>
+#include "Display.h"
+
 #include <QGroupBox>
 #include <QPushButton>
 #include <QStringList>
@@ -78,5 +79,5 @@ QUrl DisplayAboutAuthor::websiteUrl() {
 
 void DisplayAboutAuthor::clickedAuthorQuillbar() {
     // Nothing to report when no browser starts: the user sees that nothing opened.
-    QDesktopServices::openUrl(websiteUrl());
+    Display::openInBrowser(websiteUrl());
 }

@@ -50,6 +50,8 @@ namespace {
 CommandLine startOptions;
 // The port of the program without its window, and of the service, when none is given.
 const quint16 headlessPort = 8080;
+// The service's log file: renamed to tarnivo.log.1 when it would grow past this.
+const qint64 serviceLogBytes = 1024 * 1024;
 
 void say(const QString &text) {
     Log::say(text);
@@ -244,6 +246,15 @@ int Main::runHeadless(const CommandLine &options) {
     QCoreApplication application(argc, argv);
     platform::catchTermination();
     const bool service = platform::beginService();
+    if (service) {
+        // No console: its lines go to a file in the state folder and to the event log.
+        MachineSettings::ignoreUserSettings();
+        const QString folder =
+            options.strState.isEmpty() ? StateFolder::defaultPath() : options.strState;
+        QDir().mkpath(folder);
+        Log::keepIn(folder + QStringLiteral("/tarnivo.log"), serviceLogBytes);
+        Log::toSystemLog();
+    }
     startMonitor();
 
     // Without a window the remembered port is not the choice: the file's, else 8080.
@@ -253,7 +264,7 @@ int Main::runHeadless(const CommandLine &options) {
     QString cause;
     int result = 0;
     if (!ServerControl::start(port, cause)) {
-        say(QStringLiteral("the server did not start: %1").arg(cause));
+        Log::say(QStringLiteral("the server did not start: %1").arg(cause), true);
         result = 1;
     } else {
         say(QStringLiteral("serving %1 on port %2%3")
@@ -278,15 +289,36 @@ int Main::runHeadless(const CommandLine &options) {
 }
 
 int Main::installService(const CommandLine &options) {
-    const quint16 port = options.intPort ? options.intPort : headlessPort;
+    // The service reads the machine-wide file, which keeps its port too: a repair or an
+    // upgrade that names none keeps the port chosen before (the service's command line
+    // carries it as well, so that a file edited since changes nothing until the next install).
+    MachineSettings::ignoreUserSettings();
+    const QString file = MachineSettings::defaultPath();
+    const QString shown = QDir::toNativeSeparators(file);
+    if (!options.strConfig.isEmpty()) {
+        bool copied = false;
+        const QString cause = MachineSettings::adopt(options.strConfig, file, copied);
+        if (!cause.isEmpty()) {
+            say(QStringLiteral("the service was not installed: %1").arg(cause));
+            return 1;
+        }
+        say(copied ? QStringLiteral("copied %1 to %2").arg(options.strConfig, shown)
+                   : QStringLiteral("kept %1, which is there already").arg(shown));
+    }
+    for (const QString &message : MachineSettings::load(file, false))
+        say(message);
+    const quint16 kept = quint16(MachineSettings::value(QStringLiteral("web/port")).toUInt());
+    const quint16 port = options.intPort ? options.intPort : kept ? kept : headlessPort;
     QString arguments = QStringLiteral("--headless --port %1").arg(port);
     if (!options.strContent.isEmpty())
         arguments +=
             QStringLiteral(" --content \"%1\"")
                 .arg(QDir::toNativeSeparators(QFileInfo(options.strContent).absoluteFilePath()));
     std::string warning;
-    const std::string cause =
-        platform::installService(arguments.toStdString(), port, HeartbeatProtocol::port, warning);
+    const std::string cause = platform::installService(
+        arguments.toStdString(), port, HeartbeatProtocol::port,
+        MachineSettings::value(QStringLiteral("service/firewallRemote")).toString().toStdString(),
+        warning);
     if (!warning.empty())
         say(QString::fromStdString(warning));
     if (!cause.empty()) {
@@ -294,14 +326,31 @@ int Main::installService(const CommandLine &options) {
         return 1;
     }
     say(QStringLiteral("installed the service Tarnivo on port %1").arg(port));
-    if (!options.boolStart)
-        return 0;
-    const std::string started = platform::startService();
-    if (!started.empty()) {
-        say(QStringLiteral("the service did not start: %1").arg(QString::fromStdString(started)));
-        return 1;
+    if (options.boolStart) {
+        const std::string started = platform::startService();
+        if (!started.empty()) {
+            say(QStringLiteral("the service did not start: %1 (its log: %2)")
+                    .arg(QString::fromStdString(started),
+                         QDir::toNativeSeparators(StateFolder::defaultPath() +
+                                                  QStringLiteral("/tarnivo.log"))));
+            // Not left behind, automatic and pointing at a port it cannot have (the
+            // installer's rollback also removes it, after any later failure too).
+            std::string removal;
+            if (platform::uninstallService(removal).empty())
+                say(QStringLiteral("removed the service Tarnivo again"));
+            return 1;
+        }
+        say(QStringLiteral("started the service Tarnivo"));
     }
-    say(QStringLiteral("started the service Tarnivo"));
+    // Kept once the service is in place (a failed install leaves the file as it was), for a
+    // repair or an upgrade that names no port.
+    if (options.intPort && port != kept) {
+        const QString cause = MachineSettings::store(file, QStringLiteral("web/port"), port);
+        if (!cause.isEmpty()) {
+            say(QStringLiteral("the port is not kept: %1").arg(cause));
+            return 1;
+        }
+    }
     return 0;
 }
 

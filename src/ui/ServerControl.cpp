@@ -52,12 +52,16 @@ QString ServerControl::listenFailure(quint32 port, QAbstractSocket::SocketError 
     case QAbstractSocket::AddressInUseError:
         return QStringLiteral("port %1 is in use by another program").arg(port);
     case QAbstractSocket::SocketAccessError:
-        if (port < 1024)
 #ifdef Q_OS_WIN
-            return QStringLiteral("port %1 is below 1024 and is refused to this account (%2)")
-                .arg(port)
-                .arg(systemText);
+        // Windows has no privileged ports; it refuses the ports it has reserved for others
+        // (Hyper-V, WSL2, Docker) and those another program holds for itself alone.
+        return QStringLiteral("port %1 is refused (%2): Windows may have reserved it, as \"netsh "
+                              "interface ipv4 show excludedportrange protocol=tcp\" shows, or "
+                              "another program holds it for itself alone")
+            .arg(port)
+            .arg(systemText);
 #else
+        if (port < 1024)
             return QStringLiteral("port %1 is below 1024, which needs root or the "
                                   "CAP_NET_BIND_SERVICE capability")
                 .arg(port);

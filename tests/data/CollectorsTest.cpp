@@ -483,6 +483,23 @@ private slots:
         QCOMPARE(adapter.intPacketsRead, quint64(0));
     }
 
+    // Without the English name list (Wine keeps none, nor does a system whose Perflib\009 is
+    // gone) a counter is still added, by its English name.
+    void withoutTheEnglishNameListACounterIsAddedInEnglish() {
+        const Counter usage("% Processor Time", percentFlags);
+        // Wine's counter service knows the processors' total under the older object only.
+        const CounterTarget target =
+            runningUnderWine()
+                ? CounterTarget{QStringLiteral("Processor"), "_Total"}
+                : CounterTarget{QString::fromStdString(platform::processorCounterObject()),
+                                platform::processorCounterInstance(0)};
+        std::string path;
+        const platform::CounterHandle handle = Perfdata::addCounter(
+            perfdata()->query, {}, Perfdata::computerName(), target, usage, path);
+        QVERIFY2(handle, path.c_str());
+        platform::removeCounter(handle);
+    }
+
     // One line per processor, disk and adapter the system layer finds, and one per counter the
     // records would add: a processor's one, a disk's five, an adapter's four.
     void theSystemReportListsEveryDeviceAndEveryCounter() {

@@ -191,8 +191,8 @@ private slots:
         QTest::addColumn<int>("sharing");
         QTest::addColumn<bool>("bound");
         QTest::addColumn<QString>("said");
-        QTest::newRow("held alone")
-            << int(QUdpSocket::DontShareAddress) << false << "cannot use UDP port %1";
+        QTest::newRow("held alone") << int(QUdpSocket::DontShareAddress) << false
+                                    << "cannot use UDP port %1: another program holds it";
         QTest::newRow("held, shared")
             << int(QUdpSocket::ShareAddress) << true << "shares UDP port %1";
     }

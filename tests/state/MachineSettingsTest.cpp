@@ -75,6 +75,37 @@ private slots:
         own.remove("web/allowedHosts");
         QCOMPARE(MachineSettings::value("web/allowedHosts").toStringList(), QStringList{});
     }
+
+    // The service's installation: a prepared file is copied only where none is, and the port
+    // is set beside the keys already there. Then the user's settings no longer answer (last:
+    // it cannot be undone).
+    void theInstalledFileIsKeptWithItsPort() {
+        const QString installed = folder.filePath("ProgramData/Tarnivo/tarnivo.ini");
+        bool copied = false;
+        QVERIFY(
+            !MachineSettings::adopt(folder.filePath("absent.ini"), installed, copied).isEmpty());
+        QVERIFY(
+            MachineSettings::adopt(write("[web]\nallowedHosts=first.example\n"), installed, copied)
+                .isEmpty());
+        QVERIFY(copied);
+        QVERIFY(
+            MachineSettings::adopt(write("[web]\nallowedHosts=second.example\n"), installed, copied)
+                .isEmpty());
+        QVERIFY(!copied);
+        QVERIFY(MachineSettings::store(installed, "web/port", 8090).isEmpty());
+        QVERIFY(MachineSettings::load(installed, true).isEmpty());
+        QCOMPARE(MachineSettings::value("web/allowedHosts").toStringList(),
+                 QStringList{"first.example"});
+        QCOMPARE(MachineSettings::value("web/port").toUInt(), 8090u);
+
+        QSettings own("Tarnivo", "Tarnivo");
+        own.setValue("web/certificate", "own.pem");
+        own.sync();
+        MachineSettings::ignoreUserSettings();
+        QCOMPARE(MachineSettings::value("web/certificate").toString(), QString());
+        // Under Wine the user's settings are the prefix's registry, which outlives the test.
+        own.remove("web");
+    }
 };
 
 QTEST_GUILESS_MAIN(MachineSettingsTest)

@@ -13,8 +13,10 @@ to standard output and to a file.
 Then the service: registers it with "tarnivo.exe --install-service --port N", starts, queries
 and stops it through Wine's service manager (sc, net), expecting the dashboard while it runs
 and the stop within 5 s, and removes it. With --msi, installs the package silently with
-PORT=<n> (msiexec /qn), expects the installed service to serve there, upgrades it in place
-with --newer-msi, uninstalls it without leftovers, and installs it once more with SERVICE=0.
+PORT=<n> (msiexec /qn), expects the installed service to serve there, repairs it (the port
+stays), upgrades it in place with --newer-msi, uninstalls it without leftovers, and installs it
+once more with SERVICE=0 and with CONFIG=<prepared file>. Before all that, an install whose port
+is taken must fail with 1603 and leave no service behind.
 
 Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
 own. Exits non-zero on the first failed check.
@@ -295,6 +297,7 @@ def service_checks(app):
 
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+EVENT_SOURCE = r"HKLM\System\CurrentControlSet\Services\EventLog\Application\Tarnivo"
 
 
 def installed_versions():
@@ -314,11 +317,31 @@ def msiexec(*args):
 
 
 def installer_checks(msi, newer_msi, work):
-    """Silent install with PORT=<n>, the installed service serving, an upgrade in place to a
-    newer package, silent uninstall without leftovers; then an install with SERVICE=0."""
-    installed = subprocess.run(["winepath", "-u", r"C:\Program Files\Tarnivo"],
-                               capture_output=True, text=True).stdout.strip()
+    """A failed install rolled back; silent install with PORT=<n>, the installed service
+    serving, a repair, an upgrade in place to a newer package, silent uninstall without
+    leftovers; then installs with SERVICE=0 and with CONFIG."""
+    installed = unix_path(r"C:\Program Files\Tarnivo")
     program = os.path.join(installed, "tarnivo.exe")
+
+    # The port taken: the service cannot start, the install fails and rolls back, taking the
+    # service (registered before its start failed) away with the files.
+    with socket.socket() as holder:
+        holder.bind(("0.0.0.0", 0))
+        holder.listen()
+        held = holder.getsockname()[1]
+        code, text = wine("msiexec", "/i", msi, f"PORT={held}", "/qn", "/l*",
+                          os.path.join(work, "held.log"), timeout=300)
+        # Windows' msiexec ends with 1603, Wine's with 1627 (ERROR_FUNCTION_FAILED); the exit
+        # status of a process here keeps their low eight bits.
+        check(code in (1603 & 0xFF, 1627 & 0xFF),
+              f"with port {held} taken the install fails (exit status {code})", text)
+    check(service_state() == "", "and leaves no service behind")
+    check(not os.path.exists(installed), f"nor {installed}")
+    check(f"port={held}" not in read(machine_file("tarnivo.ini")), "nor the port it could not use in the settings")
+    log = read(machine_file("tarnivo.log"))
+    check("the server did not start" in log, "the service's log file says why it did not start",
+          log[-2000:])
+
     port = free_port()
     msiexec("/i", msi, f"PORT={port}", "/l*", os.path.join(work, "msiexec.log"))
     check(os.path.isfile(program) and
@@ -333,9 +356,19 @@ def installer_checks(msi, newer_msi, work):
     first = installed_versions()
     check(len(first) == 1, f"one Tarnivo among the installed programs: {first}")
     check(service_state() == "RUNNING", "the installed service runs")
+    _, source = wine("reg", "query", EVENT_SOURCE)
+    check("EventMessageFile" in source and "tarnivo.exe" in source,
+          "the event log source Tarnivo is registered", source)
     answer = wait_for(f"the installed service serves on port {port}",
                       lambda: fetch(port, "/assets/menu.html"), 60)
     check(answer.startswith(b"HTTP/1.0 200 OK"), "the installed program serves the dashboard")
+
+    # A repair runs the service's installation again without PORT: the port stays.
+    check(f"port={port}" in read(machine_file("tarnivo.ini")), f"the settings file keeps port {port}")
+    msiexec("/i", msi, *REPAIR, "/l*", os.path.join(work, "repair.log"))
+    check(f"--headless --port {port}" in service_config(), f"the repair keeps port {port}",
+          service_config())
+    check(service_state() == "RUNNING", "the service runs after the repair")
 
     if newer_msi:
         # The newer package replaces the older in place: one entry, the service kept and
@@ -353,6 +386,8 @@ def installer_checks(msi, newer_msi, work):
 
     msiexec("/x", msi)
     check(service_state() == "", "the service is gone after uninstall")
+    check("EventMessageFile" not in wine("reg", "query", EVENT_SOURCE)[1],
+          "and its event log source")
     check(not os.path.exists(installed), f"{installed} is gone after uninstall")
     check(not os.path.exists(os.path.join(entry[0], "Tarnivo")), "the Start-menu entry is gone")
     check(installed_versions() == [], "no Tarnivo among the installed programs")
@@ -366,6 +401,61 @@ def installer_checks(msi, newer_msi, work):
     check(not fetch(port, "/", timeout=2), "SERVICE=0: nothing serves on the port")
     msiexec("/x", msi)
     check(not os.path.exists(installed), f"{installed} is gone after uninstall")
+
+    # CONFIG: a prepared file becomes the machine-wide one, and an install that finds one there
+    # (a repair, an upgrade) keeps it.
+    for folder in MACHINE_FOLDERS:
+        if os.path.exists(unix_path(folder + r"\tarnivo.ini")):
+            os.remove(unix_path(folder + r"\tarnivo.ini"))
+    port, other = free_port(), free_port()
+    prepared = [os.path.join(work, f"prepared{i}.ini") for i in (1, 2)]
+    for path, chosen in zip(prepared, (port, other)):
+        with open(path, "w") as file:
+            file.write(f"[web]\nport={chosen}\nallowedHosts=monitor{chosen}.example\n")
+    msiexec("/i", msi, "CONFIG=" + windows_path(prepared[0]), "/l*", os.path.join(work, "config.log"))
+    check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "CONFIG copies the prepared file", read(machine_file("tarnivo.ini")))
+    wait_for(f"the service serves on the prepared port {port}",
+             lambda: fetch(port, "/assets/menu.html"), 60)
+    msiexec("/i", msi, *REPAIR, "CONFIG=" + windows_path(prepared[1]))
+    check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "a repair keeps the file there", read(machine_file("tarnivo.ini")))
+    check(f"--headless --port {port}" in service_config(), "and the service its port")
+    msiexec("/x", msi)
+
+
+# %ProgramData%\Tarnivo: Wine gives its services and msiexec's actions C:\users\Public as
+# %ProgramData%, its other programs C:\ProgramData.
+MACHINE_FOLDERS = [r"C:\ProgramData\Tarnivo", r"C:\users\Public\Tarnivo"]
+
+
+def machine_file(name):
+    """The file of the machine-wide folder, in whichever of Wine's two it is."""
+    paths = [unix_path(folder + "\\" + name) for folder in MACHINE_FOLDERS]
+    return next((p for p in paths if os.path.exists(p)), paths[0])
+
+
+# A repair, as "msiexec /fa" asks it of Windows (Wine's msiexec has no /f with a package file).
+REPAIR = ("REINSTALL=ALL", "REINSTALLMODE=amus")
+
+
+def unix_path(path):
+    return subprocess.run(["winepath", "-u", path], capture_output=True, text=True).stdout.strip()
+
+
+def windows_path(path):
+    return subprocess.run(["winepath", "-w", path], capture_output=True, text=True).stdout.strip()
+
+
+def read(path):
+    """A file's text; "" when it is not there."""
+    try:
+        with open(path) as file:
+            return file.read()
+    except OSError:
+        return ""
+
+
+def service_config():
+    return wine("reg", "query", r"HKLM\System\CurrentControlSet\Services\Tarnivo")[1]
 
 
 def main():

@@ -91,6 +91,10 @@ CounterHandle addCounter(QueryHandle query, const std::string &path) {
     return number ? new QueryCounter{query, number} : nullptr;
 }
 
+CounterHandle addEnglishCounter(QueryHandle query, const std::string &path) {
+    return addCounter(query, path);
+}
+
 void collectQuery(QueryHandle query) {
     if (query)
         query->collect();

@@ -65,21 +65,25 @@ void requestTermination() {
 bool beginService() {
     return false;
 }
+bool runningAsService() {
+    return false;
+}
 void serviceRunning() {}
+void writeSystemLog(const std::string &, bool) {}
 void serviceStopped(int) {}
 
-std::string installService(const std::string &, int, int, std::string &) {
+std::string installService(const std::string &, int, int, const std::string &, std::string &) {
     return "a Windows service can only be installed on Windows; on Linux install the package, "
            "which brings the systemd unit tarnivo.service";
 }
 
 std::string uninstallService(std::string &warning) {
-    return installService({}, 0, 0, warning);
+    return installService({}, 0, 0, {}, warning);
 }
 
 std::string startService() {
     std::string warning;
-    return installService({}, 0, 0, warning);
+    return installService({}, 0, 0, {}, warning);
 }
 
 } // namespace platform

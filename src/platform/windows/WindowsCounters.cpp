@@ -7,6 +7,7 @@
 #include <mutex>
 #include <pdh.h>
 #include <pdhmsg.h>
+#include <vector>
 
 namespace platform {
 
@@ -17,6 +18,13 @@ constexpr DWORD NAME_CAPACITY = 256;
 // service itself does not tell. Guarded by heldMutex.
 std::mutex heldMutex;
 std::map<CounterHandle, QueryHandle> held;
+
+// An added counter, recorded as held by its query.
+CounterHandle hold(QueryHandle query, PDH_HCOUNTER counter) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    held[static_cast<CounterHandle>(counter)] = query;
+    return static_cast<CounterHandle>(counter);
+}
 } // namespace
 
 std::string counterNameList() {
@@ -71,9 +79,32 @@ CounterHandle addCounter(QueryHandle query, const std::string &path) {
     if (PdhAddCounterW(static_cast<PDH_HQUERY>(query), widePath.c_str(), 0, &counter) !=
         ERROR_SUCCESS)
         return nullptr;
-    std::lock_guard<std::mutex> lock(heldMutex);
-    held[static_cast<CounterHandle>(counter)] = query;
-    return static_cast<CounterHandle>(counter);
+    return hold(query, counter);
+}
+
+CounterHandle addEnglishCounter(QueryHandle query, const std::string &path) {
+    if (query == nullptr)
+        return nullptr;
+    const std::wstring widePath = utf8ToWide(path);
+    PDH_HCOUNTER counter = nullptr;
+    if (PdhAddEnglishCounterW(static_cast<PDH_HQUERY>(query), widePath.c_str(), 0, &counter) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    // Refused as addCounter() refuses it when its instance does not exist; the path is checked
+    // in the local names the service made of the English ones, when it tells them (Wine
+    // leaves the full path empty).
+    DWORD size = 0;
+    if (DWORD(PdhGetCounterInfoW(counter, FALSE, &size, nullptr)) == DWORD(PDH_MORE_DATA) &&
+        size >= sizeof(PDH_COUNTER_INFO_W)) {
+        std::vector<BYTE> buffer(size);
+        auto *info = reinterpret_cast<PDH_COUNTER_INFO_W *>(buffer.data());
+        if (PdhGetCounterInfoW(counter, FALSE, &size, info) == ERROR_SUCCESS && info->szFullPath &&
+            *info->szFullPath && PdhValidatePathW(info->szFullPath) != ERROR_SUCCESS) {
+            PdhRemoveCounter(counter);
+            return nullptr;
+        }
+    }
+    return hold(query, counter);
 }
 
 void collectQuery(QueryHandle query) {

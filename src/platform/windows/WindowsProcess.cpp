@@ -13,9 +13,32 @@ namespace {
 // Manual reset: once set it stays set, so a request before the wait is not lost.
 HANDLE terminationEvent = nullptr;
 
-BOOL WINAPI onConsoleControl(DWORD) {
-    requestTermination();
-    return TRUE;
+// How long a closing console waits for the orderly end; Windows itself ends the process 5 s
+// after the event at the latest.
+constexpr DWORD closeWaitMs = 10000;
+
+// Runs on a thread of its own that the system starts for each event.
+BOOL WINAPI onConsoleControl(DWORD type) {
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        requestTermination();
+        return TRUE;
+    case CTRL_LOGOFF_EVENT:
+        // A service sees every user's logoff; it is none of its business.
+        if (runningAsService())
+            return TRUE;
+        [[fallthrough]];
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends as soon as this returns, so it returns only when the orderly end,
+        // which ends the process itself, has not come in time.
+        requestTermination();
+        Sleep(closeWaitMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 bool validHandle(DWORD which) {

@@ -1,6 +1,7 @@
 // Automatic services that are not running: one enumeration of the service manager, then the
 // configuration of each service that is not running. WMI would answer the same in seconds.
 #include "platform/Services.h"
+#include "platform/windows/ServiceHandle.h"
 #include "platform/windows/WindowsText.h"
 
 #include <algorithm>
@@ -11,22 +12,6 @@
 namespace platform {
 
 namespace {
-// A service handle closed on leaving.
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle(handle) {}
-    ~ServiceHandle() {
-        if (handle)
-            CloseServiceHandle(handle);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE get() const { return handle; }
-
-private:
-    SC_HANDLE handle;
-};
-
 std::string stateName(DWORD state) {
     static const char *const names[] = {
         "",        "stopped",          "start pending", "stop pending",

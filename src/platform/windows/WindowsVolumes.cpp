@@ -6,6 +6,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cwchar>
 #include <vector>
 
@@ -13,25 +14,48 @@ namespace platform {
 
 namespace {
 
-// The physical disk a volume lies on; false for a volume spread over several disks (a
-// spanned or striped dynamic volume) or one that is no disk's. Asked with no access rights,
-// which the device-number request does not need.
-bool diskOfVolume(std::wstring volume, uint32_t &disk) {
+// The physical disks a volume lies on, from its extents: one for a plain volume, several for a
+// spanned or striped dynamic volume; a volume of a dynamic disk or a virtual drive answers
+// there where it has no device number. A volume that answers only the device-number request
+// is taken by that. Empty for a volume that is no disk's. Asked with no access rights, which
+// neither request needs.
+std::vector<uint32_t> disksOfVolume(std::wstring volume) {
     if (!volume.empty() && volume.back() == L'\\')
         volume.pop_back();
     const HANDLE device = CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE)
-        return false;
-    STORAGE_DEVICE_NUMBER number{};
+        return {};
+    std::vector<uint32_t> disks;
+    // Room for one extent first; the answer says how many there are when that is too little.
+    std::vector<BYTE> buffer(sizeof(VOLUME_DISK_EXTENTS));
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
-                                    sizeof(number), &returned, nullptr);
+    for (;;) {
+        const BOOL ok = DeviceIoControl(device, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                                        buffer.data(), DWORD(buffer.size()), &returned, nullptr);
+        const auto *extents = reinterpret_cast<const VOLUME_DISK_EXTENTS *>(buffer.data());
+        if (ok) {
+            for (DWORD i = 0; i < extents->NumberOfDiskExtents; ++i)
+                disks.push_back(extents->Extents[i].DiskNumber);
+            break;
+        }
+        const std::size_t needed = offsetof(VOLUME_DISK_EXTENTS, Extents) +
+                                   std::size_t(extents->NumberOfDiskExtents) * sizeof(DISK_EXTENT);
+        if (GetLastError() != ERROR_MORE_DATA || needed <= buffer.size())
+            break;
+        buffer.assign(needed, 0);
+    }
+    if (disks.empty()) {
+        STORAGE_DEVICE_NUMBER number{};
+        if (DeviceIoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                            sizeof(number), &returned, nullptr) &&
+            number.DeviceType == FILE_DEVICE_DISK)
+            disks.push_back(number.DeviceNumber);
+    }
     CloseHandle(device);
-    if (!ok || number.DeviceType != FILE_DEVICE_DISK)
-        return false;
-    disk = number.DeviceNumber;
-    return true;
+    std::sort(disks.begin(), disks.end());
+    disks.erase(std::unique(disks.begin(), disks.end()), disks.end());
+    return disks;
 }
 
 // Every path the volume is reachable at: its letter and the folders it is mounted on.
@@ -59,17 +83,18 @@ std::vector<VolumeSpace> volumesOfDisks() {
         return volumes;
     do {
         const std::wstring volume = name;
-        uint32_t disk = 0;
         // Only fixed and removable disks: an optical drive's free space is no one's concern.
         const UINT type = GetDriveTypeW(volume.c_str());
-        if ((type != DRIVE_FIXED && type != DRIVE_REMOVABLE) || !diskOfVolume(volume, disk))
+        if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE)
             continue;
-        for (const std::wstring &path : pathsOfVolume(volume)) {
-            VolumeSpace listed;
-            listed.path = wideToUtf8(path.data(), path.size());
-            listed.disk = disk;
-            volumes.push_back(std::move(listed));
-        }
+        // A volume on several disks is listed under each.
+        for (const uint32_t disk : disksOfVolume(volume))
+            for (const std::wstring &path : pathsOfVolume(volume)) {
+                VolumeSpace listed;
+                listed.path = wideToUtf8(path.data(), path.size());
+                listed.disk = disk;
+                volumes.push_back(std::move(listed));
+            }
     } while (FindNextVolumeW(search, name, MAX_PATH));
     FindVolumeClose(search);
     std::sort(volumes.begin(), volumes.end(), [](const VolumeSpace &a, const VolumeSpace &b) {

@@ -52,6 +52,10 @@ QString readState(CommandLine &options, const QString &text) {
     return readPath<&CommandLine::strState>(options, text, "--state", "a directory");
 }
 
+QString readAllowed(CommandLine &options, const QString &text) {
+    return readPath<&CommandLine::strAllowed>(options, text, "--allowed", "addresses");
+}
+
 const Option options[] = {
     {"--port", "N", nullptr, readPort,
      "web server port, 1 to 65535 (default: web/port of the settings file, else the port of "
@@ -70,6 +74,9 @@ const Option options[] = {
      "Windows: register the service Tarnivo (headless) and firewall rules; its port is --port, "
      "kept in the machine-wide settings file, else the file's web/port, else 8080; --config "
      "FILE is copied to that file when there is none; with --start also start it"},
+    {"--allowed", "LIST", nullptr, readAllowed,
+     "Windows, with --install-service: keep LIST (addresses and ranges, separated by commas) "
+     "as web/allowedAddresses in the machine-wide settings file"},
     {"--uninstall-service", nullptr, &CommandLine::boolUninstallService, nullptr,
      "Windows: remove the service and its firewall rules"},
     {"--version", nullptr, &CommandLine::boolVersion, nullptr, "print the version and end"},

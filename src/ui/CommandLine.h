@@ -21,6 +21,7 @@ public:
     QString strConfig;
     // Empty when not given: the state folder in its usual place.
     QString strState;
+    QString strAllowed; // --allowed: web/allowedAddresses for the service's installation
     bool boolStart = false;
     bool boolHeadless = false;
     bool boolHelp = false;

@@ -305,8 +305,27 @@ int Main::installService(const CommandLine &options) {
         say(copied ? QStringLiteral("copied %1 to %2").arg(options.strConfig, shown)
                    : QStringLiteral("kept %1, which is there already").arg(shown));
     }
-    for (const QString &message : MachineSettings::load(file, false))
+    const QString allowedKey = QStringLiteral("web/allowedAddresses");
+    if (!options.strAllowed.isEmpty()) {
+        QStringList list;
+        for (const QString &entry : options.strAllowed.split(QLatin1Char(',')))
+            list << entry.trimmed();
+        const QString cause = MachineSettings::store(file, allowedKey, list);
+        if (!cause.isEmpty()) {
+            say(QStringLiteral("the service was not installed: %1").arg(cause));
+            return 1;
+        }
+    }
+    bool refused = false;
+    for (const QString &message : MachineSettings::load(file, false)) {
         say(message);
+        refused = refused || (!options.strAllowed.isEmpty() && message.contains(allowedKey));
+    }
+    // A list it cannot read would let only this machine in: better no service than that.
+    if (refused) {
+        say(QStringLiteral("the service was not installed: --allowed is no list of addresses"));
+        return 1;
+    }
     const quint16 kept = quint16(MachineSettings::value(QStringLiteral("web/port")).toUInt());
     const quint16 port = options.intPort ? options.intPort : kept ? kept : headlessPort;
     QString arguments = QStringLiteral("--headless --port %1").arg(port);

@@ -15,7 +15,7 @@ and stops it through Wine's service manager (sc, net), expecting the dashboard w
 and the stop within 5 s, and removes it. With --msi, installs the package silently with
 PORT=<n> (msiexec /qn), expects the installed service to serve there, repairs it (the port
 stays), upgrades it in place with --newer-msi, uninstalls it without leftovers, and installs it
-once more with SERVICE=0 and with CONFIG=<prepared file>. Before all that, an install whose port
+once more with SERVICE=0, with CONFIG=<prepared file> and with ALLOWED=<addresses>. Before all that, an install whose port
 is taken must fail with 1603 and leave no service behind.
 
 Runs inside a network namespace that scripts/windows-test creates, so that port 49497 is its
@@ -419,6 +419,13 @@ def installer_checks(msi, newer_msi, work):
     msiexec("/i", msi, *REPAIR, "CONFIG=" + windows_path(prepared[1]))
     check(read(machine_file("tarnivo.ini")) == read(prepared[0]), "a repair keeps the file there", read(machine_file("tarnivo.ini")))
     check(f"--headless --port {port}" in service_config(), "and the service its port")
+    msiexec("/x", msi)
+
+    # ALLOWED: the address list kept in the machine-wide file, beside what it holds already.
+    msiexec("/i", msi, "ALLOWED=198.18.0.0/15, 127.0.0.1")
+    kept = read(machine_file("tarnivo.ini"))
+    check("allowedAddresses=198.18.0.0/15, 127.0.0.1" in kept and f"port={port}" in kept,
+          "ALLOWED keeps the address list in the machine-wide file", kept)
     msiexec("/x", msi)
 
 

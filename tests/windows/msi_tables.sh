@@ -47,4 +47,6 @@ case_of "PORT not secure" "PORT is not among the SecureCustomProperties" \
     Property "s/;PORT//"
 case_of "CONFIG not secure" "CONFIG is not among the SecureCustomProperties" \
     Property "s/;CONFIG//"
+case_of "ALLOWED not secure" "ALLOWED is not among the SecureCustomProperties" \
+    Property "s/;ALLOWED//"
 exit $failed

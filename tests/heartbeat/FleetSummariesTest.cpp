@@ -124,6 +124,10 @@ private slots:
                   R"(","used":1,"free":99,"more":[1]}})")
             << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":99,"used":1,"volume":")" +
                           QByteArray(256, 'v') + R"("}})");
+        QTest::newRow("a control character, which would reach every viewer")
+            << ok(R"({"processor":1,"memory":2,"volume":{"volume":"/mnt/\u0007"}})")
+            << QByteArray(R"({"memory":2,"processor":1,"volume":{"free":null,"used":null,)"
+                          "\"volume\":\"/mnt/\xEF\xBF\xBD\"}}");
         // The host facts the panel shows, their lists cut at 16 and unknown fields dropped.
         QByteArray reasons;
         for (int i = 0; i < 20; ++i)

@@ -199,7 +199,16 @@ void Display::clickedStatusOpen() {
                            .arg(intPort.load())));
 }
 
+namespace {
+// Set by tests before any window exists, read on the GUI thread only.
+bool desktopShellUsed = true;
+} // namespace
+
+void Display::setDesktopShellUsed(bool used) {
+    desktopShellUsed = used;
+}
+
 void Display::openInBrowser(const QUrl &url) {
-    if (!platform::openAsDesktopUser(url.toString().toStdString()))
+    if (!desktopShellUsed || !platform::openAsDesktopUser(url.toString().toStdString()))
         QDesktopServices::openUrl(url);
 }

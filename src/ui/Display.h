@@ -28,6 +28,9 @@ public:
     // Opens the address in the user's browser as the signed-in user (the program itself runs
     // elevated, and a browser it started would inherit that), else in Qt's way.
     static void openInBrowser(const QUrl &url);
+    // Whether openInBrowser asks the desktop's shell first (the default); tests turn it off so
+    // that the address reaches Qt's URL handlers, where they catch it.
+    static void setDesktopShellUsed(bool used);
 
     QMenuBar *menuBarMain;
     QMenu *menuMenu;

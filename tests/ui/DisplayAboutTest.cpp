@@ -1,3 +1,4 @@
+#include "Display.h"
 #include "DisplayAboutAuthor.h"
 #include "DisplayAboutVersion.h"
 
@@ -65,6 +66,7 @@ private slots:
     void visitWebsiteOpensTheMakersRootPage() {
         QCOMPARE(DisplayAboutVersion::website(), QStringLiteral("http://" TARNIVO_WEBSITE_HOST));
         UrlReceiver receiver;
+        Display::setDesktopShellUsed(false); // Wine's Explorer would start a real browser
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &receiver, "open");
         DisplayAboutAuthor dialog;
         dialog.buttonAuthorWebsite->click();

@@ -386,6 +386,7 @@ void TestDisplay::theStartOnLaunchItemIsRemembered() {
 
 void TestDisplay::openInBrowserOpensTheLocalRoot() {
     UrlCatcher catcher;
+    Display::setDesktopShellUsed(false); // Wine's Explorer would start a real browser
     QDesktopServices::setUrlHandler("http", &catcher, "open");
     Display window;
     intPort = 8181;
@@ -413,6 +414,7 @@ void TestDisplay::theHeartbeatGivesThePortOnlyWhileTheServerListens() {
     if (ending == "self-test")
         hidden.emplace();
     UrlCatcher catcher;
+    Display::setDesktopShellUsed(false); // Wine's Explorer would start a real browser
     QDesktopServices::setUrlHandler("http", &catcher, "open");
     {
         Display window;

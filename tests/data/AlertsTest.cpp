@@ -1,5 +1,9 @@
 // The judge: when an alert begins and resolves, fed one reading a second by the test's own clock.
 #include "Alerts.h"
+#include "AlertThread.h"
+#include "Network.h"
+#include "Sample.h"
+#include "platform/Platform.h"
 
 #include <QtTest>
 #include <cmath>
@@ -17,6 +21,7 @@ private slots:
     void beginsAndResolves();
     void aDeviceThatGoesResolvesItsAlert();
     void sectorsAlertWhenTheyGrowNotForWhatTheDriveHadAlready();
+    void aLinkIsJudgedFromTheLastSample();
 };
 
 void AlertsTest::beginsAndResolves_data() {
@@ -90,6 +95,34 @@ void AlertsTest::sectorsAlertWhenTheyGrowNotForWhatTheDriveHadAlready() {
     const auto forgotten = sectors(14, T0 + 2000 + Alerts::sectorsMemoryMs);
     QCOMPARE(forgotten.size(), size_t(1));
     QVERIFY(forgotten.front().ended != 0);
+}
+
+// A link's use is the last pass's bytes against the link's speed: the adapters' records carry
+// no rates of their own where the rates are the totals' differences.
+void AlertsTest::aLinkIsJudgedFromTheLastSample() {
+#ifndef Q_OS_LINUX
+    QSKIP("the fixture tree is a Linux system's /sys");
+#else
+    platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+    networkTableClear();
+    networkTableFill(); // eth0: interface 2, 1000 Mb/s
+    platform::setRootDirectory("/");
+    auto sample = std::make_shared<Sample>();
+    Sample::DeviceRates eth0;
+    eth0.key = 2;
+    eth0.rates.intBytesRead = 60'000'000;
+    eth0.rates.intBytesWrite = 40'000'000;
+    sample->adapters.push_back(eth0);
+    Sample::publish(sample);
+    Alerts alerts;
+    double link = -1;
+    for (const Alerts::Reading &r : AlertThread(alerts).gather(T0))
+        if (r.key == QLatin1String("net:eth0"))
+            link = r.value;
+    Sample::publish(nullptr);
+    networkTableClear();
+    QCOMPARE(link, 80.0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(AlertsTest)

@@ -9,6 +9,7 @@
 #else
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,6 +146,47 @@ std::string finalPathOfDirectory(const std::string &path) {
 void closeFile(int descriptor) {
     _close(descriptor);
 }
+
+namespace {
+int64_t fileTime(const LARGE_INTEGER &time) {
+    return time.QuadPart;
+}
+
+bool identityOfHandle(HANDLE handle, FileIdentity &identity) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    FILE_BASIC_INFO times = {};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times))
+        return false;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.file = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity.modified = fileTime(times.LastWriteTime);
+    identity.changed = fileTime(times.ChangeTime);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const int64_t current = int64_t((uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    // File times count 100 ns.
+    identity.settledMs = (current - std::max(identity.modified, identity.changed)) / 10000;
+    return true;
+}
+} // namespace
+
+bool fileIdentity(const std::string &path, FileIdentity &identity) {
+    const HANDLE handle = CreateFileW(extendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = identityOfHandle(handle, identity);
+    CloseHandle(handle);
+    return known;
+}
+
+bool fileIdentityOf(int descriptor, FileIdentity &identity) {
+    const intptr_t handle = _get_osfhandle(descriptor);
+    return handle != -1 && identityOfHandle(reinterpret_cast<HANDLE>(handle), identity);
+}
 #else
 int openRegularFile(const std::string &path) {
     // Non-blocking, so that a FIFO cannot hold the caller in open() waiting for a writer.
@@ -181,6 +223,35 @@ std::string finalPathOfDirectory(const std::string &path) {
 
 void closeFile(int descriptor) {
     close(descriptor);
+}
+
+namespace {
+int64_t nanoseconds(const timespec &time) {
+    return int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+bool identityOf(const struct stat &info, FileIdentity &identity) {
+    identity.device = uint64_t(info.st_dev);
+    identity.file = uint64_t(info.st_ino);
+    identity.size = uint64_t(info.st_size);
+    identity.modified = nanoseconds(info.st_mtim);
+    identity.changed = nanoseconds(info.st_ctim);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    identity.settledMs =
+        (nanoseconds(now) - std::max(identity.modified, identity.changed)) / 1000000;
+    return true;
+}
+} // namespace
+
+bool fileIdentity(const std::string &path, FileIdentity &identity) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && identityOf(info, identity);
+}
+
+bool fileIdentityOf(int descriptor, FileIdentity &identity) {
+    struct stat info;
+    return fstat(descriptor, &info) == 0 && identityOf(info, identity);
 }
 #endif
 

@@ -44,6 +44,8 @@ namespace {
 CommandLine startOptions;
 // The port of the program without its window, and of the service, when none is given.
 const quint16 headlessPort = 8080;
+// The C library's memory arenas: the main one and one that the other threads share.
+const int memoryArenas = 2;
 
 void say(const QString &text) {
     Log::say(text);
@@ -142,6 +144,9 @@ bool Main::shutdown() {
 void Main::start(const QStringList &arguments) {
     // Before any thread can touch a drive that is not ready.
     platform::suppressErrorDialogs();
+    // Before any thread starts: connection threads meeting in malloc would otherwise add arenas
+    // (up to eight per processor), each keeping the memory its threads freed.
+    platform::limitMemoryArenas(memoryArenas);
     const CommandLine options = CommandLine::parse(arguments);
     platform::attachParentConsole();
     if (!options.strError.isEmpty()) {

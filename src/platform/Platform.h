@@ -163,7 +163,7 @@ std::string localAddress(intptr_t descriptor);
 // that no other socket can share. On Windows it is bound with
 // SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
 // take the connections to it; a port that cannot be shared so is not bound at all. -1 on
-// failure, with why in `refusal` and (Linux) the system's words in `why` when they are given.
+// failure, with why in `refusal` and the system's words in `why` when they are given.
 enum class ListenRefusal { None, InUse, Denied, Other };
 intptr_t listenExclusively(const std::string &address, uint16_t port,
                            ListenRefusal *refusal = nullptr, std::string *why = nullptr);

@@ -26,6 +26,7 @@
 
 #include <climits>
 #include <cstring>
+#include <system_error>
 
 namespace platform {
 
@@ -153,8 +154,10 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
         listen(socket, SOMAXCONN) != 0) {
         if (refusal)
             *refusal = lastListenRefusal();
-#ifndef _WIN32
         if (why)
+#ifdef _WIN32
+            *why = std::system_category().message(WSAGetLastError());
+#else
             *why = std::strerror(errno);
 #endif
         closeSocket(intptr_t(socket));

@@ -123,6 +123,9 @@ void Main::run() {
 }
 
 bool Main::shutdown() {
+    // The listener takes connections on a thread of its own: it stops first, so that no
+    // connection starts while the others are waited for.
+    ServerControl::stop();
     bool stopped = true;
     if (heartbeatThread) {
         heartbeatThread->requestStop();
@@ -239,7 +242,6 @@ int Main::runHeadless(const CommandLine &options) {
         application.exec();
         watcher.join();
         say(QStringLiteral("stopping"));
-        ServerControl::stop();
     }
     if (!shutdown())
         say(QStringLiteral("a connection was still busy at the end"));

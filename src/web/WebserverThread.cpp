@@ -73,6 +73,11 @@ void runConnection(void *argument) {
     launch->connection.reset();
     launch->ended();
     launch->ended = nullptr;
+    // The threads that ended before this one are joined here, after the client has its answer:
+    // a thread that has just ended may still be on its last steps, and the listener's thread
+    // must never wait for them.
+    for (platform::SystemThread *thread : takeEnded())
+        platform::joinThread(thread);
     QMutexLocker lock(&threadsMutex);
     endedThreads.push_back(launch->thread);
     if (--intRunning == 0)
@@ -90,9 +95,6 @@ WebserverThread::~WebserverThread() = default;
 
 bool WebserverThread::start(std::unique_ptr<WebserverThread> connection,
                             std::function<void()> ended) {
-    // Threads that have ended are joined as new ones start, so that few wait to be.
-    for (platform::SystemThread *thread : takeEnded())
-        platform::joinThread(thread);
     auto *launch = new Launch{std::move(connection), std::move(ended)};
     QMutexLocker lock(&threadsMutex);
     launch->thread = platform::startThread(runConnection, launch, stackSize);

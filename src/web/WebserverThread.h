@@ -40,7 +40,8 @@ public:
     WebserverThread &operator=(const WebserverThread &) = delete;
 
     // Runs the connection on a new thread, which deletes it when run() is done and then calls
-    // ended. False, and the connection deleted unrun, when no thread could be made.
+    // ended. False, and the connection deleted unrun, when no thread could be made. A thread is
+    // joined by the next one to end, or by waitForAll().
     static bool start(std::unique_ptr<WebserverThread> connection, std::function<void()> ended);
 
     // Waits until every connection thread has ended, at most msecs; true when all have. Threads

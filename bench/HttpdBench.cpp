@@ -12,6 +12,8 @@
 #include <cstdio>
 
 int main(int argc, char *argv[]) {
+    // As the program bounds them.
+    platform::limitMemoryArenas(2);
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments();
     const bool stats = arguments.size() == 4 && arguments.at(3) == QLatin1String("--stats");
@@ -23,7 +25,7 @@ int main(int argc, char *argv[]) {
     perfdata();
     Webserver server;
     if (!server.listen(QHostAddress::AnyIPv4, quint16(arguments.at(1).toUInt()))) {
-        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
+        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.listenErrorText()));
         return 1;
     }
     std::printf("listening %u\n", unsigned(server.serverPort()));

@@ -169,10 +169,17 @@ std::string localAddress(intptr_t descriptor);
 // that no other socket can share. On Windows it is bound with
 // SO_EXCLUSIVEADDRUSE, without which a program could bind the same port on one address and
 // take the connections to it; a port that cannot be shared so is not bound at all. -1 on
-// failure, with why in `refusal` when it is given.
+// failure, with why in `refusal` and the system's words in `why` when they are given.
 enum class ListenRefusal { None, InUse, Denied, Other };
 intptr_t listenExclusively(const std::string &address, uint16_t port,
-                           ListenRefusal *refusal = nullptr);
+                           ListenRefusal *refusal = nullptr, std::string *why = nullptr);
+// Takes one connection waiting on a listening socket, without waiting: its descriptor, already
+// in the non-blocking mode that the connection I/O below needs and not inherited by programs
+// the process starts; -1 when none waits now, -2 when taking one failed (out of descriptors or
+// memory, or the listener broke): the caller tries again a little later.
+intptr_t acceptConnection(intptr_t listener);
+// The local port a socket is bound to; 0 on failure.
+uint16_t localPort(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
 void closeSocket(intptr_t descriptor);
 // Ends the sending side of a connected socket (the peer reads the end of the data) while the
@@ -201,6 +208,16 @@ enum class WaitResult { Readable, Woken, TimedOut, Failed };
 // Blocks until the socket has data (Readable), the waker was woken (Woken, which also resets
 // it) or timeoutMs has passed (-1: no time-out). A wake-up wins over data that arrived at once.
 WaitResult waitReadable(intptr_t socket, WakerHandle waker, int timeoutMs);
+
+// A plain system thread running function(argument), with a stack of stackSize bytes (0: the
+// system's default); null when none could be made. Joined exactly once, which frees it.
+struct SystemThread;
+SystemThread *startThread(void (*function)(void *), void *argument, std::size_t stackSize);
+void joinThread(SystemThread *thread);
+// Linux: bounds the C library's memory arenas, which it otherwise adds, up to eight per
+// processor, as threads meet in malloc, each keeping what its threads freed. Nothing on Windows,
+// whose heap has no arenas. Call once, before threads start.
+void limitMemoryArenas(int arenas);
 
 // Files for reading, as C runtime descriptors (what QFile::open(int) adopts). Paths are UTF-8;
 // on Windows "/" and "\\" both separate. Final paths use "/" and name the file after every

@@ -19,6 +19,11 @@ void attachParentConsole();
 // or QT_QPA_PLATFORM chooses a platform of its own (offscreen, vnc, ...). Windows: always.
 bool displayAvailable();
 
+// Linux: replaces the process with the program of that name beside this executable, given the
+// arguments after its name; returns only when there is no such program or it cannot be run.
+// Windows: returns at once (a service must stay the process the service manager started).
+void runInstead(const std::string &programName, const std::vector<std::string> &arguments);
+
 // Being told to end: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break, the console closing, the
 // system shutting down and the user's logoff (ignored by a service) on Windows, where a closing
 // console waits for the orderly end; and requestTermination() from the program itself (a

@@ -26,6 +26,7 @@
 
 #include <climits>
 #include <cstring>
+#include <system_error>
 
 namespace platform {
 
@@ -96,7 +97,8 @@ ListenRefusal lastListenRefusal() {
 }
 } // namespace
 
-intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefusal *refusal) {
+intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefusal *refusal,
+                           std::string *why) {
     if (refusal)
         *refusal = ListenRefusal::Other;
     sockaddr_storage local;
@@ -152,12 +154,68 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
         listen(socket, SOMAXCONN) != 0) {
         if (refusal)
             *refusal = lastListenRefusal();
+        if (why)
+#ifdef _WIN32
+            *why = std::system_category().message(WSAGetLastError());
+#else
+            *why = std::strerror(errno);
+#endif
         closeSocket(intptr_t(socket));
         return -1;
     }
     if (refusal)
         *refusal = ListenRefusal::None;
     return intptr_t(socket);
+}
+
+intptr_t acceptConnection(intptr_t listener) {
+#ifdef _WIN32
+    const SOCKET accepted = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    if (accepted == INVALID_SOCKET) {
+        const int error = WSAGetLastError();
+        // A connection the client reset before it was taken is gone; others may wait.
+        return error == WSAEWOULDBLOCK || error == WSAECONNRESET ? -1 : -2;
+    }
+    // The accepted socket is not inherited, as the listener (made without inheritance) is not.
+    u_long on = 1;
+    if (ioctlsocket(accepted, FIONBIO, &on) != 0) {
+        closesocket(accepted);
+        return -1;
+    }
+    return intptr_t(accepted);
+#else
+    // Both flags in the one call that makes the descriptor.
+    const int accepted =
+        accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (accepted >= 0)
+        return accepted;
+    // A connection that failed before it was taken is gone; others may wait.
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
+                   errno == EPROTO
+               ? -1
+               : -2;
+#endif
+}
+
+uint16_t localPort(intptr_t descriptor) {
+    sockaddr_storage address;
+    std::memset(&address, 0, sizeof address);
+#ifdef _WIN32
+    int length = sizeof address;
+    if (getsockname(static_cast<SOCKET>(descriptor), reinterpret_cast<sockaddr *>(&address),
+                    &length) != 0)
+        return 0;
+#else
+    socklen_t length = sizeof address;
+    if (getsockname(static_cast<int>(descriptor), reinterpret_cast<sockaddr *>(&address),
+                    &length) != 0)
+        return 0;
+#endif
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port);
+    return 0;
 }
 
 void closeSocket(intptr_t descriptor) {

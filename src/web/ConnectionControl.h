@@ -1,6 +1,6 @@
 // What the listener and one connection thread share: since when the connection has been waiting
 // on its client, and the listener's request that it give way to a connection that waits for a
-// thread. The listener uses it only on the GUI thread, the connection only on its own.
+// thread. The listener uses it under its admission's mutex, the connection only on its own thread.
 #pragma once
 
 #include <QMutex>

@@ -1,8 +1,8 @@
 // Admission of accepted connections: how many connection threads run at once, how many of them
 // one peer address may hold, and how many accepted connections may wait for a thread.
 //
-// Not thread-safe by design: the listener calls it from the GUI thread only (from
-// incomingConnection and from the queued finished() of its connection threads).
+// Not thread-safe by design: the listener calls it under the one mutex of its admission, from
+// its own thread as connections come and from connection threads as they end.
 #pragma once
 
 #include <QString>

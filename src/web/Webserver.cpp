@@ -5,7 +5,14 @@
 #include "WebAccess.h"
 #include "platform/Platform.h"
 
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QMutexLocker>
+
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <thread>
 
 namespace {
 // Threads at once; threads one peer address may hold (so one host cannot take every worker);
@@ -15,6 +22,8 @@ constexpr int defaultMaxPerAddress = 16;
 constexpr int defaultMaxQueued = 256;
 // How often the listener looks again for a connection to give way while others wait.
 constexpr int roomCheckInterval = 50;
+// The pause after the system refused to hand over a connection (out of descriptors, say).
+constexpr int acceptRetry = 50;
 
 // Now on the steady clock that QDeadlineTimer uses, in milliseconds.
 qint64 now() {
@@ -23,80 +32,69 @@ qint64 now() {
 
 } // namespace
 
-Webserver::Webserver()
-    : QTcpServer(nullptr), limiter(defaultMaxRunning, defaultMaxPerAddress, defaultMaxQueued) {
-    expiry.setSingleShot(true);
-    expiry.setTimerType(Qt::PreciseTimer);
-    connect(&expiry, &QTimer::timeout, this, &Webserver::expireQueued);
-    roomCheck.setInterval(roomCheckInterval);
-    connect(&roomCheck, &QTimer::timeout, this, &Webserver::makeRoom);
-    // The names the server answers to, and who may ask, are read anew at every Start.
-    RequestOrigin::loadNames();
-    WebAccess::load();
-    strTlsProblem = TlsCertificate::load();
-}
+struct Webserver::Admission : std::enable_shared_from_this<Webserver::Admission> {
+    Admission()
+        : limiter(defaultMaxRunning, defaultMaxPerAddress, defaultMaxQueued),
+          waker(platform::openWaker()) {}
+    ~Admission() { platform::closeWaker(waker); }
 
-Webserver::~Webserver() {
-    for (const auto &waiting : limiter.takeQueued())
-        platform::closeSocket(waiting.intSocket);
-}
+    // An accepted connection: started, queued or closed.
+    void admit(qintptr intSocket, const QString &strAddress);
+    // A connection thread has ended.
+    void finished(quint64 intId, const QString &strAddress);
+    // How long the listener's thread may sleep before something is due; -1: until woken.
+    int dueIn();
+    // Stops: no connection is admitted or started from here on; closes those that wait.
+    void close();
 
-bool Webserver::listen(const QHostAddress &address, quint16 port) {
-#ifdef Q_OS_WIN
-    if (address.protocol() == QAbstractSocket::IPv4Protocol || address == QHostAddress::Any) {
-        listenedExclusively = true;
-        platform::ListenRefusal refusal;
-        intptr_t socket = platform::listenExclusively(
-            address == QHostAddress::Any ? "::" : address.toString().toStdString(), port, &refusal);
-        // A system without IPv6 still serves IPv4.
-        if (socket == -1 && address == QHostAddress::Any &&
-            refusal == platform::ListenRefusal::Other)
-            socket = platform::listenExclusively("0.0.0.0", port, &refusal);
-        exclusiveListenError =
-            refusal == platform::ListenRefusal::InUse    ? QAbstractSocket::AddressInUseError
-            : refusal == platform::ListenRefusal::Denied ? QAbstractSocket::SocketAccessError
-                                                         : QAbstractSocket::UnknownSocketError;
-        if (socket == -1)
-            return false;
-        if (setSocketDescriptor(socket))
-            return true;
-        platform::closeSocket(socket);
-        return false;
+    // Guards everything below but the waker, which any thread may wake: the listener's thread
+    // admits connections and closes the expired ones, a connection thread's end starts the next,
+    // and the counts and limits are read and set from other threads.
+    mutable QMutex mutex;
+    bool boolOpen = true;
+    ConnectionLimiter limiter;
+    WebserverThread::Timeouts timeouts;
+    // The running connections by a number of their own (a descriptor's number may be reused
+    // before the end of its thread is reported here).
+    struct Running {
+        QString strAddress;
+        std::shared_ptr<ConnectionControl> control;
+        bool boolGivingWay = false;
+    };
+    std::map<quint64, Running> running;
+    quint64 intNextId = 0;
+    // Connections still wait for others to give way: look again shortly.
+    bool boolRoomNeeded = false;
+    const platform::WakerHandle waker;
+
+private:
+    // The rest runs with the mutex held.
+    void launch(const ConnectionLimiter::Connection &connection);
+    void ended(quint64 intId, const QString &strAddress);
+    // When every thread is taken and connections wait for one: asks as many running
+    // connections as those need, among those stalled on their clients, to give way.
+    void makeRoom();
+    // Closes, unserved, the waiting connections whose request deadline has passed.
+    void expireQueued();
+};
+
+void Webserver::Admission::admit(qintptr intSocket, const QString &strAddress) {
+    QMutexLocker lock(&mutex);
+    if (!boolOpen) {
+        platform::closeSocket(intSocket);
+        return;
     }
-#endif
-    return QTcpServer::listen(address, port);
-}
-
-QAbstractSocket::SocketError Webserver::listenError() const {
-    return listenedExclusively ? exclusiveListenError : serverError();
-}
-
-QString Webserver::listenErrorText() const {
-    return listenedExclusively ? QString() : errorString();
-}
-
-void Webserver::setLimits(int maxRunning, int maxPerAddress, int maxQueued) {
-    limiter = ConnectionLimiter(maxRunning, maxPerAddress, maxQueued);
-}
-
-void Webserver::setTimeouts(const WebserverThread::Timeouts &limits) {
-    timeouts = limits;
-}
-
-void Webserver::incomingConnection(qintptr intSocket) {
-    const QString address = QString::fromStdString(platform::peerAddress(intSocket));
     // The request deadline runs from here, through any wait in the queue.
     const qint64 deadline = QDeadlineTimer(timeouts.intRequestDeadline).deadline();
     std::optional<ConnectionLimiter::Connection> displaced;
-    switch (limiter.admit(intSocket, address, deadline, &displaced)) {
+    switch (limiter.admit(intSocket, strAddress, deadline, &displaced)) {
     case ConnectionLimiter::Admission::Start:
-        launch({intSocket, address, deadline});
+        launch({intSocket, strAddress, deadline});
         break;
     case ConnectionLimiter::Admission::Queue:
         if (displaced)
             platform::closeSocket(displaced->intSocket);
-        if (!expiry.isActive())
-            expireQueued();
+        expireQueued();
         makeRoom();
         break;
     case ConnectionLimiter::Admission::Refuse:
@@ -105,32 +103,35 @@ void Webserver::incomingConnection(qintptr intSocket) {
     }
 }
 
-void Webserver::launch(const ConnectionLimiter::Connection &connection) {
+void Webserver::Admission::launch(const ConnectionLimiter::Connection &connection) {
     QDeadlineTimer deadline;
     deadline.setDeadline(connection.intDeadline);
     // Waiting on its client from here: a connection that has just been given a thread does not
     // give it up again before it has had its time.
     auto control = std::make_shared<ConnectionControl>(connection.intSocket, now());
-    auto *thread = new WebserverThread(control, timeouts, deadline);
     const QString address = connection.strAddress;
     const quint64 id = ++intNextId;
     running[id] = {address, control, false};
-    // Queued to this (GUI) thread; dropped if the listener is deleted first.
-    connect(thread, &QThread::finished, this,
-            [this, id, address]() { finishedConnection(id, address); });
-    // A connection's calls are shallow; a small stack lets the C library keep many of them
-    // cached between connections instead of mapping eight megabytes for each.
-    thread->setStackSize(512 * 1024);
-    thread->start(QThread::InheritPriority);
-    if (!thread->isRunning() && !thread->isFinished()) {
-        // No thread could be created (out of resources): the connection is closed instead.
+    auto self = shared_from_this();
+    if (!WebserverThread::start(std::make_unique<WebserverThread>(control, timeouts, deadline),
+                                [self, id, address] { self->finished(id, address); })) {
+        // No thread could be made (out of resources): the connection is closed instead.
         control->close();
-        delete thread;
-        finishedConnection(id, address);
+        ended(id, address);
     }
 }
 
-void Webserver::finishedConnection(quint64 intId, const QString &strAddress) {
+void Webserver::Admission::finished(quint64 intId, const QString &strAddress) {
+    QMutexLocker lock(&mutex);
+    if (!boolOpen)
+        return;
+    ended(intId, strAddress);
+    // The listener's thread may sleep without a time-out: it is to look at the queue again.
+    if (boolRoomNeeded || limiter.queued() > 0)
+        platform::wake(waker);
+}
+
+void Webserver::Admission::ended(quint64 intId, const QString &strAddress) {
     running.erase(intId);
     // What is due is closed first, so that a freed thread never goes to an expired connection.
     expireQueued();
@@ -139,7 +140,7 @@ void Webserver::finishedConnection(quint64 intId, const QString &strAddress) {
     makeRoom();
 }
 
-void Webserver::makeRoom() {
+void Webserver::Admission::makeRoom() {
     int needed = limiter.heldBackByTheTotal();
     std::vector<ConnectionLimiter::Running> candidates;
     for (const auto &[id, connection] : running) {
@@ -159,20 +160,128 @@ void Webserver::makeRoom() {
             std::find_if(candidates.begin(), candidates.end(),
                          [id](const auto &candidate) { return candidate.intId == id; }));
     }
-    if (needed > 0) {
-        if (!roomCheck.isActive())
-            roomCheck.start();
-    } else {
-        roomCheck.stop();
+    boolRoomNeeded = needed > 0;
+}
+
+void Webserver::Admission::expireQueued() {
+    for (const auto &due : limiter.expire(now()))
+        platform::closeSocket(due.intSocket);
+}
+
+int Webserver::Admission::dueIn() {
+    QMutexLocker lock(&mutex);
+    expireQueued();
+    if (boolRoomNeeded)
+        makeRoom();
+    qint64 wait = boolRoomNeeded ? roomCheckInterval : -1;
+    qint64 next = 0;
+    if (limiter.nextDeadline(next)) {
+        const qint64 left = qBound<qint64>(0, next - now(), 24LL * 3600 * 1000);
+        wait = wait < 0 ? left : qMin(wait, left);
+    }
+    return int(wait);
+}
+
+void Webserver::Admission::close() {
+    QMutexLocker lock(&mutex);
+    boolOpen = false;
+    for (const auto &waiting : limiter.takeQueued())
+        platform::closeSocket(waiting.intSocket);
+}
+
+Webserver::Webserver() : admission(std::make_shared<Admission>()) {
+    // The names the server answers to, and who may ask, are read anew at every Start.
+    RequestOrigin::loadNames();
+    WebAccess::load();
+    strTlsProblem = TlsCertificate::load();
+}
+
+Webserver::~Webserver() {
+    admission->close();
+    if (acceptThread) {
+        platform::wake(admission->waker);
+        platform::joinThread(acceptThread);
+    }
+    if (intListener != -1)
+        platform::closeSocket(intListener);
+}
+
+bool Webserver::listen(const QHostAddress &address, quint16 port) {
+    if (intListener != -1 || admission->waker == -1)
+        return false;
+    const bool any = address == QHostAddress::Any;
+    platform::ListenRefusal refusal = platform::ListenRefusal::Other;
+    std::string why;
+    intListener = platform::listenExclusively(any ? "::" : address.toString().toStdString(), port,
+                                              &refusal, &why);
+    // A system without IPv6 still serves IPv4.
+    if (intListener == -1 && any && refusal == platform::ListenRefusal::Other)
+        intListener = platform::listenExclusively("0.0.0.0", port, &refusal, &why);
+    if (intListener == -1 || !platform::setNonBlocking(intListener)) {
+        error = refusal == platform::ListenRefusal::InUse    ? QAbstractSocket::AddressInUseError
+                : refusal == platform::ListenRefusal::Denied ? QAbstractSocket::SocketAccessError
+                                                             : QAbstractSocket::UnknownSocketError;
+        strErrorText = QString::fromStdString(why);
+        if (intListener != -1)
+            platform::closeSocket(intListener);
+        intListener = -1;
+        return false;
+    }
+    acceptThread = platform::startThread(
+        [](void *server) { static_cast<Webserver *>(server)->acceptLoop(); }, this, 256 * 1024);
+    if (!acceptThread) {
+        strErrorText = QStringLiteral("no thread to take connections could be made");
+        platform::closeSocket(intListener);
+        intListener = -1;
+        return false;
+    }
+    return true;
+}
+
+void Webserver::acceptLoop() {
+    for (;;) {
+        const platform::WaitResult result =
+            platform::waitReadable(intListener, admission->waker, admission->dueIn());
+        {
+            QMutexLocker lock(&admission->mutex);
+            if (!admission->boolOpen)
+                return;
+        }
+        if (result != platform::WaitResult::Readable)
+            continue;
+        for (;;) {
+            const intptr_t socket = platform::acceptConnection(intListener);
+            if (socket == -1)
+                break;
+            if (socket == -2) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(acceptRetry));
+                break;
+            }
+            admission->admit(socket, QString::fromStdString(platform::peerAddress(socket)));
+        }
     }
 }
 
-void Webserver::expireQueued() {
-    for (const auto &due : limiter.expire(now()))
-        platform::closeSocket(due.intSocket);
-    qint64 next = 0;
-    if (limiter.nextDeadline(next))
-        expiry.start(int(qBound<qint64>(0, next - now(), 24LL * 3600 * 1000)));
-    else
-        expiry.stop();
+quint16 Webserver::serverPort() const {
+    return intListener == -1 ? 0 : platform::localPort(intListener);
+}
+
+void Webserver::setLimits(int maxRunning, int maxPerAddress, int maxQueued) {
+    QMutexLocker lock(&admission->mutex);
+    admission->limiter = ConnectionLimiter(maxRunning, maxPerAddress, maxQueued);
+}
+
+void Webserver::setTimeouts(const WebserverThread::Timeouts &limits) {
+    QMutexLocker lock(&admission->mutex);
+    admission->timeouts = limits;
+}
+
+int Webserver::runningConnections() const {
+    QMutexLocker lock(&admission->mutex);
+    return admission->limiter.running();
+}
+
+int Webserver::queuedConnections() const {
+    QMutexLocker lock(&admission->mutex);
+    return admission->limiter.queued();
 }

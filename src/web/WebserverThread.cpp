@@ -16,17 +16,13 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSet>
+#include <QThread>
+#include <QWaitCondition>
 
 #include <cstring>
+#include <vector>
 
 namespace {
-
-// Guards intRunning (the threads that have not yet ended run()) and liveThreads (every thread
-// object not yet deleted, for waitForAll()).
-QMutex runningMutex;
-int intRunning = 0;
-QSet<WebserverThread *> liveThreads;
 
 // The head is read within this many bytes (a chunk that crosses the budget is still read whole).
 constexpr qint64 headBudget = 4096;
@@ -39,10 +35,52 @@ constexpr qint64 filePiece = 16 * 1024;
 // The longest single wait for room to send: a request to give way is also seen after it, where
 // the system does not end the wait by itself.
 constexpr int roomWait = 500;
+// A connection's calls are shallow; a small stack lets the C library keep many of them cached
+// between connections instead of mapping eight megabytes for each.
+constexpr std::size_t stackSize = 512 * 1024;
 
 // Now on the steady clock that QDeadlineTimer uses, in milliseconds.
 qint64 now() {
     return QDeadlineTimer::current().deadline();
+}
+
+// Guards intRunning (threads started and not yet ended) and endedThreads (threads that have
+// ended and are not yet joined); allEnded is signalled when intRunning falls to 0.
+QMutex threadsMutex;
+QWaitCondition allEnded;
+int intRunning = 0;
+std::vector<platform::SystemThread *> endedThreads;
+
+std::vector<platform::SystemThread *> takeEnded() {
+    QMutexLocker lock(&threadsMutex);
+    std::vector<platform::SystemThread *> ended;
+    ended.swap(endedThreads);
+    return ended;
+}
+
+// What a new connection thread is given. thread is set by its creator, under threadsMutex,
+// before the thread can read it at its end.
+struct Launch {
+    std::unique_ptr<WebserverThread> connection;
+    std::function<void()> ended;
+    platform::SystemThread *thread = nullptr;
+};
+
+void runConnection(void *argument) {
+    std::unique_ptr<Launch> launch(static_cast<Launch *>(argument));
+    launch->connection->run();
+    launch->connection.reset();
+    launch->ended();
+    launch->ended = nullptr;
+    // The threads that ended before this one are joined here, after the client has its answer:
+    // a thread that has just ended may still be on its last steps, and the listener's thread
+    // must never wait for them.
+    for (platform::SystemThread *thread : takeEnded())
+        platform::joinThread(thread);
+    QMutexLocker lock(&threadsMutex);
+    endedThreads.push_back(launch->thread);
+    if (--intRunning == 0)
+        allEnded.wakeAll();
 }
 
 } // namespace
@@ -50,64 +88,54 @@ qint64 now() {
 WebserverThread::WebserverThread(std::shared_ptr<ConnectionControl> shared, const Timeouts &limits,
                                  QDeadlineTimer deadline)
     : control(std::move(shared)), intSocket(control->socket()), timeouts(limits),
-      requestDeadline(deadline) {
-    QMutexLocker lock(&runningMutex);
+      requestDeadline(deadline) {}
+
+WebserverThread::~WebserverThread() = default;
+
+bool WebserverThread::start(std::unique_ptr<WebserverThread> connection,
+                            std::function<void()> ended) {
+    auto *launch = new Launch{std::move(connection), std::move(ended)};
+    QMutexLocker lock(&threadsMutex);
+    launch->thread = platform::startThread(runConnection, launch, stackSize);
+    if (!launch->thread) {
+        delete launch;
+        return false;
+    }
     ++intRunning;
-    boolCounted = true;
-    liveThreads.insert(this);
-    lock.unlock();
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
-    setEventDispatcher(new QuietEventDispatcher);
-}
-
-WebserverThread::~WebserverThread() {
-    // A thread that could not be started never reached the end of run().
-    leave();
-    QMutexLocker lock(&runningMutex);
-    liveThreads.remove(this);
-    intSocket = 0;
-}
-
-void WebserverThread::leave() {
-    QMutexLocker lock(&runningMutex);
-    if (!boolCounted)
-        return;
-    boolCounted = false;
-    --intRunning;
+    return true;
 }
 
 int WebserverThread::runningCount() {
-    QMutexLocker lock(&runningMutex);
+    QMutexLocker lock(&threadsMutex);
     return intRunning;
 }
 
 bool WebserverThread::waitForAll(int msecs) {
     const QDeadlineTimer deadline(msecs);
-    QMutexLocker lock(&runningMutex);
-    const QList<WebserverThread *> threads = liveThreads.values();
-    lock.unlock();
-    // The objects stay valid while this waits: they are deleted only on this (the GUI) thread.
-    for (WebserverThread *thread : threads) {
-        if (!thread->wait(deadline))
-            return false;
+    {
+        QMutexLocker lock(&threadsMutex);
+        while (intRunning > 0) {
+            if (!allEnded.wait(&threadsMutex, deadline))
+                return false;
+        }
     }
+    for (platform::SystemThread *thread : takeEnded())
+        platform::joinThread(thread);
     return true;
 }
 
 void WebserverThread::run() {
-    // The descriptor is used as it is: blocking calls with time-outs need no socket object.
-    // HTTPS goes through a socket object of Qt's TLS on a duplicate of it.
-    if (platform::setNonBlocking(intSocket)) {
-        const std::optional<QSslConfiguration> configuration =
-            TlsCertificate::current()->configuration();
-        if (!configuration || startTls(*configuration))
-            serve();
-    }
+    // The descriptor is used as it is (the listener took it in non-blocking mode): blocking
+    // calls with time-outs need no socket object. HTTPS goes through a socket object of Qt's
+    // TLS on a duplicate of it.
+    const std::optional<QSslConfiguration> configuration =
+        TlsCertificate::current()->configuration();
+    if (!configuration || startTls(*configuration))
+        serve();
     tls.reset();
     // Whatever the kernel still holds of the answer is sent after this; a stalled transfer is
     // cut off here.
     control->close();
-    leave();
 }
 
 qint64 WebserverThread::receiveSome(char *buffer, qint64 size) {
@@ -152,6 +180,10 @@ bool WebserverThread::startTls(const QSslConfiguration &configuration) {
         return false;
     }
     control->working();
+    // Qt's socket object asks its thread for an event dispatcher, which a plain thread lacks;
+    // it gets one that costs nothing, as its waits poll the socket themselves.
+    if (!QThread::currentThread()->eventDispatcher())
+        QThread::currentThread()->setEventDispatcher(new QuietEventDispatcher);
     tls = std::make_unique<TlsStream>(intSocket, configuration);
     const bool shaken = tls->handshake(requestDeadline);
     control->waiting(now());

@@ -1,19 +1,18 @@
-// One connection: read one request, answer it, close.
+// One connection, on a plain system thread of its own: read one request, answer it, close.
 #pragma once
 
 #include "ConnectionControl.h"
 
 #include <QDeadlineTimer>
-#include <QThread>
 
+#include <functional>
 #include <memory>
 
 class QFile;
 class QSslConfiguration;
 class TlsStream;
 
-class WebserverThread : public QThread {
-    Q_OBJECT
+class WebserverThread {
 public:
     // The time limits of one connection, in milliseconds.
     struct Timeouts {
@@ -35,19 +34,24 @@ public:
     // which it may ask the connection to give way.
     WebserverThread(std::shared_ptr<ConnectionControl> control, const Timeouts &timeouts,
                     QDeadlineTimer requestDeadline);
-    ~WebserverThread() override;
+    ~WebserverThread();
+    WebserverThread(const WebserverThread &) = delete;
+    WebserverThread &operator=(const WebserverThread &) = delete;
 
-    // Waits until every connection thread has finished, at most msecs; true when all have.
-    // A thread counts as finished only once it is through the framework's finishing code too
-    // (which still reports to the GUI thread), so that exit can tear down what that code uses.
-    // Call it on the GUI thread, which is where finished threads are deleted.
+    // Runs the connection on a new thread, which deletes it when run() is done and then calls
+    // ended. False, and the connection deleted unrun, when no thread could be made. A thread is
+    // joined by the next one to end, or by waitForAll().
+    static bool start(std::unique_ptr<WebserverThread> connection, std::function<void()> ended);
+
+    // Waits until every connection thread has ended, at most msecs; true when all have. Threads
+    // are joined here, so a true answer means they are gone, C library and all, and exit may
+    // tear down whatever they used. Any thread may wait.
     static bool waitForAll(int msecs);
 
-    // Connection threads from construction to the end of run().
+    // Connection threads started and not yet ended.
     static int runningCount();
 
-public slots:
-    void run() override;
+    void run();
 
 private:
     void serve();
@@ -71,7 +75,6 @@ private:
     // True when the client has sent more than was read (closing now would reset the answer).
     bool moreToRead(char *buffer, qint64 size);
     void linger(char *buffer, qint64 size);
-    void leave();
 
     std::shared_ptr<ConnectionControl> control;
     qintptr intSocket;
@@ -79,7 +82,4 @@ private:
     QDeadlineTimer requestDeadline;
     // HTTPS: the session on this connection, made and ended in run(); null for plain HTTP.
     std::unique_ptr<TlsStream> tls;
-    // True while this thread is counted in runningCount(): from construction to the end of
-    // run(), or to destruction for a thread that never ran. Guarded by the count's own mutex.
-    bool boolCounted = false;
 };

@@ -29,7 +29,7 @@ int main(int argc, char *argv[]) {
     heartbeat->start();
     Webserver server;
     if (!server.listen(QHostAddress::Any, quint16(arguments.at(1).toUInt()))) {
-        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
+        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.listenErrorText()));
         return 1;
     }
     intPort = server.serverPort();

@@ -84,3 +84,27 @@ TEST_CASE("the listening port is not shared with another socket") {
     platform::closeSocket(listener);
     CHECK(platform::listenExclusively("not an address", 0) == -1);
 }
+
+TEST_CASE("a connection is taken without waiting, ready for the connection's own waits") {
+    const intptr_t listener = platform::listenExclusively("127.0.0.1", 0);
+    CHECK(listener != -1 && platform::setNonBlocking(listener));
+    CHECK(platform::acceptConnection(listener) == -1);
+    const uint16_t port = platform::localPort(listener);
+    CHECK(port != 0);
+    const auto client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    CHECK(connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+    CHECK(platform::waitReadable(listener, 5000) == 1);
+    const intptr_t accepted = platform::acceptConnection(listener);
+    CHECK(accepted >= 0);
+    // Nothing sent yet: a read reports so at once rather than blocking the thread.
+    char byte = 0;
+    CHECK(platform::receiveSome(accepted, &byte, 1) == -1);
+    platform::closeSocket(accepted);
+    platform::closeSocket(intptr_t(client));
+    platform::closeSocket(listener);
+}

@@ -2,6 +2,7 @@
 // serving until it is told to end.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -139,6 +140,11 @@ void TestHeadless::servesUntilToldToEnd() {
     while (!output.contains("serving") && tarnivo.waitForReadyRead(15000))
         output += tarnivo.readAll();
     QVERIFY2(output.contains("serving"), output.constData());
+    // Without its window the program loads no widgets, nor what they bring (the windowing
+    // libraries): a fifth of what the monitor would hold.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(tarnivo.processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("libQt6Widgets"));
 
     QVERIFY(ask(port, "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
     QVERIFY(ask(port, "GET /menu.xml?strRequest=requestInit:requestRead HTTP/1.0\r\n\r\n")

@@ -2,6 +2,7 @@
 #include "platform/Process.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -29,6 +30,21 @@ std::vector<std::string> arguments(int argc, char **argv) {
 }
 
 void attachParentConsole() {}
+
+void runInstead(const std::string &programName, const std::vector<std::string> &arguments) {
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return;
+    std::string path(self, size_t(length));
+    path = path.substr(0, path.rfind('/') + 1) + programName;
+    std::vector<std::string> copies = arguments;
+    std::vector<char *> argv{path.data()};
+    for (std::string &argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execv(path.c_str(), argv.data());
+}
 
 bool displayAvailable() {
     for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {

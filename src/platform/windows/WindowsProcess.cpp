@@ -59,6 +59,8 @@ std::vector<std::string> arguments(int, char **) {
     return result;
 }
 
+void runInstead(const std::string &, const std::vector<std::string> &) {}
+
 void attachParentConsole() {
     // Redirected handles (a pipe, a file) already work; only a program started from a console
     // window with nothing redirected needs that console.

@@ -49,10 +49,10 @@ QString realPath(const QString &path) {
 
 // Where the file the server would send really lies: empty when StaticFile refuses the path.
 QString resolve(const QString &root, const QString &filePath) {
-    QFile file;
+    StaticFile::Opened file;
     if (!StaticFile::open(root, filePath, file))
         return {};
-    return QString::fromStdString(platform::finalPathOfFile(file.handle()));
+    return QString::fromStdString(platform::finalPathOfFile(file.descriptor));
 }
 
 void checkResolved(const QString &filePath, const QString &resolved) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -105,7 +106,7 @@ std::wstring extendedPath(const std::string &path) {
     return result;
 }
 
-int openRegularFile(const std::string &path) {
+int openRegularFile(const std::string &path, int64_t *size) {
     const HANDLE handle = CreateFileW(extendedPath(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -121,7 +122,14 @@ int openRegularFile(const std::string &path) {
     const int descriptor = _open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
     if (descriptor < 0)
         CloseHandle(handle);
+    else if (size)
+        *size = int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     return descriptor;
+}
+
+int64_t readFile(int descriptor, char *buffer, int64_t size) {
+    // The C runtime reads at most INT_MAX bytes at once.
+    return _read(descriptor, buffer, unsigned(std::min<int64_t>(size, 1 << 30)));
 }
 
 std::string finalPathOfFile(int descriptor) {
@@ -146,8 +154,9 @@ void closeFile(int descriptor) {
     _close(descriptor);
 }
 #else
-int openRegularFile(const std::string &path) {
-    // Non-blocking, so that a FIFO cannot hold the caller in open() waiting for a writer.
+int openRegularFile(const std::string &path, int64_t *size) {
+    // Non-blocking, so that a FIFO cannot hold the caller in open() waiting for a writer. The
+    // mode stays: it means nothing to the reads of a regular file.
     const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0)
         return -1;
@@ -156,8 +165,17 @@ int openRegularFile(const std::string &path) {
         close(descriptor);
         return -1;
     }
-    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    if (size)
+        *size = int64_t(info.st_size);
     return descriptor;
+}
+
+int64_t readFile(int descriptor, char *buffer, int64_t size) {
+    for (;;) {
+        const ssize_t got = read(descriptor, buffer, size_t(size));
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
 }
 
 std::string finalPathOfFile(int descriptor) {

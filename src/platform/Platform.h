@@ -177,7 +177,8 @@ intptr_t listenExclusively(const std::string &address, uint16_t port,
 // in the non-blocking mode that the connection I/O below needs and not inherited by programs
 // the process starts; -1 when none waits now, -2 when taking one failed (out of descriptors or
 // memory, or the listener broke): the caller tries again a little later.
-intptr_t acceptConnection(intptr_t listener);
+// The peer's address, as peerAddress() gives it, goes to peer when given.
+intptr_t acceptConnection(intptr_t listener, std::string *peer = nullptr);
 // The local port a socket is bound to; 0 on failure.
 uint16_t localPort(intptr_t descriptor);
 // Closes a socket descriptor that no Qt object has adopted.
@@ -223,8 +224,11 @@ void limitMemoryArenas(int arenas);
 // on Windows "/" and "\\" both separate. Final paths use "/" and name the file after every
 // symbolic link and junction ("C:/dir/file", "//server/share/file").
 // The regular file at path, following links; -1 when it cannot be opened or is anything but a
-// regular file (a directory, FIFO or device). Never blocks on a FIFO.
-int openRegularFile(const std::string &path);
+// regular file (a directory, FIFO or device). Never blocks on a FIFO. Its size as the open
+// found it goes to size when given.
+int openRegularFile(const std::string &path, int64_t *size = nullptr);
+// Up to size bytes from where the last read ended; 0 at the end of the file, -1 on failure.
+int64_t readFile(int descriptor, char *buffer, int64_t size);
 // Where an open descriptor's file really lies (GetFinalPathNameByHandleW, /proc/self/fd).
 // Empty on failure.
 std::string finalPathOfFile(int descriptor);

@@ -31,19 +31,8 @@
 namespace platform {
 
 namespace {
-// One end of a connected socket, dotted: getpeername or getsockname.
-template <typename Name> std::string endAddress(intptr_t descriptor, Name name) {
-    sockaddr_storage address;
-    std::memset(&address, 0, sizeof address);
-#ifdef _WIN32
-    int length = sizeof address;
-    const SOCKET socket = static_cast<SOCKET>(descriptor);
-#else
-    socklen_t length = sizeof address;
-    const int socket = static_cast<int>(descriptor);
-#endif
-    if (name(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return {};
+// A socket address, dotted; empty for other families.
+std::string addressText(const sockaddr_storage &address) {
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET) {
         const auto *v4 = reinterpret_cast<const sockaddr_in *>(&address);
@@ -66,6 +55,22 @@ template <typename Name> std::string endAddress(intptr_t descriptor, Name name) 
         return text;
     }
     return {};
+}
+
+// One end of a connected socket, dotted: getpeername or getsockname.
+template <typename Name> std::string endAddress(intptr_t descriptor, Name name) {
+    sockaddr_storage address;
+    std::memset(&address, 0, sizeof address);
+#ifdef _WIN32
+    int length = sizeof address;
+    const SOCKET socket = static_cast<SOCKET>(descriptor);
+#else
+    socklen_t length = sizeof address;
+    const int socket = static_cast<int>(descriptor);
+#endif
+    if (name(socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    return addressText(address);
 }
 } // namespace
 
@@ -168,9 +173,13 @@ intptr_t listenExclusively(const std::string &address, uint16_t port, ListenRefu
     return intptr_t(socket);
 }
 
-intptr_t acceptConnection(intptr_t listener) {
+intptr_t acceptConnection(intptr_t listener, std::string *peer) {
+    sockaddr_storage address;
+    std::memset(&address, 0, sizeof address);
 #ifdef _WIN32
-    const SOCKET accepted = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    int length = sizeof address;
+    const SOCKET accepted =
+        accept(static_cast<SOCKET>(listener), reinterpret_cast<sockaddr *>(&address), &length);
     if (accepted == INVALID_SOCKET) {
         const int error = WSAGetLastError();
         // A connection the client reset before it was taken is gone; others may wait.
@@ -182,13 +191,19 @@ intptr_t acceptConnection(intptr_t listener) {
         closesocket(accepted);
         return -1;
     }
+    if (peer)
+        *peer = addressText(address);
     return intptr_t(accepted);
 #else
     // Both flags in the one call that makes the descriptor.
-    const int accepted =
-        accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (accepted >= 0)
+    socklen_t length = sizeof address;
+    const int accepted = accept4(static_cast<int>(listener), reinterpret_cast<sockaddr *>(&address),
+                                 &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (accepted >= 0) {
+        if (peer)
+            *peer = addressText(address);
         return accepted;
+    }
     // A connection that failed before it was taken is gone; others may wait.
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
                    errno == EPROTO

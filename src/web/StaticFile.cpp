@@ -3,7 +3,6 @@
 #include "platform/Platform.h"
 
 #include <QDir>
-#include <QFile>
 #include <QStringList>
 
 bool StaticFile::isSafeFilePath(const QString &filePath) {
@@ -59,14 +58,23 @@ QString finalPath(const std::string &path) {
 // A Windows shell shortcut (.lnk) is a link only to the Explorer: the file system serves its
 // bytes, which name a place outside the web root and mean nothing to a browser. It is refused
 // by its header, whatever its name.
-bool isShellLink(QFile &file) {
+bool isShellLink(const QByteArray &start) {
     static const char header[] = "\x4c\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0\x46";
-    const QByteArray start = file.peek(sizeof header - 1);
-    return start == QByteArray::fromRawData(header, sizeof header - 1);
+    return start.startsWith(QByteArray::fromRawData(header, sizeof header - 1));
 }
 } // namespace
 
-bool StaticFile::open(const QString &webRoot, const QString &filePath, QFile &file) {
+StaticFile::Opened::~Opened() {
+    if (descriptor >= 0)
+        platform::closeFile(descriptor);
+}
+
+qint64 StaticFile::Opened::read(char *buffer, qint64 bytes) {
+    return descriptor < 0 ? -1 : platform::readFile(descriptor, buffer, bytes);
+}
+
+bool StaticFile::open(const QString &webRoot, const QString &filePath, Opened &file,
+                      qint64 startBytes) {
     if (webRoot.isEmpty() || !isSafeFilePath(filePath))
         return false;
     QString root = finalPath(platform::finalPathOfDirectory(webRoot.toStdString()));
@@ -74,28 +82,37 @@ bool StaticFile::open(const QString &webRoot, const QString &filePath, QFile &fi
         return false;
     if (!root.endsWith(QLatin1Char('/')))
         root += QLatin1Char('/');
-    const int descriptor = platform::openRegularFile((webRoot + filePath).toStdString());
-    if (descriptor < 0)
+    Opened opened;
+    int64_t size = 0;
+    opened.descriptor = platform::openRegularFile((webRoot + filePath).toStdString(), &size);
+    if (opened.descriptor < 0)
         return false;
+    opened.size = size;
 #ifdef _WIN32
     // Drive letters and file names compare without case, as the file system does.
     const Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
 #else
     const Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
 #endif
-    const QString opened = finalPath(platform::finalPathOfFile(descriptor));
-    if (opened.isEmpty() || !opened.startsWith(root, fileNameCase) ||
-        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        platform::closeFile(descriptor);
+    const QString where = finalPath(platform::finalPathOfFile(opened.descriptor));
+    if (where.isEmpty() || !where.startsWith(root, fileNameCase))
         return false;
+    // The start is read as far as the size the open found, never on to the end: some C
+    // runtimes (Wine's) report the end on every read after reaching it once.
+    opened.start.resize(qMin(size, startBytes));
+    qint64 got = 0;
+    while (got < opened.start.size()) {
+        const qint64 read = opened.read(opened.start.data() + got, opened.start.size() - got);
+        if (read <= 0)
+            break;
+        got += read;
     }
-    // The look at the header reads ahead, up to the end of a small file that may still grow.
-    // Some C runtimes (Wine's) then report the end on every later read until a seek, so the
-    // file is rewound: it reads as far as the size taken after this, not only to the old end.
-    if (isShellLink(file) || !file.seek(0)) {
-        file.close();
+    opened.start.truncate(got);
+    if (isShellLink(opened.start))
         return false;
-    }
+    std::swap(file.descriptor, opened.descriptor);
+    file.size = size;
+    file.start = std::move(opened.start);
     return true;
 }
 

@@ -2,9 +2,8 @@
 // and the headers that describe them.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
-
-class QFile;
 
 class StaticFile {
 public:
@@ -22,11 +21,30 @@ public:
     // in any case.
     static bool isPlainFileName(const QString &segment);
 
-    // Opens, into file, the regular file that filePath names below webRoot. False, and file
-    // left closed, when the path is unsafe, names nothing or anything but a regular file, is a
-    // shell shortcut, or the file actually opened lies outside the web root once every symbolic
-    // link and junction is followed (the check is made on the open file, not on its name).
-    static bool open(const QString &webRoot, const QString &filePath, QFile &file);
+    // A file of the web root, open for sending; closed with the object. The open reads its
+    // start; read() goes on from there.
+    struct Opened {
+        int descriptor = -1;
+        // The size as the open found it: what is announced and sent, should the file grow.
+        qint64 size = 0;
+        // Its first bytes: the whole of a small file.
+        QByteArray start;
+
+        Opened() = default;
+        ~Opened();
+        Opened(const Opened &) = delete;
+        Opened &operator=(const Opened &) = delete;
+        // Up to size bytes after what was read before; 0 at the end, -1 on failure.
+        qint64 read(char *buffer, qint64 size);
+    };
+
+    // Opens, into file, the regular file that filePath names below webRoot, and reads its first
+    // startBytes. False, and file left closed, when the path is unsafe, names nothing or
+    // anything but a regular file, is a shell shortcut, or the file actually opened lies outside
+    // the web root once every symbolic link and junction is followed (the check is made on the
+    // open file, not on its name).
+    static bool open(const QString &webRoot, const QString &filePath, Opened &file,
+                     qint64 startBytes = 16 * 1024);
 
     // The media type for the extension after the last "." (case-insensitive); empty when the
     // extension is not one the dashboard uses, and then no "Content-Type" is sent at all.

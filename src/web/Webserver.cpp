@@ -113,8 +113,9 @@ void Webserver::Admission::launch(const ConnectionLimiter::Connection &connectio
     const quint64 id = ++intNextId;
     running[id] = {address, control, false};
     auto self = shared_from_this();
-    if (!WebserverThread::start(std::make_unique<WebserverThread>(control, timeouts, deadline),
-                                [self, id, address] { self->finished(id, address); })) {
+    if (!WebserverThread::start(
+            std::make_unique<WebserverThread>(control, timeouts, deadline, address),
+            [self, id, address] { self->finished(id, address); })) {
         // No thread could be made (out of resources): the connection is closed instead.
         control->close();
         ended(id, address);
@@ -249,16 +250,14 @@ void Webserver::acceptLoop() {
         }
         if (result != platform::WaitResult::Readable)
             continue;
-        for (;;) {
-            const intptr_t socket = platform::acceptConnection(intListener);
-            if (socket == -1)
-                break;
-            if (socket == -2) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(acceptRetry));
-                break;
-            }
-            admission->admit(socket, QString::fromStdString(platform::peerAddress(socket)));
-        }
+        // One connection per wake-up: with more waiting, the wait returns at once, and with
+        // none (the common case) no second look finds the queue empty.
+        std::string peer;
+        const intptr_t socket = platform::acceptConnection(intListener, &peer);
+        if (socket == -2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(acceptRetry));
+        else if (socket != -1)
+            admission->admit(socket, QString::fromStdString(peer));
     }
 }
 

@@ -13,7 +13,6 @@
 #include "platform/Platform.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
@@ -86,9 +85,9 @@ void runConnection(void *argument) {
 } // namespace
 
 WebserverThread::WebserverThread(std::shared_ptr<ConnectionControl> shared, const Timeouts &limits,
-                                 QDeadlineTimer deadline)
+                                 QDeadlineTimer deadline, const QString &peer)
     : control(std::move(shared)), intSocket(control->socket()), timeouts(limits),
-      requestDeadline(deadline) {}
+      requestDeadline(deadline), strPeer(peer) {}
 
 WebserverThread::~WebserverThread() = default;
 
@@ -230,8 +229,7 @@ void WebserverThread::serve() {
     // user's password gets its refusal, a request for a name this server does not go by gets
     // nothing, and a page of another site may read the figures but not rescan.
     QString refusedHost;
-    const QByteArray refusal = WebAccess::current()->refusal(
-        QString::fromStdString(platform::peerAddress(intSocket)), request);
+    const QByteArray refusal = WebAccess::current()->refusal(strPeer, request);
     const bool misdirected = !RequestOrigin::hostAllowed(request, &refusedHost);
     if (RequestOrigin::crossSite(request))
         request.strPath = RequestOrigin::withoutRescan(request.strPath);
@@ -267,19 +265,14 @@ void WebserverThread::serve() {
             response.matched ? response.matched->head : RouteTable::notFoundHead();
         sent = sendAll(head.constData(), head.size());
     } else if (kind == Route::Kind::File) {
-        QFile file;
-        // The size is taken once: the announced length also bounds what is sent, should the
-        // file grow meanwhile.
-        qint64 fileSize = 0;
-        if (!StaticFile::open(contentPath(), response.strContent, file)) {
+        StaticFile::Opened file;
+        if (!StaticFile::open(contentPath(), response.strContent, file, filePiece))
             response = HttpResponse();
-        } else {
-            fileSize = file.size();
-            response.addFileHeaders(fileSize, StaticFile::mediaType(response.strContent),
+        else
+            response.addFileHeaders(file.size, StaticFile::mediaType(response.strContent),
                                     StaticFile::disposition(response.strContent));
-        }
         response.complete();
-        sent = sendFile(response.head(), file, fileSize);
+        sent = sendFile(response.head(), file);
     } else {
         response.strContent = response.matched->document(request, intSocket);
         response.complete();
@@ -340,25 +333,23 @@ bool WebserverThread::waitForRoom(int msecs) {
     }
 }
 
-bool WebserverThread::sendFile(const QByteArray &head, QFile &file, qint64 size) {
-    // The file goes in pieces through one buffer, so memory stays flat however large it is;
-    // the first piece shares the write with the head. Never more than the announced length,
-    // should the file grow while it is sent.
-    QByteArray buffer(head.size() + filePiece, Qt::Uninitialized);
-    std::memcpy(buffer.data(), head.constData(), size_t(head.size()));
-    qint64 used = head.size();
-    qint64 left = size;
-    for (;;) {
-        const qint64 read = left > 0 ? file.read(buffer.data() + used, qMin(left, filePiece)) : 0;
-        if (read > 0)
-            left -= read;
-        const qint64 piece = used + qMax<qint64>(0, read);
-        if (piece > 0 && !sendAll(buffer.constData(), piece))
+bool WebserverThread::sendFile(const QByteArray &head, StaticFile::Opened &file) {
+    // The head and the start the open read leave in one write, so a small file is one segment;
+    // the rest goes in pieces through one buffer, so memory stays flat however large the file
+    // is. Never more than the announced length, should the file grow while it is sent.
+    QByteArray buffer = head + file.start;
+    if (!sendAll(buffer.constData(), buffer.size()))
+        return false;
+    qint64 left = file.size - file.start.size();
+    if (left <= 0)
+        return true;
+    buffer.resize(filePiece);
+    for (qint64 read; left > 0 && (read = file.read(buffer.data(), qMin(left, filePiece))) > 0;) {
+        left -= read;
+        if (!sendAll(buffer.constData(), read))
             return false;
-        if (read <= 0)
-            return true;
-        used = 0;
     }
+    return true;
 }
 
 bool WebserverThread::moreToRead(char *buffer, qint64 size) {

@@ -2,13 +2,13 @@
 #pragma once
 
 #include "ConnectionControl.h"
+#include "StaticFile.h"
 
 #include <QDeadlineTimer>
 
 #include <functional>
 #include <memory>
 
-class QFile;
 class QSslConfiguration;
 class TlsStream;
 
@@ -31,9 +31,9 @@ public:
 
     // The request deadline is given: the listener counts it from the accept, so that the time a
     // connection waited for a thread is part of it; and the listener keeps the control, through
-    // which it may ask the connection to give way.
+    // which it may ask the connection to give way. The peer's address is the accept's.
     WebserverThread(std::shared_ptr<ConnectionControl> control, const Timeouts &timeouts,
-                    QDeadlineTimer requestDeadline);
+                    QDeadlineTimer requestDeadline, const QString &peer);
     ~WebserverThread();
     WebserverThread(const WebserverThread &) = delete;
     WebserverThread &operator=(const WebserverThread &) = delete;
@@ -71,7 +71,7 @@ private:
     bool sendAll(const char *data, qint64 size);
     // Waits up to msecs for room to send; false at the time-out or once asked to give way.
     bool waitForRoom(int msecs);
-    bool sendFile(const QByteArray &head, QFile &file, qint64 size);
+    bool sendFile(const QByteArray &head, StaticFile::Opened &file);
     // True when the client has sent more than was read (closing now would reset the answer).
     bool moreToRead(char *buffer, qint64 size);
     void linger(char *buffer, qint64 size);
@@ -80,6 +80,7 @@ private:
     qintptr intSocket;
     Timeouts timeouts;
     QDeadlineTimer requestDeadline;
+    QString strPeer;
     // HTTPS: the session on this connection, made and ended in run(); null for plain HTTP.
     std::unique_ptr<TlsStream> tls;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -165,6 +166,22 @@ namespace platform {
 
 std::vector<VolumeSpace> volumesOfDisks() {
     const std::string root = rootDirectory();
+    const std::string table =
+        linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"));
+    // The same mount table lists the same volumes on the same disks: a mounted device keeps
+    // its disk, and an attached disk its number. So the walk through the disks is made again
+    // only when the table changed. Never destroyed: a reader may still ask at exit.
+    struct Listed {
+        std::mutex mutex;
+        std::string root, table;
+        std::vector<VolumeSpace> volumes;
+    };
+    static Listed *const listed = new Listed;
+    {
+        std::lock_guard<std::mutex> lock(listed->mutex);
+        if (!table.empty() && listed->root == root && listed->table == table)
+            return listed->volumes;
+    }
     // Under the numbers the disks keep while attached, the same as in the storage table.
     const std::vector<linux_disks::NumberedDisk> attached = linux_disks::attachedDisks(root);
     std::vector<std::string> disks;
@@ -172,8 +189,7 @@ std::vector<VolumeSpace> volumesOfDisks() {
         disks.push_back(disk.name);
     std::vector<VolumeSpace> volumes;
     const auto mounts = linux_volumes::localVolumes(
-        linux_volumes::parseMountinfo(
-            linux_files::readText(linux_files::underRoot(root, "/proc/self/mountinfo"))),
+        linux_volumes::parseMountinfo(table),
         [&root](const std::string &source) { return linux_volumes::sourceDevice(root, source); });
     for (const linux_volumes::MountInfo &mount : mounts) {
         const int index = linux_volumes::diskOfDevice(root, mount.device, disks);
@@ -187,6 +203,10 @@ std::vector<VolumeSpace> volumesOfDisks() {
     std::sort(volumes.begin(), volumes.end(), [](const VolumeSpace &a, const VolumeSpace &b) {
         return a.disk != b.disk ? a.disk < b.disk : a.path < b.path;
     });
+    std::lock_guard<std::mutex> lock(listed->mutex);
+    listed->root = root;
+    listed->table = table;
+    listed->volumes = volumes;
     return volumes;
 }
 

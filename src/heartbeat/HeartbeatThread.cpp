@@ -7,6 +7,7 @@
 
 #include <QMutexLocker>
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 #include <atomic>
 #include <memory>
@@ -148,12 +149,16 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
+            // Datagrams of this network only: no proxy is asked for (which would load the
+            // system's proxy libraries and keep a thread of theirs for good).
+            socket->setProxy(QNetworkProxy::NoProxy);
             // Whether the port is free, asked before sharing it: shared, the bind below
             // succeeds beside another holder, and the system gives each datagram sent to this
             // machine to one of them, so the other's discovery hears nothing.
             bool alone = false;
             {
                 QUdpSocket probe;
+                probe.setProxy(QNetworkProxy::NoProxy);
                 alone = probe.bind(QHostAddress::AnyIPv4, intHeartbeatPort,
                                    QAbstractSocket::DontShareAddress);
             }

@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -128,6 +129,9 @@ void ServerControl::stop() {
 
 QString ServerControl::selfTest(quint32 port, QString &cause) {
     QNetworkAccessManager manager;
+    // Straight to this machine's own listener: a proxy the system names would answer for it
+    // (or not at all), and asking the system for one loads its proxy libraries for good.
+    manager.setProxy(QNetworkProxy::NoProxy);
     const bool https = TlsCertificate::current()->enabled();
     QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(QStringLiteral("%1://127.0.0.1:%2/%3")
                                                                 .arg(https ? "https" : "http")
@@ -139,8 +143,7 @@ QString ServerControl::selfTest(quint32 port, QString &cause) {
         reply->ignoreSslErrors();
 
     // Ends at the first body bytes, or at once when the reply ends without any (a refused
-    // connection, a not-found answer), or after five seconds. Events keep flowing meanwhile,
-    // so the listener on this thread accepts the request.
+    // connection, a not-found answer), or after five seconds.
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

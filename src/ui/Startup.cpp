@@ -166,6 +166,10 @@ void Startup::start(const QStringList &arguments, Window window) {
 }
 
 int Startup::runHeadless(const CommandLine &options) {
+    // Without a window the main loop only waits for the end: Qt's own event loop will do, and
+    // GLib's is neither loaded nor woken.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     int argc = 0;
     char *argv[] = {nullptr};
     QCoreApplication application(argc, argv);

@@ -225,12 +225,12 @@ bool SystemReport::requested(int argc, char **argv) {
     return argc >= 2 && argv[1] && QByteArray(argv[1]) == "--report";
 }
 
-int SystemReport::run(int argc, char **argv) {
+int SystemReport::run(int argc, char **argv, const std::function<QString()> &appendix) {
     // The Qt arguments are the system's own command line: Unicode file names on Windows.
     QCoreApplication application(argc, argv);
     platform::suppressErrorDialogs();
     const QStringList arguments = QCoreApplication::arguments();
-    const QByteArray text = SystemReport::text().toUtf8();
+    const QByteArray text = (SystemReport::text() + (appendix ? appendix() : QString())).toUtf8();
     QString file = arguments.size() > 2 ? arguments.at(2) : QString();
     if (file.isEmpty()) {
         if (platform::writeStandardOutput(text.toStdString()))

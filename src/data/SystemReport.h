@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class SystemReport {
 public:
     // The whole report. Counters are added to a query of their own, collected, collected again
@@ -15,6 +17,7 @@ public:
     static bool requested(int argc, char **argv);
     // Writes the report to the file named after "--report", else to standard output, else
     // (a program with neither, as one started from Explorer) to tarnivo-report.txt in the
-    // working directory. Returns the process's exit code: 0 when written, 1 otherwise.
-    static int run(int argc, char **argv);
+    // working directory. appendix, when given, adds what the layers above find (read once the
+    // application object exists). Returns the process's exit code: 0 when written, 1 otherwise.
+    static int run(int argc, char **argv, const std::function<QString()> &appendix = nullptr);
 };

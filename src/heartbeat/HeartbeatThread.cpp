@@ -119,11 +119,45 @@ QString HeartbeatThread::bindFailure(quint16 port, QAbstractSocket::SocketError 
 #endif
     else
         cause = systemText;
-    return QStringLiteral("the heartbeat cannot use UDP port %1: %2, so other machines cannot "
-                          "find this one and this one finds none; trying again every %3 s")
-        .arg(port)
-        .arg(cause)
-        .arg(qMax(1, retryMs / 1000));
+    const QString problem = QStringLiteral("the heartbeat cannot use UDP port %1: %2, so other "
+                                           "machines cannot find this one and this one finds none")
+                                .arg(port)
+                                .arg(cause);
+    return retryMs <= 0
+               ? problem
+               : problem + QStringLiteral("; trying again every %1 s").arg(qMax(1, retryMs / 1000));
+}
+
+QString HeartbeatThread::bindPort(QUdpSocket &socket, quint16 port, int retryMs) {
+    // Datagrams of this network only: no proxy is asked for (which would load the system's
+    // proxy libraries and keep a thread of theirs for good).
+    socket.setProxy(QNetworkProxy::NoProxy);
+    // Whether the port is free, asked before sharing it: shared, the bind below succeeds
+    // beside another holder, and the system gives each datagram sent to this machine to one of
+    // them, so the other's discovery hears nothing.
+    bool alone = false;
+    {
+        QUdpSocket probe;
+        probe.setProxy(QNetworkProxy::NoProxy);
+        alone = probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress);
+    }
+    // Shared, never exclusive. ShareAddress alone is SO_REUSEADDR on Linux, so that a
+    // requester on this machine can listen on the port too, and Windows' default sharing
+    // there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds over a port
+    // that another program holds, and which socket then gets a datagram is undefined.
+    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress))
+        return bindFailure(port, socket.error(), socket.errorString(), retryMs);
+    if (alone)
+        return QString();
+    return QStringLiteral("the heartbeat shares UDP port %1 with another program on this machine "
+                          "(another Tarnivo?): answers meant for one of them may reach the "
+                          "other, so machines may go unfound")
+        .arg(port);
+}
+
+QString HeartbeatThread::portCheck(quint16 port) {
+    QUdpSocket socket;
+    return bindPort(socket, port, 0);
 }
 
 void HeartbeatThread::setBound(bool bound) {
@@ -149,37 +183,11 @@ void HeartbeatThread::run() {
         if (!socket || socket->state() != QAbstractSocket::BoundState) {
             setBound(false);
             socket = std::make_unique<QUdpSocket>();
-            // Datagrams of this network only: no proxy is asked for (which would load the
-            // system's proxy libraries and keep a thread of theirs for good).
-            socket->setProxy(QNetworkProxy::NoProxy);
-            // Whether the port is free, asked before sharing it: shared, the bind below
-            // succeeds beside another holder, and the system gives each datagram sent to this
-            // machine to one of them, so the other's discovery hears nothing.
-            bool alone = false;
-            {
-                QUdpSocket probe;
-                probe.setProxy(QNetworkProxy::NoProxy);
-                alone = probe.bind(QHostAddress::AnyIPv4, intHeartbeatPort,
-                                   QAbstractSocket::DontShareAddress);
-            }
-            // Shared, never exclusive. ShareAddress alone is SO_REUSEADDR on Linux, so that a
-            // requester on this machine can listen on the port too, and Windows' default
-            // sharing there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds
-            // over a port that another program holds, and which socket then gets a datagram
-            // is undefined.
-            if (!socket->bind(QHostAddress::AnyIPv4, intHeartbeatPort,
-                              QAbstractSocket::ShareAddress)) {
-                setPortProblem(bindFailure(intHeartbeatPort, socket->error(), socket->errorString(),
-                                           intRetryMs));
+            setPortProblem(bindPort(*socket, intHeartbeatPort, intRetryMs));
+            if (socket->state() != QAbstractSocket::BoundState) {
                 pauseBeforeRetry();
                 continue;
             }
-            setPortProblem(
-                alone ? QString()
-                      : QStringLiteral("the heartbeat shares UDP port %1 with another program on "
-                                       "this machine (another Tarnivo?): answers meant for one of "
-                                       "them may reach the other, so machines may go unfound")
-                            .arg(intHeartbeatPort));
             setBound(true);
         }
         const platform::WaitResult woke = platform::waitReadable(socket->socketDescriptor(), waker,

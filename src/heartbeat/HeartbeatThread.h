@@ -49,9 +49,13 @@ public:
     // program's alone. Each text is also logged, once.
     QString portProblem() const;
 
-    // The problem a failed bind of the heartbeat port makes, with its cause.
+    // The problem a failed bind of the heartbeat port makes, with its cause (and, with a
+    // retryMs, when it is tried again).
     static QString bindFailure(quint16 port, QAbstractSocket::SocketError error,
                                const QString &systemText, int retryMs);
+    // Binds the port as the heartbeat does and lets it go again: the problem the heartbeat
+    // would have with it, "" when it would be this program's alone. For the system report.
+    static QString portCheck(quint16 port);
 
     // Answers to one address, and in all, within any second; requests past them go
     // unanswered (a forged source address would make us flood whoever it names).
@@ -68,6 +72,10 @@ public slots:
     void run() override;
 
 private:
+    // Binds socket to port as the heartbeat does; the port's problem ("" when none). The
+    // socket holds the port unless the bind failed.
+    static QString bindPort(QUdpSocket &socket, quint16 port, int retryMs);
+
     bool serving() const;
     bool stopRequested() const;
     void setStatus(const QString &status);

@@ -218,6 +218,10 @@ private slots:
         QCOMPARE(thread.isBound(), bound);
         QVERIFY2(thread.portProblem().contains(said.arg(port)), qPrintable(thread.portProblem()));
         QCOMPARE(changes.size(), 1);
+        // The system report's look at the port finds the same.
+        const QString checked = HeartbeatThread::portCheck(port);
+        QVERIFY2(checked.contains(said.arg(port)) && !checked.contains("trying again"),
+                 qPrintable(checked));
         if (!bound) {
             holder.reset();
             QTRY_VERIFY_WITH_TIMEOUT(thread.isBound(), 3000);

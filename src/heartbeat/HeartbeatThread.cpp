@@ -5,6 +5,8 @@
 #include "Log.h"
 #include "SharedState.h"
 
+#include "platform/Process.h"
+
 #include <QMutexLocker>
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
@@ -105,8 +107,7 @@ QString HeartbeatThread::bindFailure(quint16 port, QAbstractSocket::SocketError 
                                      const QString &systemText, int retryMs) {
     QString cause;
     if (error == QAbstractSocket::AddressInUseError)
-        cause = QStringLiteral("another program holds it (another Tarnivo on this machine, or "
-                               "its service?)");
+        cause = QStringLiteral("another program holds it (another Tarnivo on this machine?)");
     else if (error == QAbstractSocket::SocketAccessError)
 #ifdef Q_OS_WIN
         // Windows has no privileged ports; it refuses the ports it has reserved for others.
@@ -145,8 +146,16 @@ QString HeartbeatThread::bindPort(QUdpSocket &socket, quint16 port, int retryMs)
     // requester on this machine can listen on the port too, and Windows' default sharing
     // there. ReuseAddressHint would add SO_REUSEADDR on Windows, where it binds over a port
     // that another program holds, and which socket then gets a datagram is undefined.
-    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress))
+    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::ShareAddress)) {
+        // A window beside the service: the service holds the port and answers for the machine.
+        if (socket.error() == QAbstractSocket::AddressInUseError && !platform::runningAsService() &&
+            platform::serviceActive())
+            return QStringLiteral("the service Tarnivo holds the heartbeat's UDP port %1 and "
+                                  "answers for this machine; this window finds no other machines "
+                                  "while the service runs")
+                .arg(port);
         return bindFailure(port, socket.error(), socket.errorString(), retryMs);
+    }
     if (alone)
         return QString();
     return QStringLiteral("the heartbeat shares UDP port %1 with another program on this machine "

@@ -43,6 +43,9 @@ bool beginService();
 bool runningAsService();
 void serviceRunning();
 void serviceStopped(int exitCode);
+// Whether the service "Tarnivo" runs now, whoever asks: Windows' service control manager says
+// it runs (or starts); on Linux systemd's unit tarnivo.service is active.
+bool serviceActive();
 
 // Writes one line to the system's log: Windows' Application event log under the source
 // "Tarnivo", which installService() registers (tarnivo.exe holds its message table), as

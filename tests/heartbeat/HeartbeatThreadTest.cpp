@@ -1,6 +1,7 @@
 #include "HeartbeatThread.h"
 #include "Discovery.h"
 #include "SharedState.h"
+#include "platform/Platform.h"
 #include "platform/windows_wine.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 #include <atomic>
@@ -191,17 +193,34 @@ private slots:
         QTest::addColumn<int>("sharing");
         QTest::addColumn<bool>("bound");
         QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("service");
         QTest::newRow("held alone") << int(QUdpSocket::DontShareAddress) << false
-                                    << "cannot use UDP port %1: another program holds it";
+                                    << "cannot use UDP port %1: another program holds it" << false;
         QTest::newRow("held, shared")
-            << int(QUdpSocket::ShareAddress) << true << "shares UDP port %1";
+            << int(QUdpSocket::ShareAddress) << true << "shares UDP port %1" << false;
+        QTest::newRow("held by the running service")
+            << int(QUdpSocket::DontShareAddress) << false
+            << "the service Tarnivo holds the heartbeat's UDP port %1" << true;
     }
     void anotherHolderOfThePortIsSaidOnce() {
         QFETCH(int, sharing);
         QFETCH(bool, bound);
         QFETCH(QString, said);
+        QFETCH(bool, service);
         if (runningUnderWine())
             QSKIP(wineSharesNoPort);
+        // systemd's mark of a running unit, in a tree of the test's own.
+        QTemporaryDir tree;
+        if (service) {
+#ifdef Q_OS_WIN
+            QSKIP("the service manager is asked on Windows");
+#endif
+            QVERIFY(QDir().mkpath(tree.path() + "/run/systemd/units"));
+            QVERIFY(QFile::link("0123456789abcdef",
+                                tree.path() + "/run/systemd/units/invocation:tarnivo.service"));
+            platform::setRootDirectory(tree.path().toStdString());
+        }
+        const auto root = qScopeGuard([] { platform::setRootDirectory("/"); });
         const quint16 port = freeUdpPort();
         auto holder = std::make_unique<QUdpSocket>();
         QVERIFY(holder->bind(QHostAddress::AnyIPv4, port,

@@ -1,6 +1,9 @@
 // Linux backend of the process functions: argv, and SIGINT/SIGTERM through a pipe.
 #include "platform/Process.h"
 
+#include "SystemFiles.h"
+#include "platform/Platform.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -83,6 +86,15 @@ bool beginService() {
 }
 bool runningAsService() {
     return false;
+}
+
+bool serviceActive() {
+    // systemd keeps this link while the unit runs, for every unit, readable by anyone.
+    // (It names the invocation's identifier: it dangles, and is only read.)
+    return !linux_files::linkTarget(
+                linux_files::underRoot(rootDirectory(),
+                                       "/run/systemd/units/invocation:tarnivo.service"))
+                .empty();
 }
 void serviceRunning() {}
 void writeSystemLog(const std::string &, bool) {}

@@ -271,6 +271,17 @@ bool runningAsService() {
     return startedByManager;
 }
 
+bool serviceActive() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.get())
+        return false;
+    ServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS state = {};
+    return service.get() && QueryServiceStatus(service.get(), &state) &&
+           (state.dwCurrentState == SERVICE_RUNNING ||
+            state.dwCurrentState == SERVICE_START_PENDING);
+}
+
 void serviceRunning() {
     if (startedByManager)
         report(SERVICE_RUNNING);

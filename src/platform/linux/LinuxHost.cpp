@@ -6,7 +6,9 @@
 #include "SystemFiles.h"
 #include "platform/Platform.h"
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <utmp.h>
 
 namespace platform {
@@ -102,13 +104,36 @@ namespace {
 std::string rooted(const std::string &path) {
     return linux_files::underRoot(rootDirectory(), path);
 }
-} // namespace
 
-std::string hostName() {
-    return computerName();
-}
+// A fact that changes only with an update or a restart of the system, read at most once a
+// minute for each tree: every scrape and every dashboard asks for it.
+template <typename T> class Lasting {
+public:
+    explicit Lasting(T (*read)()) : read(read) {}
+    T value() {
+        const std::string root = rootDirectory();
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!known || root != knownRoot || now - readAt >= std::chrono::minutes(1)) {
+            last = read();
+            knownRoot = root;
+            readAt = now;
+            known = true;
+        }
+        return last;
+    }
 
-OperatingSystem operatingSystem() {
+private:
+    T (*const read)();
+    // Guards the rest: connection threads ask at any time.
+    std::mutex mutex;
+    bool known = false;
+    std::string knownRoot;
+    std::chrono::steady_clock::time_point readAt;
+    T last{};
+};
+
+OperatingSystem readOperatingSystem() {
     // /etc/os-release, or where a system has none, the vendor's copy it would link to.
     std::string text = linux_files::readText(rooted("/etc/os-release"));
     if (text.empty())
@@ -125,8 +150,24 @@ OperatingSystem operatingSystem() {
     return system;
 }
 
-int64_t bootTime() {
+int64_t readBootTime() {
     return linux_host::bootTimeOfStat(linux_files::readText(rooted("/proc/stat")));
+}
+} // namespace
+
+std::string hostName() {
+    return computerName();
+}
+
+OperatingSystem operatingSystem() {
+    // Never destroyed: a connection thread may still ask while the process exits.
+    static auto *const kept = new Lasting<OperatingSystem>(readOperatingSystem);
+    return kept->value();
+}
+
+int64_t bootTime() {
+    static auto *const kept = new Lasting<int64_t>(readBootTime);
+    return kept->value();
 }
 
 std::vector<Session> sessions() {

@@ -141,10 +141,21 @@ void TestHeadless::servesUntilToldToEnd() {
         output += tarnivo.readAll();
     QVERIFY2(output.contains("serving"), output.constData());
     // Without its window the program loads no widgets, nor what they bring (the windowing
-    // libraries): a fifth of what the monitor would hold.
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(tarnivo.processId()));
+    // libraries), nor systemd's library before the failed units are asked for; and it starts
+    // no thread of the proxy libraries (its self-test and heartbeat go to no proxy): a
+    // monitor nobody looks at stays small.
+    const QString process = QStringLiteral("/proc/%1/").arg(tarnivo.processId());
+    QFile maps(process + "maps");
     QVERIFY(maps.open(QIODevice::ReadOnly));
-    QVERIFY(!maps.readAll().contains("libQt6Widgets"));
+    const QByteArray mapped = maps.readAll();
+    for (const char *library : {"libQt6Widgets", "libsystemd"})
+        QVERIFY2(!mapped.contains(library), library);
+    for (const QString &thread :
+         QDir(process + "task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(process + "task/" + thread + "/comm");
+        QVERIFY(name.open(QIODevice::ReadOnly));
+        QVERIFY2(!name.readAll().startsWith("QLibProxy"), qPrintable(thread));
+    }
 
     QVERIFY(ask(port, "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.0 302 Moved Temporarily\r\n"));
     QVERIFY(ask(port, "GET /menu.xml?strRequest=requestInit:requestRead HTTP/1.0\r\n\r\n")

@@ -9,17 +9,6 @@
 #include <algorithm>
 #include <cmath>
 
-struct Alerts::Rule {
-    Kind kind;
-    const char *name;
-    const char *severity;
-    bool above; // fires at or above the limit; else below it
-    double limit;
-    qint64 holdMs;
-    double band;
-    QString words;
-};
-
 namespace {
 QString percent(double value) {
     return QString::number(value, 'g', 4) + QStringLiteral(" %");
@@ -33,9 +22,6 @@ QString during(int seconds) {
     return seconds == 1 ? QStringLiteral("a second") : QStringLiteral("%1 seconds").arg(seconds);
 }
 
-QString identity(const QString &name, const QString &severity, const QString &device) {
-    return name + QChar(0x1f) + severity + QChar(0x1f) + device;
-}
 } // namespace
 
 Alerts &Alerts::instance() {
@@ -59,9 +45,12 @@ Alerts::Limits Alerts::configured() {
     return l;
 }
 
+Alerts::Alerts() : ruleSet(rules(Limits())) {}
+
 void Alerts::setLimits(const Limits &newLimits) {
+    std::vector<Rule> built = rules(newLimits);
     QMutexLocker lock(&mutex);
-    limits = newLimits;
+    ruleSet = std::move(built);
 }
 
 std::vector<Alerts::Rule> Alerts::rules(const Limits &l) {
@@ -69,30 +58,36 @@ std::vector<Alerts::Rule> Alerts::rules(const Limits &l) {
     const qint64 heldMs = heldSeconds * 1000LL;
     const QString busy = QStringLiteral("Busy: %1 or more for %2")
                              .arg(percent(l.processorPercent), during(l.processorSeconds));
-    return {
-        {Kind::Processor, "ProcessorBusy", "warning", true, l.processorPercent, processorMs,
-         bandPercent, busy},
-        {Kind::Core, "CoreBusy", "warning", true, l.processorPercent, processorMs, bandPercent,
-         busy},
-        {Kind::Memory, "MemoryFull", "warning", true, l.memoryPercent, heldMs, bandPercent,
-         QStringLiteral("Nearly full: %1 or more in use for a minute")
-             .arg(percent(l.memoryPercent))},
-        {Kind::Link, "LinkBusy", "warning", true, l.linkPercent, heldMs, bandPercent,
-         QStringLiteral("Busy link: %1 or more of its speed for a minute")
-             .arg(percent(l.linkPercent))},
-        {Kind::Volume, "VolumeLowSpace", "warning", false, l.volumeWarningPercent, 0,
-         bandFreePercent,
-         QStringLiteral("Low on space: under %1 free").arg(percent(l.volumeWarningPercent))},
-        {Kind::Volume, "VolumeLowSpace", "critical", false, l.volumeCriticalPercent, 0,
-         bandFreePercent,
-         QStringLiteral("Almost full: under %1 free").arg(percent(l.volumeCriticalPercent))},
-        {Kind::DiskFailing, "DiskFailing", "critical", true, 1, 0, 0,
-         QStringLiteral("Failing: the drive itself says so")},
-        {Kind::DiskSectors, "DiskSectorsGrowing", "warning", true, 1, 0, 0,
-         QStringLiteral("Sectors given up on: reallocated or pending sectors grew")},
-        {Kind::Silent, "MachineSilent", "critical", true, double(l.silentMinutes), 0, 0,
-         QStringLiteral("Silent: no answer for %1 minutes or more").arg(l.silentMinutes)},
+    std::vector<Rule> list;
+    const auto add = [&list](Kind kind, const char *name, const char *severity, bool above,
+                             double limit, qint64 holdMs, double band, const QString &words) {
+        const QString n = QLatin1String(name), s = QLatin1String(severity);
+        list.push_back(
+            {kind, n, s, above, limit, holdMs, band, words, n + QChar(0x1f) + s + QChar(0x1f)});
     };
+    add(Kind::Processor, "ProcessorBusy", "warning", true, l.processorPercent, processorMs,
+        bandPercent, busy);
+    add(Kind::Core, "CoreBusy", "warning", true, l.processorPercent, processorMs, bandPercent,
+        busy);
+    add(Kind::Memory, "MemoryFull", "warning", true, l.memoryPercent, heldMs, bandPercent,
+        QStringLiteral("Nearly full: %1 or more in use for a minute")
+            .arg(percent(l.memoryPercent)));
+    add(Kind::Link, "LinkBusy", "warning", true, l.linkPercent, heldMs, bandPercent,
+        QStringLiteral("Busy link: %1 or more of its speed for a minute")
+            .arg(percent(l.linkPercent)));
+    add(Kind::Volume, "VolumeLowSpace", "warning", false, l.volumeWarningPercent, 0,
+        bandFreePercent,
+        QStringLiteral("Low on space: under %1 free").arg(percent(l.volumeWarningPercent)));
+    add(Kind::Volume, "VolumeLowSpace", "critical", false, l.volumeCriticalPercent, 0,
+        bandFreePercent,
+        QStringLiteral("Almost full: under %1 free").arg(percent(l.volumeCriticalPercent)));
+    add(Kind::DiskFailing, "DiskFailing", "critical", true, 1, 0, 0,
+        QStringLiteral("Failing: the drive itself says so"));
+    add(Kind::DiskSectors, "DiskSectorsGrowing", "warning", true, 1, 0, 0,
+        QStringLiteral("Sectors given up on: reallocated or pending sectors grew"));
+    add(Kind::Silent, "MachineSilent", "critical", true, double(l.silentMinutes), 0, 0,
+        QStringLiteral("Silent: no answer for %1 minutes or more").arg(l.silentMinutes));
+    return list;
 }
 
 std::vector<Alerts::Alert> Alerts::judge(const std::vector<Reading> &given, qint64 now) {
@@ -119,50 +114,52 @@ std::vector<Alerts::Alert> Alerts::judge(const std::vector<Reading> &given, qint
     }
 
     std::vector<Alert> changes;
-    QHash<QString, bool> seen;
-    for (const Rule &rule : rules(limits)) {
+    // A state not given a reading this round is for a device that went away.
+    const quint64 round = ++rounds;
+    QString id;
+    for (const Rule &rule : ruleSet) {
         for (const Reading &r : readings) {
             if (r.kind != rule.kind)
                 continue;
-            const QString id =
-                identity(QLatin1String(rule.name), QLatin1String(rule.severity), r.device);
-            seen.insert(id, true);
-            State &state = states[id];
+            id = rule.prefix;
+            id += r.device;
             const bool known = std::isfinite(r.value);
             const bool meets = known && (rule.above ? r.value >= rule.limit : r.value < rule.limit);
             const bool clear = known && (rule.above ? r.value < rule.limit - rule.band
                                                     : r.value >= rule.limit + rule.band);
-            if (state.alert.since > 0) {
+            auto state = states.find(id);
+            if (state == states.end()) {
+                // Nothing is kept for a figure within its limit.
+                if (!meets)
+                    continue;
+                state = states.insert(id, State());
+            }
+            state->round = round;
+            if (state->alert.since > 0) {
                 if (known)
-                    state.alert.value = r.value;
+                    state->alert.value = r.value;
                 if (clear) {
-                    state.alert.ended = now;
-                    changes.push_back(state.alert);
-                    states.remove(id);
+                    state->alert.ended = now;
+                    changes.push_back(state->alert);
+                    states.erase(state);
                 }
                 continue;
             }
             if (!meets) {
-                states.remove(id);
+                states.erase(state);
                 continue;
             }
-            if (state.pendingSince < 0)
-                state.pendingSince = now;
-            if (now - state.pendingSince < rule.holdMs)
+            if (state->pendingSince < 0)
+                state->pendingSince = now;
+            if (now - state->pendingSince < rule.holdMs)
                 continue;
-            state.alert = Alert{QLatin1String(rule.name),
-                                QLatin1String(rule.severity),
-                                r.device,
-                                r.key,
-                                rule.words,
-                                r.value,
-                                now,
-                                0};
-            changes.push_back(state.alert);
+            state->alert =
+                Alert{rule.name, rule.severity, r.device, r.key, rule.words, r.value, now, 0};
+            changes.push_back(state->alert);
         }
     }
     for (auto s = states.begin(); s != states.end();) {
-        if (seen.contains(s.key())) {
+        if (s->round == round) {
             ++s;
             continue;
         }

@@ -63,7 +63,7 @@ public:
     // The limits of the machine-wide file.
     static Limits configured();
 
-    Alerts() = default;
+    Alerts();
     Alerts(const Alerts &) = delete;
     Alerts &operator=(const Alerts &) = delete;
 
@@ -81,16 +81,29 @@ public:
     static QString document(const std::vector<Alert> &alerts, qint64 now);
 
 private:
-    struct Rule;
+    struct Rule {
+        Kind kind;
+        QString name;
+        QString severity;
+        bool above; // fires at or above the limit; else below it
+        double limit;
+        qint64 holdMs;
+        double band;
+        QString words;
+        QString prefix; // of the identity of its alert for a device: name and severity
+    };
     struct State {
         qint64 pendingSince = -1;
-        Alert alert; // since > 0 while firing
+        quint64 round = 0; // the last round that gave its device a reading
+        Alert alert;       // since > 0 while firing
     };
     static std::vector<Rule> rules(const Limits &limits);
 
     // Guards everything below: the alert thread judges, connection threads read what fires.
     mutable QMutex mutex;
-    Limits limits;
+    // Built when the limits are set, not every round.
+    std::vector<Rule> ruleSet;
+    quint64 rounds = 0;
     QHash<QString, State> states;
     // Sectors: the count grown from, the last count, and when it last grew, by device.
     struct Sectors {

@@ -103,67 +103,97 @@ void History::recordTables() {
         recordTables(*published);
 }
 
+const History::KindKeys &History::keysOf(KindKeys &kind, const std::vector<DeviceId> &ids,
+                                         const char *total, MakeKey key) {
+    if (kind.built && kind.ids == ids)
+        return kind;
+    kind.built = true;
+    kind.ids = ids;
+    kind.keys.clear();
+    QStringList keys;
+    DeviceKeys unique(keys);
+    for (const DeviceId &id : ids)
+        kind.keys.push_back(unique(key(id)));
+    kind.total = keys.isEmpty() ? QString() : totalKey(total, keys);
+    return kind;
+}
+
+void History::nameEntries(std::vector<Entry> &sample, size_t first, const KindKeys &kind,
+                          Entry total) {
+    for (size_t i = first; i < sample.size(); ++i)
+        sample[i].key = kind.keys[i - first];
+    if (kind.keys.empty())
+        return;
+    total.key = kind.total;
+    sample.push_back(std::move(total));
+}
+
 void History::recordTables(const Sample &s) {
     // Kept from pass to pass, so that a pass allocates nothing once the devices are known, and
     // nothing at all before any are.
     std::vector<Entry> &sample = recording;
     sample.clear();
-    // The keys from the tables, each under its own mutex, one after the other; the figures from
-    // the pass's sample. This history's mutex is taken only in record(), after the last table's
-    // is released.
-    QStringList keys;
-    {
-        DeviceKeys key(keys);
-        processorTable.visit([&](const Processor &p) {
-            const Sample::Rates *rates = s.processor(p.intCore);
-            sample.push_back(Entry(key(QStringLiteral("cpu:%1").arg(p.intCore)),
-                                   percent(rates ? rates->intUsage : 0), 0, 1, 1, true));
-        });
-    }
-    if (!keys.isEmpty())
-        sample.push_back(
-            Entry(totalKey("Processor", keys), percent(s.intProcessorUsage), 0, 1, 1, true));
+    // The devices from the tables, each under its own mutex, one after the other; the figures
+    // from the pass's sample. This history's mutex is taken only in record(), after the last
+    // table's is released.
+    visited.clear();
+    processorTable.visit([&](const Processor &p) {
+        visited.push_back({p.intCore, {}, {}});
+        const Sample::Rates *rates = s.processor(p.intCore);
+        sample.push_back(Entry(QString(), percent(rates ? rates->intUsage : 0), 0, 1, 1, true));
+    });
+    nameEntries(sample, 0,
+                keysOf(processorKeys, visited, "Processor",
+                       [](const DeviceId &d) { return QStringLiteral("cpu:%1").arg(d.number); }),
+                Entry(QString(), percent(s.intProcessorUsage), 0, 1, 1, true));
 
-    keys.clear();
+    visited.clear();
     bool physical = false, pagefile = false;
-    {
-        DeviceKeys key(keys);
-        memoryTable.visit([&](const Memory &m) {
-            key(QLatin1String("mem:") + m.strName);
-            physical = physical || m.strName == QLatin1String("Physical");
-            pagefile = pagefile || m.strName == QLatin1String("Pagefile");
-        });
-    }
-    if (!keys.isEmpty()) {
-        // The records keep the figures of their scan; the history wants the pass's.
-        const platform::MemoryStatus &status = s.memory;
-        const float physicalUse =
-            physical ? percent(Memory::usage(status.totalPhys, status.availPhys)) : nothing;
-        const float pagefileUse =
-            pagefile ? percent(Memory::usage(status.totalPageFile, status.availPageFile)) : nothing;
-        sample.push_back(Entry(totalKey("Memory", keys), physicalUse, pagefileUse, 2, 1, false));
-    }
+    memoryTable.visit([&](const Memory &m) {
+        visited.push_back({0, m.strName, {}});
+        physical = physical || m.strName == QLatin1String("Physical");
+        pagefile = pagefile || m.strName == QLatin1String("Pagefile");
+    });
+    // The records keep the figures of their scan; the history wants the pass's.
+    const platform::MemoryStatus &status = s.memory;
+    nameEntries(
+        sample, sample.size(),
+        keysOf(memoryKeys, visited, "Memory",
+               [](const DeviceId &d) { return QLatin1String("mem:") + d.text; }),
+        Entry(QString(),
+              physical ? percent(Memory::usage(status.totalPhys, status.availPhys)) : nothing,
+              pagefile ? percent(Memory::usage(status.totalPageFile, status.availPageFile))
+                       : nothing,
+              2, 1, false));
 
-    const auto rates = [&keys, &sample](auto &table, const char *kind, auto name, auto figures,
-                                        const Sample::Rates &total) {
-        keys.clear();
-        DeviceKeys key(keys);
+    const auto rates = [this, &sample](auto &table, KindKeys &kind, const char *total, auto id,
+                                       MakeKey key, auto figures, const Sample::Rates &sum) {
+        visited.clear();
+        const size_t first = sample.size();
         table.visit([&](const auto &r) {
+            visited.push_back(id(r));
             const Sample::Rates *own = figures(r);
-            sample.push_back(Entry(key(name(r)), own ? float(own->intBytesRead) : 0.0f,
+            sample.push_back(Entry(QString(), own ? float(own->intBytesRead) : 0.0f,
                                    own ? float(own->intBytesWrite) : 0.0f, 2, 0, true));
         });
-        if (!keys.isEmpty())
-            sample.push_back(Entry(totalKey(kind, keys), float(total.intBytesRead),
-                                   float(total.intBytesWrite), 2, 0, true));
+        nameEntries(
+            sample, first, keysOf(kind, visited, total, key),
+            Entry(QString(), float(sum.intBytesRead), float(sum.intBytesWrite), 2, 0, true));
     };
     rates(
-        networkTable, "Network", [](const Network &n) { return QLatin1String("net:") + n.strName; },
+        networkTable, networkKeys, "Network",
+        [](const Network &n) {
+            return DeviceId{0, n.strName, {}};
+        },
+        [](const DeviceId &d) { return QLatin1String("net:") + d.text; },
         [&s](const Network &n) { return s.adapter(n.intIndex); }, s.network);
     rates(
-        storageTable, "Storage",
+        storageTable, storageKeys, "Storage",
         [](const Storage &d) {
-            return QLatin1String("disk:") + d.strModel + QLatin1Char(':') + d.strSerial;
+            return DeviceId{0, d.strModel, d.strSerial};
+        },
+        [](const DeviceId &d) {
+            return QLatin1String("disk:") + d.text + QLatin1Char(':') + d.more;
         },
         [&s](const Storage &d) { return s.disk(d.intDrive); }, s.storage);
     record(sample);

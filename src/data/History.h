@@ -127,9 +127,36 @@ private:
     Block copyBlock(const Ring &ring, bool minuteBlock, int first, int end, qint64 step) const;
     static void appendBlock(QByteArray &out, const Block &block, const std::vector<Series> &series);
 
-    // The sample being gathered by recordTables(): only the sampling thread, the one caller,
-    // touches it, before it takes the mutex.
+    // What identifies a device of the tables: its number, or its texts.
+    struct DeviceId {
+        qint64 number = 0;
+        QString text;
+        QString more;
+        bool operator==(const DeviceId &other) const {
+            return number == other.number && text == other.text && more == other.more;
+        }
+    };
+    // The keys of one kind of device, built from the devices a pass found and kept while the
+    // next passes find the same ones, so that a pass builds no key.
+    struct KindKeys {
+        bool built = false;
+        std::vector<DeviceId> ids;
+        std::vector<QString> keys; // one per device, in table order
+        QString total;             // empty when there is no device
+    };
+    using MakeKey = QString (*)(const DeviceId &);
+    static const KindKeys &keysOf(KindKeys &kind, const std::vector<DeviceId> &ids,
+                                  const char *total, MakeKey key);
+    // Sets the keys of the entries from `first` on (one per device, where the kind has them), and
+    // adds the total's entry under its key.
+    static void nameEntries(std::vector<Entry> &sample, size_t first, const KindKeys &kind,
+                            Entry total);
+
+    // What recordTables() gathers: only the sampling thread, the one caller, touches these,
+    // before it takes the mutex.
     std::vector<Entry> recording;
+    std::vector<DeviceId> visited;
+    KindKeys processorKeys, memoryKeys, networkKeys, storageKeys;
 
     // Guards everything below: the sampling thread records, connection threads read, the
     // sampling thread (or the end) copies the state for the file.

@@ -307,6 +307,34 @@ private slots:
         QVERIFY(before.contains(QStringLiteral("Memory:mem:Physical,mem:Pagefile")));
     }
 
+    // The series follow the tables from pass to pass: when the adapters go, so do their series
+    // and their total, whose key named them, while memory goes on.
+    void theSeriesFollowTheDevicesOfEachPass() {
+        History history;
+        qint64 now = 1'700'000'000'000;
+        history.setClock([&now] { return now += 1000; });
+        const auto networkKeys = [&history] {
+            std::vector<History::Entry> row;
+            history.newest(row);
+            QStringList keys;
+            for (const History::Entry &e : row)
+                if (e.key.startsWith(QLatin1String("net")) ||
+                    e.key.startsWith(QLatin1String("Net")))
+                    keys.append(e.key);
+            return keys;
+        };
+        platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+        clearAllTables();
+        memoryTableFill();
+        networkTableFill();
+        platform::setRootDirectory("/");
+        history.recordTables(Sample());
+        QVERIFY(networkKeys().contains(QStringLiteral("net:eth0")));
+        networkTableClear();
+        history.recordTables(Sample());
+        QCOMPARE(networkKeys(), QStringList());
+    }
+
     // Devices still present keep their places; devices that came follow them.
     void aRescanKeepsThePlacesOfDevicesStillPresent_data() {
         QTest::addColumn<QString>("before");

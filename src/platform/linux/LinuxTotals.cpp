@@ -37,8 +37,10 @@ uint64_t ticksToMicroseconds(uint64_t ticks) {
 
 // What changes only when devices come and go: which interfaces are adapters (not loopback),
 // their link speeds and the physical disks. Kept while the kernel lists the same interfaces and
-// block devices, for at most speedAge, so that a link that changes speed is soon seen; a scrape
-// then reads four kernel files and nothing else.
+// block devices; a scrape then reads four kernel files and nothing else. Every speedAge the
+// links' speeds are read again, so that a link that changes speed is soon seen, and with them
+// what tells another device under a known name: an interface's index, a disk's sequence number
+// (the whole set is read again when one of them changed).
 struct DeviceSet {
     std::string root;
     std::vector<std::string> interfaces;
@@ -47,8 +49,26 @@ struct DeviceSet {
     std::map<std::string, uint64_t> adapterSpeeds;  // interface -> bits per second
     std::map<std::string, uint32_t> adapterIndices; // interface -> interface index
     std::vector<linux_disks::NumberedDisk> disks;
+    std::vector<std::string> diskSequences; // by disk, as sysfs gives them
 };
 constexpr std::chrono::seconds speedAge{10};
+
+// A disk's sequence number: another disk that takes the name has another.
+std::string diskSequence(const std::string &root, const std::string &disk) {
+    return linux_files::readLine(linux_files::underRoot(root, "/sys/block/" + disk + "/diskseq"));
+}
+
+// The link speed of an adapter, 0 when down or unknown, and its interface index (0 unknown).
+void readAdapter(const std::string &net, const std::string &name, uint64_t &speed,
+                 uint32_t &index) {
+    // The driver refuses the read, or says -1, when the link is down or its speed unknown;
+    // a speed it keeps from before the link went down is not taken either.
+    const long long megabits = attribute(net + name + "/speed");
+    const bool up = megabits > 0 && linux_files::readLine(net + name + "/operstate") == "up";
+    speed = up ? static_cast<uint64_t>(megabits) * 1000000u : 0;
+    const long long number = attribute(net + name + "/ifindex");
+    index = number > 0 ? static_cast<uint32_t>(number) : 0;
+}
 
 DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interfaces,
                         std::vector<std::string> blockDevices) {
@@ -58,21 +78,35 @@ DeviceSet readDeviceSet(const std::string &root, std::vector<std::string> interf
                   std::chrono::steady_clock::now(),
                   {},
                   {},
-                  linux_disks::attachedDisks(root)};
+                  linux_disks::attachedDisks(root),
+                  {}};
     const std::string net = linux_files::underRoot(root, "/sys/class/net/");
     for (const std::string &name : set.interfaces) {
         const long long type = attribute(net + name + "/type");
         if (type == loopbackType || (type < 0 && name == "lo"))
             continue;
-        // The driver refuses the read, or says -1, when the link is down or its speed unknown;
-        // a speed it keeps from before the link went down is not taken either.
-        const long long megabits = attribute(net + name + "/speed");
-        const bool up = megabits > 0 && linux_files::readLine(net + name + "/operstate") == "up";
-        set.adapterSpeeds[name] = up ? static_cast<uint64_t>(megabits) * 1000000u : 0;
-        const long long index = attribute(net + name + "/ifindex");
-        set.adapterIndices[name] = index > 0 ? static_cast<uint32_t>(index) : 0;
+        readAdapter(net, name, set.adapterSpeeds[name], set.adapterIndices[name]);
     }
+    for (const linux_disks::NumberedDisk &disk : set.disks)
+        set.diskSequences.push_back(diskSequence(root, disk.name));
     return set;
+}
+
+// The links' speeds read again; false, and the set to be read again, when an interface or a
+// disk is another device than the one of its name when the set was read.
+bool refreshSpeeds(DeviceSet &set) {
+    set.takenAt = std::chrono::steady_clock::now();
+    const std::string net = linux_files::underRoot(set.root, "/sys/class/net/");
+    for (auto &[name, speed] : set.adapterSpeeds) {
+        uint32_t index = 0;
+        readAdapter(net, name, speed, index);
+        if (index != set.adapterIndices[name])
+            return false;
+    }
+    for (size_t i = 0; i < set.disks.size(); ++i)
+        if (diskSequence(set.root, set.disks[i].name) != set.diskSequences[i])
+            return false;
+    return true;
 }
 
 // Whether the rows name the same devices, in the same order, as the names.
@@ -160,10 +194,11 @@ void readTotals(Totals &result, MemoryStatus &memory) {
     memory = memoryFromInfo(info);
 
     // What changes only when devices come and go, read again when the kernel lists other
-    // interfaces or block devices, and every speedAge so that a link that changes speed is seen.
+    // interfaces or block devices, or another device took a known name; the speeds every
+    // speedAge.
     if (!r.haveSet || !sameNames(r.interfaces, r.set.interfaces) ||
         !sameNames(r.disks, r.set.blockDevices) ||
-        std::chrono::steady_clock::now() - r.set.takenAt >= speedAge) {
+        (std::chrono::steady_clock::now() - r.set.takenAt >= speedAge && !refreshSpeeds(r.set))) {
         r.set = readDeviceSet(root, namesOf(r.interfaces), namesOf(r.disks));
         r.haveSet = true;
     }

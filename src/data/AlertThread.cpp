@@ -64,17 +64,20 @@ std::vector<Alerts::Reading> AlertThread::gather(qint64 now) {
                                             1000.0
                                       : unknown});
     });
-    if (volumesAt < 0 || now - volumesAt >= volumeGapMs || now < volumesAt) {
-        volumesAt = now;
-        volumes.clear();
-        for (const platform::VolumeSpace &v : VolumeReaders::instance().read()) {
-            const QString path = QString::fromStdString(v.path);
-            volumes.push_back(
-                {Kind::Volume, path, QLatin1String("volume:") + path,
-                 v.answering && v.size > 0 ? 100.0 * double(v.free) / double(v.size) : unknown});
-        }
+    QMutexLocker lock(&slowMutex);
+    readings.insert(readings.end(), slow.begin(), slow.end());
+    return readings;
+}
+
+void AlertThread::refreshSlow() {
+    using Kind = Alerts::Kind;
+    std::vector<Alerts::Reading> readings;
+    for (const platform::VolumeSpace &v : VolumeReaders::instance().read()) {
+        const QString path = QString::fromStdString(v.path);
+        readings.push_back(
+            {Kind::Volume, path, QLatin1String("volume:") + path,
+             v.answering && v.size > 0 ? 100.0 * double(v.free) / double(v.size) : unknown});
     }
-    readings.insert(readings.end(), volumes.begin(), volumes.end());
     for (const auto &[disk, health] : DiskHealthDocument::reading()) {
         if (health.kind == platform::DiskHealth::Kind::None)
             continue;
@@ -86,7 +89,8 @@ std::vector<Alerts::Reading> AlertThread::gather(qint64 now) {
                 {Kind::DiskSectors, device, key,
                  double(health.reallocated.value_or(0) + health.pending.value_or(0))});
     }
-    return readings;
+    QMutexLocker lock(&slowMutex);
+    slow = std::move(readings);
 }
 
 void AlertThread::round() {
@@ -109,8 +113,8 @@ void AlertThread::requestStop() {
 
 void AlertThread::run() {
     for (;;) {
-        QDeadlineTimer next(1000);
-        round();
+        QDeadlineTimer next(slowGapMs);
+        refreshSlow();
         QMutexLocker lock(&stopMutex);
         while (!stopping && !next.hasExpired())
             stopCondition.wait(&stopMutex, next);

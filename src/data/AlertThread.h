@@ -1,9 +1,11 @@
-// The alert thread: once a second it gathers the newest figures (processors and memory from
-// the history, links from the network table, volumes through their readers every ten seconds,
-// the drives' own health as DiskHealthDocument keeps it, and whatever a source added beside
-// them, such as the fleet's silent machines), lets Alerts judge them and hands what changed to
-// the listener. It runs beside the sampling thread, so a volume or a drive that is slow to
-// answer never holds a sample up.
+// The alert judge's rounds: once a second, after each sampling pass and on its thread, a round
+// gathers the newest figures (processors and memory from the history, links from the network
+// table and the pass's sample, and whatever a source added beside them, such as the fleet's
+// silent machines) with the slow ones, lets Alerts judge them and hands what changed to the
+// listener. The slow figures (the volumes' space through their readers, the drives' own health
+// as DiskHealthDocument keeps it) are read every ten seconds on this thread of their own, so a
+// volume or a drive that is slow to answer never holds a sample up, and the monitor wakes once
+// a second, not twice.
 #pragma once
 
 #include "Alerts.h"
@@ -23,7 +25,7 @@ public:
                                         const std::vector<Alerts::Alert> &firing, qint64 now)>;
     using Source = std::function<std::vector<Alerts::Reading>(qint64 now)>;
 
-    static constexpr qint64 volumeGapMs = 10000;
+    static constexpr qint64 slowGapMs = 10000;
 
     explicit AlertThread(Alerts &alerts);
 
@@ -32,10 +34,14 @@ public:
     void setListener(Listener listener);
     void addSource(Source source);
 
-    // The readings of the monitor's own figures now.
+    // The readings of the monitor's own figures now: the fast ones as they are, the slow ones as
+    // their last reading left them.
     std::vector<Alerts::Reading> gather(qint64 now);
+    // Reads the slow figures again; the thread does so every slowGapMs.
+    void refreshSlow();
 
-    // One round: gather, judge, tell the listener.
+    // One round: gather, judge, tell the listener. Called after each sampling pass; safe beside
+    // the thread, not beside another round.
     void round();
 
     // Ends the loop and wakes its sleep; used at exit.
@@ -49,9 +55,9 @@ private:
     Clock clock;
     Listener listener;
     std::vector<Source> sources;
-    // Only the alert thread touches these.
-    std::vector<Alerts::Reading> volumes;
-    qint64 volumesAt = -1;
+    // Guards slow: written by the thread, read by the rounds.
+    QMutex slowMutex;
+    std::vector<Alerts::Reading> slow;
     // Guards stopping; stopCondition is signalled with it held.
     QMutex stopMutex;
     QWaitCondition stopCondition;

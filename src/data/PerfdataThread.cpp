@@ -42,6 +42,14 @@ Passes &passes() {
 // -1: as the system layer says; 0 or 1: set by a test.
 std::atomic<int> countersChosen{-1};
 
+// What runs after each pass: set by start-up, copied by the thread, both under the mutex.
+// Never destroyed: the sampling thread may still run at exit.
+struct AfterPass {
+    QMutex mutex;
+    std::function<void()> work;
+};
+AfterPass *const afterPass = new AfterPass;
+
 bool ratesFromCounters() {
     const int chosen = countersChosen.load();
     return chosen < 0 ? platform::countersGiveRates() : chosen == 1;
@@ -129,6 +137,11 @@ void PerfdataThread::samplePass() {
     kept.previous = std::move(next);
 }
 
+void PerfdataThread::setAfterPass(std::function<void()> work) {
+    QMutexLocker lock(&afterPass->mutex);
+    afterPass->work = std::move(work);
+}
+
 qint64 PerfdataThread::sleepAfterPass(qint64 t0, qint64 t1) {
     const qint64 elapsed = t1 - t0;
     if (elapsed >= 0 && elapsed <= 1000)
@@ -152,6 +165,13 @@ void PerfdataThread::run() {
         History::instance().recordTables();
         // Once a minute the history goes to its file, so a crash loses a minute at most.
         HistoryFile::instance().saveIfDue();
+        std::function<void()> work;
+        {
+            QMutexLocker lock(&afterPass->mutex);
+            work = afterPass->work;
+        }
+        if (work)
+            work();
         const qint64 t1 = clock();
         QDeadlineTimer deadline(sleepAfterPass(t0, t1));
         QMutexLocker locker(&statusMutex);

@@ -1,7 +1,8 @@
 // The sampling thread: once a second it reads the system once and publishes what it read as one
 // Sample (on Windows the records first read their rates from the shared counter query; on Linux
 // the rates are the running totals' differences); then the history takes the figures it keeps,
-// and once a minute writes them to its file.
+// once a minute writes them to its file, and what start-up hung after the pass runs (the alert
+// judge's round).
 #pragma once
 
 #include <QMutex>
@@ -38,6 +39,10 @@ public:
     // pass runs.
     using SteadyClock = std::function<qint64()>;
     static void setSteadyClock(SteadyClock clock);
+
+    // Runs on the sampling thread after every pass from the next one on, until replaced; any
+    // thread may set it. It must not wait long: the next pass waits for it.
+    static void setAfterPass(std::function<void()> work);
 
     // Milliseconds to sleep after a pass from t0 to t1: the rest of the second, or a full second
     // when the pass took longer or the clock was set back meanwhile.

@@ -62,9 +62,6 @@ void Startup::startMonitor(const CommandLine &options) {
 
     heartbeatThread = new HeartbeatThread();
     heartbeatThread->start(QThread::InheritPriority);
-    // perfdata() publishes the object before its constructor starts the sampling thread, so
-    // the thread finds this object and never makes a second one.
-    perfdata();
 
     // The judge starts with the receivers it tells; both live until the process ends.
     Alerts::instance().setLimits(Alerts::configured());
@@ -86,8 +83,14 @@ void Startup::startMonitor(const CommandLine &options) {
             return silent;
         });
     }
+    // The judge's rounds run after each sampling pass; its own thread reads the slow figures.
     alertThread->start();
+    PerfdataThread::setAfterPass([] { alertThread->round(); });
+    // perfdata() publishes the object before its constructor starts the sampling thread, so
+    // the thread finds this object and never makes a second one.
+    perfdata();
 }
+
 bool Startup::shutdown() {
     // The listener takes connections on a thread of its own: it stops first, so that no
     // connection starts while the others are waited for.
@@ -97,6 +100,12 @@ bool Startup::shutdown() {
         heartbeatThread->requestStop();
         stopped = heartbeatThread->wait(3000) && stopped;
     }
+    PerfdataThread *sampler = perfdata()->thread;
+    if (sampler) {
+        sampler->requestStop();
+        stopped = sampler->wait(3000) && stopped;
+    }
+    // After the sampler, whose passes end with the judge's round, which tells the notifier.
     if (alertThread) {
         alertThread->requestStop();
         stopped = alertThread->wait(3000) && stopped;
@@ -104,11 +113,6 @@ bool Startup::shutdown() {
     // Notifications still waiting are not sent: an attempt under way is aborted.
     if (AlertNotifier *notifier = AlertNotifier::current())
         notifier->stop();
-    PerfdataThread *sampler = perfdata()->thread;
-    if (sampler) {
-        sampler->requestStop();
-        stopped = sampler->wait(3000) && stopped;
-    }
     // A connection may be in the middle of a slow transfer; it is given a few seconds.
     stopped = WebserverThread::waitForAll(3000) && stopped;
     const QString unsaved = HistoryFile::instance().save();

@@ -85,7 +85,7 @@ TEST_CASE("the listening port is not shared with another socket") {
     CHECK(platform::listenExclusively("not an address", 0) == -1);
 }
 
-TEST_CASE("a connection is taken without waiting, ready for the connection's own waits") {
+TEST_CASE("a connection is taken without waiting, with its peer, ready for its own waits") {
     const intptr_t listener = platform::listenExclusively("127.0.0.1", 0);
     CHECK(listener != -1 && platform::setNonBlocking(listener));
     CHECK(platform::acceptConnection(listener) == -1);
@@ -99,8 +99,11 @@ TEST_CASE("a connection is taken without waiting, ready for the connection's own
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     CHECK(connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
     CHECK(platform::waitReadable(listener, 5000) == 1);
-    const intptr_t accepted = platform::acceptConnection(listener);
+    // The peer's address comes with the connection: it decides who may ask.
+    std::string peer;
+    const intptr_t accepted = platform::acceptConnection(listener, &peer);
     CHECK(accepted >= 0);
+    CHECK_EQ(peer, std::string("127.0.0.1"));
     // Nothing sent yet: a read reports so at once rather than blocking the thread.
     char byte = 0;
     CHECK(platform::receiveSome(accepted, &byte, 1) == -1);

@@ -99,7 +99,8 @@ private:
     };
     static std::vector<Rule> rules(const Limits &limits);
 
-    // Guards everything below: the alert thread judges, connection threads read what fires.
+    // Guards everything below: the judge's round (on the sampling thread) judges,
+    // connection threads read what fires.
     mutable QMutex mutex;
     // Built when the limits are set, not every round.
     std::vector<Rule> ruleSet;

@@ -22,7 +22,7 @@ public:
 
 private:
     Discovery &discovery;
-    // Guards everything below: the alert thread is the one caller, tests another.
+    // Guards everything below: the judge's round is the one caller, tests another.
     QMutex mutex;
     QHash<QString, qint64> lastHeard; // by address, ms since the epoch
     qint64 lookedAt = -1;

@@ -46,5 +46,5 @@ public:
 private:
     AlertPayloads::Origin origin;
     std::unique_ptr<AlertSender> webhook, alertmanager, ntfy;
-    qint64 pushedAt = -1; // only the alert thread touches it
+    qint64 pushedAt = -1; // only the judge's round touches it
 };

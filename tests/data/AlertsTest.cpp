@@ -22,6 +22,7 @@ private slots:
     void aDeviceThatGoesResolvesItsAlert();
     void sectorsAlertWhenTheyGrowNotForWhatTheDriveHadAlready();
     void aLinkIsJudgedFromTheLastSample();
+    void theSlowFiguresReachTheRoundsOnceTheThreadReadThem();
 };
 
 void AlertsTest::beginsAndResolves_data() {
@@ -122,6 +123,32 @@ void AlertsTest::aLinkIsJudgedFromTheLastSample() {
     Sample::publish(nullptr);
     networkTableClear();
     QCOMPARE(link, 80.0);
+#endif
+}
+
+// The rounds run on the sampling thread: they never ask a volume themselves (one that hangs
+// would hold the passes up), but take what the alert thread's last reading found.
+void AlertsTest::theSlowFiguresReachTheRoundsOnceTheThreadReadThem() {
+#ifndef Q_OS_LINUX
+    QSKIP("the fixture tree is a Linux system's /proc and /sys");
+#else
+    platform::setRootDirectory(TARNIVO_FIXTURES "/linux/workstation");
+    Alerts alerts;
+    AlertThread thread(alerts);
+    const auto volumes = [&thread] {
+        QStringList found;
+        for (const Alerts::Reading &r : thread.gather(T0))
+            if (r.kind == Alerts::Kind::Volume)
+                found << r.device;
+        return found;
+    };
+    const QStringList beforeReading = volumes();
+    thread.refreshSlow();
+    const QStringList afterReading = volumes();
+    platform::setRootDirectory("/");
+    QCOMPARE(beforeReading, QStringList());
+    QCOMPARE(afterReading,
+             QStringList({"/media/My Files", "/", "/boot", "/home", "/home/users", "/srv/data"}));
 #endif
 }
 

@@ -8,6 +8,19 @@
 #else
 #include <malloc.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include <iterator>
+#include <mutex>
+#include <utility>
+#include <vector>
 #endif
 
 #include <new>
@@ -60,16 +73,71 @@ void joinThread(SystemThread *thread) {
     delete thread;
 }
 
+void preferShortTurns(int) {}
+
 void limitMemoryArenas(int) {}
 #else
+// Stacks are kept here between threads of the same size. The C library's own stacks return
+// their pages at every thread's end, and the next thread faults them in again, while the system
+// tells the other processors to forget the mappings: with a thread per web connection that was
+// most of what a connection cost beyond its own work.
 struct SystemThread {
     pthread_t handle;
+    void *stack;
+    std::size_t stackSize;
 };
 
 namespace {
 void *trampoline(void *start) {
     Start::run(start);
     return nullptr;
+}
+
+// The page below each stack stays unmapped, so that an overflow faults instead of writing over
+// whatever lies there.
+std::size_t pageSize() {
+    static const std::size_t size = std::size_t(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+// Guards keptStacks. At most keptLimit stacks are kept: a burst of connections leaves no more
+// than that mapped after it.
+std::mutex keptMutex;
+std::vector<std::pair<void *, std::size_t>> keptStacks;
+constexpr std::size_t keptLimit = 64;
+
+void *takeStack(std::size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(keptMutex);
+        // The last kept first: its pages are the likeliest still in the processor's caches.
+        for (auto kept = keptStacks.rbegin(); kept != keptStacks.rend(); ++kept) {
+            if (kept->second == size) {
+                void *stack = kept->first;
+                keptStacks.erase(std::next(kept).base());
+                return stack;
+            }
+        }
+    }
+    void *mapping = mmap(nullptr, size + pageSize(), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE, -1, 0);
+    if (mapping == MAP_FAILED)
+        return nullptr;
+    if (mprotect(mapping, pageSize(), PROT_NONE) != 0) {
+        munmap(mapping, size + pageSize());
+        return nullptr;
+    }
+    return static_cast<char *>(mapping) + pageSize();
+}
+
+void giveStack(void *stack, std::size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(keptMutex);
+        if (keptStacks.size() < keptLimit) {
+            keptStacks.emplace_back(stack, size);
+            return;
+        }
+    }
+    munmap(static_cast<char *>(stack) - pageSize(), size + pageSize());
 }
 } // namespace
 
@@ -79,8 +147,18 @@ SystemThread *startThread(void (*function)(void *), void *argument, std::size_t 
     pthread_attr_t attributes;
     bool started = false;
     if (start && thread && pthread_attr_init(&attributes) == 0) {
-        if (stackSize == 0 || pthread_attr_setstacksize(&attributes, stackSize) == 0)
+        if (stackSize == 0) {
             started = pthread_create(&thread->handle, &attributes, trampoline, start) == 0;
+        } else {
+            stackSize = (stackSize + pageSize() - 1) / pageSize() * pageSize();
+            thread->stack = takeStack(stackSize);
+            thread->stackSize = stackSize;
+            started = thread->stack &&
+                      pthread_attr_setstack(&attributes, thread->stack, stackSize) == 0 &&
+                      pthread_create(&thread->handle, &attributes, trampoline, start) == 0;
+            if (!started && thread->stack)
+                giveStack(thread->stack, stackSize);
+        }
         pthread_attr_destroy(&attributes);
     }
     if (started)
@@ -92,7 +170,34 @@ SystemThread *startThread(void (*function)(void *), void *argument, std::size_t 
 
 void joinThread(SystemThread *thread) {
     pthread_join(thread->handle, nullptr);
+    // Only now is the stack free: the system has cleared the thread's id, its last use of it.
+    if (thread->stack)
+        giveStack(thread->stack, thread->stackSize);
     delete thread;
+}
+
+void preferShortTurns(int microseconds) {
+    // The system's own layout of its scheduling attributes; the C library declares none.
+    struct SchedulingAttributes {
+        uint32_t size;
+        uint32_t policy;
+        uint64_t flags;
+        int32_t nice;
+        uint32_t priority;
+        uint64_t runtime;
+        uint64_t deadline;
+        uint64_t period;
+    } attributes{};
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    if (nice == -1 && errno != 0)
+        return;
+    attributes.size = sizeof attributes;
+    attributes.policy = SCHED_OTHER;
+    // The nice value is set with the rest: it is given as it was.
+    attributes.nice = nice;
+    attributes.runtime = uint64_t(microseconds) * 1000;
+    syscall(SYS_sched_setattr, 0, &attributes, 0);
 }
 
 void limitMemoryArenas(int arenas) {

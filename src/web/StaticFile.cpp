@@ -2,7 +2,10 @@
 
 #include "platform/Platform.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 
 bool StaticFile::isSafeFilePath(const QString &filePath) {
@@ -55,6 +58,32 @@ QString finalPath(const std::string &path) {
     return QDir::fromNativeSeparators(QString::fromStdString(path));
 }
 
+// Where the web root really lies, ending in "/"; empty when it is no folder. Asked of the system
+// again at most once a second: asking at every request cost a look-up of each folder on its way,
+// about a tenth of serving a small file. A root moved elsewhere meanwhile only refuses files for
+// that second, as they lie outside the root it had.
+QString rootFinalPath(const QString &webRoot) {
+    constexpr int keptFor = 1000;
+    // Guards the three below: connection threads ask at once.
+    static QMutex mutex;
+    static QString keptRoot, keptPath;
+    static QDeadlineTimer keptUntil;
+    QMutexLocker lock(&mutex);
+    if (webRoot == keptRoot && !keptUntil.hasExpired())
+        return keptPath;
+    lock.unlock();
+    QString root = finalPath(platform::finalPathOfDirectory(webRoot.toStdString()));
+    if (root.isEmpty())
+        return root;
+    if (!root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    lock.relock();
+    keptRoot = webRoot;
+    keptPath = root;
+    keptUntil.setRemainingTime(keptFor);
+    return root;
+}
+
 // A Windows shell shortcut (.lnk) is a link only to the Explorer: the file system serves its
 // bytes, which name a place outside the web root and mean nothing to a browser. It is refused
 // by its header, whatever its name.
@@ -77,11 +106,9 @@ bool StaticFile::open(const QString &webRoot, const QString &filePath, Opened &f
                       qint64 startBytes) {
     if (webRoot.isEmpty() || !isSafeFilePath(filePath))
         return false;
-    QString root = finalPath(platform::finalPathOfDirectory(webRoot.toStdString()));
+    const QString root = rootFinalPath(webRoot);
     if (root.isEmpty())
         return false;
-    if (!root.endsWith(QLatin1Char('/')))
-        root += QLatin1Char('/');
     Opened opened;
     int64_t size = 0;
     opened.descriptor = platform::openRegularFile((webRoot + filePath).toStdString(), &size);

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <vector>
 
 namespace {
 // Threads at once; threads one peer address may hold (so one host cannot take every worker);
@@ -42,6 +43,8 @@ struct Webserver::Admission : std::enable_shared_from_this<Webserver::Admission>
     void admit(qintptr intSocket, const QString &strAddress);
     // A connection thread has ended.
     void finished(quint64 intId, const QString &strAddress);
+    // Makes the threads of the connections started under the mutex; called without it.
+    void startLaunched();
     // How long the listener's thread may sleep before something is due; -1: until woken.
     int dueIn();
     // Stops: no connection is admitted or started from here on; closes those that wait.
@@ -65,10 +68,21 @@ struct Webserver::Admission : std::enable_shared_from_this<Webserver::Admission>
     quint64 intNextId = 0;
     // Connections still wait for others to give way: look again shortly.
     bool boolRoomNeeded = false;
+    // Connections started under the mutex whose threads startLaunched() makes after it is let
+    // go: making a thread takes long enough that every connection ending meanwhile, and the
+    // listener, would queue behind it.
+    struct Launched {
+        quint64 intId;
+        QString strAddress;
+        std::shared_ptr<ConnectionControl> control;
+        std::unique_ptr<WebserverThread> connection;
+    };
+    std::vector<Launched> launched;
     const platform::WakerHandle waker;
 
 private:
     // The rest runs with the mutex held.
+    void admitLocked(qintptr intSocket, const QString &strAddress);
     void launch(const ConnectionLimiter::Connection &connection);
     void ended(quint64 intId, const QString &strAddress);
     // When every thread is taken and connections wait for one: asks as many running
@@ -84,6 +98,12 @@ void Webserver::Admission::admit(qintptr intSocket, const QString &strAddress) {
         platform::closeSocket(intSocket);
         return;
     }
+    admitLocked(intSocket, strAddress);
+    lock.unlock();
+    startLaunched();
+}
+
+void Webserver::Admission::admitLocked(qintptr intSocket, const QString &strAddress) {
     // The request deadline runs from here, through any wait in the queue.
     const qint64 deadline = QDeadlineTimer(timeouts.intRequestDeadline).deadline();
     std::optional<ConnectionLimiter::Connection> displaced;
@@ -112,13 +132,31 @@ void Webserver::Admission::launch(const ConnectionLimiter::Connection &connectio
     const QString address = connection.strAddress;
     const quint64 id = ++intNextId;
     running[id] = {address, control, false};
+    launched.push_back({id, address, control,
+                        std::make_unique<WebserverThread>(control, timeouts, deadline, address)});
+}
+
+void Webserver::Admission::startLaunched() {
     auto self = shared_from_this();
-    if (!WebserverThread::start(
-            std::make_unique<WebserverThread>(control, timeouts, deadline, address),
-            [self, id, address] { self->finished(id, address); })) {
-        // No thread could be made (out of resources): the connection is closed instead.
-        control->close();
-        ended(id, address);
+    QMutexLocker lock(&mutex);
+    while (!launched.empty()) {
+        std::vector<Launched> due;
+        due.swap(launched);
+        lock.unlock();
+        for (Launched &connection : due) {
+            const quint64 id = connection.intId;
+            const QString address = connection.strAddress;
+            if (WebserverThread::start(std::move(connection.connection),
+                                       [self, id, address] { self->finished(id, address); }))
+                continue;
+            // No thread could be made (out of resources): the connection is closed instead,
+            // and its place goes to the next.
+            connection.control->close();
+            QMutexLocker again(&mutex);
+            if (boolOpen)
+                ended(id, address);
+        }
+        lock.relock();
     }
 }
 
@@ -130,6 +168,8 @@ void Webserver::Admission::finished(quint64 intId, const QString &strAddress) {
     // The listener's thread may sleep without a time-out: it is to look at the queue again.
     if (boolRoomNeeded || limiter.queued() > 0)
         platform::wake(waker);
+    lock.unlock();
+    startLaunched();
 }
 
 void Webserver::Admission::ended(quint64 intId, const QString &strAddress) {
@@ -188,6 +228,10 @@ void Webserver::Admission::close() {
     boolOpen = false;
     for (const auto &waiting : limiter.takeQueued())
         platform::closeSocket(waiting.intSocket);
+    // Started and not yet given a thread: closed unserved.
+    for (const Launched &connection : launched)
+        connection.control->close();
+    launched.clear();
 }
 
 Webserver::Webserver() : admission(std::make_shared<Admission>()) {
@@ -240,6 +284,9 @@ bool Webserver::listen(const QHostAddress &address, quint16 port) {
 }
 
 void Webserver::acceptLoop() {
+    // A connection is a few hundred microseconds of work: on a busy machine it is let on as soon
+    // as it is ready rather than after the running program's turn. Its threads inherit this.
+    platform::preferShortTurns(100);
     for (;;) {
         const platform::WaitResult result =
             platform::waitReadable(intListener, admission->waker, admission->dueIn());

@@ -57,12 +57,28 @@ std::vector<platform::SystemThread *> takeEnded() {
     return ended;
 }
 
-// What a new connection thread is given. thread is set by its creator, under threadsMutex,
-// before the thread can read it at its end.
+// Where a thread's handle meets its end. The creator sets thread once the system has made it,
+// the thread sets boolEnded at its end; whichever comes second hands the handle on to be joined.
+// Both under threadsMutex, which is never held while a thread is made: that takes long enough
+// that every connection ending meanwhile would queue behind it.
+struct Handoff {
+    platform::SystemThread *thread = nullptr;
+    bool boolEnded = false;
+};
+
+// With threadsMutex held, once the thread has ended and its handle is known.
+void handOn(Handoff *handoff) {
+    endedThreads.push_back(handoff->thread);
+    delete handoff;
+    if (--intRunning == 0)
+        allEnded.wakeAll();
+}
+
+// What a new connection thread is given.
 struct Launch {
     std::unique_ptr<WebserverThread> connection;
     std::function<void()> ended;
-    platform::SystemThread *thread = nullptr;
+    Handoff *handoff;
 };
 
 void runConnection(void *argument) {
@@ -77,9 +93,10 @@ void runConnection(void *argument) {
     for (platform::SystemThread *thread : takeEnded())
         platform::joinThread(thread);
     QMutexLocker lock(&threadsMutex);
-    endedThreads.push_back(launch->thread);
-    if (--intRunning == 0)
-        allEnded.wakeAll();
+    if (launch->handoff->thread)
+        handOn(launch->handoff);
+    else
+        launch->handoff->boolEnded = true;
 }
 
 } // namespace
@@ -93,14 +110,25 @@ WebserverThread::~WebserverThread() = default;
 
 bool WebserverThread::start(std::unique_ptr<WebserverThread> connection,
                             std::function<void()> ended) {
-    auto *launch = new Launch{std::move(connection), std::move(ended)};
+    auto *handoff = new Handoff;
+    auto *launch = new Launch{std::move(connection), std::move(ended), handoff};
+    {
+        // Counted from here, so that waitForAll() waits for a thread still being made.
+        QMutexLocker lock(&threadsMutex);
+        ++intRunning;
+    }
+    platform::SystemThread *thread = platform::startThread(runConnection, launch, stackSize);
     QMutexLocker lock(&threadsMutex);
-    launch->thread = platform::startThread(runConnection, launch, stackSize);
-    if (!launch->thread) {
+    if (!thread) {
         delete launch;
+        delete handoff;
+        if (--intRunning == 0)
+            allEnded.wakeAll();
         return false;
     }
-    ++intRunning;
+    handoff->thread = thread;
+    if (handoff->boolEnded)
+        handOn(handoff);
     return true;
 }
 

@@ -51,7 +51,9 @@ struct DeviceSet {
     std::vector<linux_disks::NumberedDisk> disks;
     std::vector<std::string> diskSequences; // by disk, as sysfs gives them
 };
-constexpr std::chrono::seconds speedAge{10};
+// A link changes speed rarely; reading the speeds every 10 s cost an idle monitor a tenth of
+// its sampling.
+constexpr std::chrono::seconds speedAge{30};
 
 // A disk's sequence number: another disk that takes the name has another.
 std::string diskSequence(const std::string &root, const std::string &disk) {

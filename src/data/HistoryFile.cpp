@@ -58,14 +58,20 @@ void HistoryFile::setClock(Clock newClock) {
 }
 
 QByteArray HistoryFile::encode(const QByteArray &state, const QByteArray &writtenOn) {
-    QByteArray bytes(magic, magicSize);
+    const QByteArray version(TARNIVO_VERSION);
+    const QByteArray writer = writtenOn.isEmpty() ? machine() : writtenOn;
+    // One buffer as large as the file, its checksum included: the state is copied once.
+    QByteArray bytes;
+    bytes.reserve(magicSize + 4 * qsizetype(sizeof(quint32)) + version.size() + writer.size() +
+                  state.size() + hashSize);
+    bytes.append(magic, magicSize);
     {
         QDataStream out(&bytes, QIODevice::WriteOnly | QIODevice::Append);
         out.setVersion(QDataStream::Qt_6_0);
-        out << formatVersion << QByteArray(TARNIVO_VERSION)
-            << (writtenOn.isEmpty() ? machine() : writtenOn) << state;
+        out << formatVersion << version << writer << state;
     }
-    return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+    bytes.append(QCryptographicHash::hash(bytes, QCryptographicHash::Md5));
+    return bytes;
 }
 
 QByteArray HistoryFile::decode(const QByteArray &file, QString &why) {

@@ -171,6 +171,11 @@ private slots:
                 history().record({series("memory", 1), series("cpu:0", 2, true)});
         };
         run(90);
+        // The state and the file are each made in one piece, never grown and copied again.
+        const QByteArray state = history().state(), file = HistoryFile::encode(state);
+        QVERIFY2(state.capacity() - state.size() < 1024,
+                 qPrintable(QString::number(state.capacity())));
+        QVERIFY2(file.capacity() - file.size() < 64, qPrintable(QString::number(file.capacity())));
         HistoryFile before(history());
         before.setFolder(folder.path());
         QCOMPARE(before.save(), QString());

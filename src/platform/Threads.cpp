@@ -80,11 +80,11 @@ void limitMemoryArenas(int) {}
 // Stacks are kept here between threads of the same size. The C library's own stacks return
 // their pages at every thread's end, and the next thread faults them in again, while the system
 // tells the other processors to forget the mappings: with a thread per web connection that was
-// most of what a connection cost beyond its own work.
+// about a tenth of a connection's processor time.
 struct SystemThread {
     pthread_t handle;
-    void *stack;
-    std::size_t stackSize;
+    void *stack;           // null: the C library's own
+    std::size_t stackSize; // without the guard page under it
 };
 
 namespace {
@@ -100,21 +100,30 @@ std::size_t pageSize() {
     return size;
 }
 
-// Guards keptStacks. At most keptLimit stacks are kept: a burst of connections leaves no more
-// than that mapped after it.
-std::mutex keptMutex;
-std::vector<std::pair<void *, std::size_t>> keptStacks;
+// The stacks kept between threads, at most keptLimit of them: a burst of connections leaves no
+// more than that mapped after it. Never destroyed: a connection thread may still end while the
+// process exits.
+struct KeptStacks {
+    std::mutex mutex; // guards stacks
+    std::vector<std::pair<void *, std::size_t>> stacks;
+};
 constexpr std::size_t keptLimit = 64;
+
+KeptStacks &kept() {
+    static KeptStacks *const shared = new KeptStacks;
+    return *shared;
+}
 
 void *takeStack(std::size_t size) {
     {
-        std::lock_guard<std::mutex> lock(keptMutex);
+        KeptStacks &all = kept();
+        std::lock_guard<std::mutex> lock(all.mutex);
         // The last kept first: its pages are the likeliest still in the processor's caches.
-        for (auto kept = keptStacks.rbegin(); kept != keptStacks.rend(); ++kept) {
-            if (kept->second == size) {
-                void *stack = kept->first;
-                keptStacks.erase(std::next(kept).base());
-                return stack;
+        for (auto stack = all.stacks.rbegin(); stack != all.stacks.rend(); ++stack) {
+            if (stack->second == size) {
+                void *const taken = stack->first;
+                all.stacks.erase(std::next(stack).base());
+                return taken;
             }
         }
     }
@@ -131,9 +140,10 @@ void *takeStack(std::size_t size) {
 
 void giveStack(void *stack, std::size_t size) {
     {
-        std::lock_guard<std::mutex> lock(keptMutex);
-        if (keptStacks.size() < keptLimit) {
-            keptStacks.emplace_back(stack, size);
+        KeptStacks &all = kept();
+        std::lock_guard<std::mutex> lock(all.mutex);
+        if (all.stacks.size() < keptLimit) {
+            all.stacks.emplace_back(stack, size);
             return;
         }
     }

@@ -64,13 +64,16 @@ QString finalPath(const std::string &path) {
 // that second, as they lie outside the root it had.
 QString rootFinalPath(const QString &webRoot) {
     constexpr int keptFor = 1000;
-    // Guards the three below: connection threads ask at once.
-    static QMutex mutex;
-    static QString keptRoot, keptPath;
-    static QDeadlineTimer keptUntil;
-    QMutexLocker lock(&mutex);
-    if (webRoot == keptRoot && !keptUntil.hasExpired())
-        return keptPath;
+    // Never destroyed: a connection thread may still ask while the process exits.
+    struct Kept {
+        QMutex mutex; // guards the rest: connection threads ask at once
+        QString root, path;
+        QDeadlineTimer until;
+    };
+    static Kept *const kept = new Kept;
+    QMutexLocker lock(&kept->mutex);
+    if (webRoot == kept->root && !kept->until.hasExpired())
+        return kept->path;
     lock.unlock();
     QString root = finalPath(platform::finalPathOfDirectory(webRoot.toStdString()));
     if (root.isEmpty())
@@ -78,9 +81,9 @@ QString rootFinalPath(const QString &webRoot) {
     if (!root.endsWith(QLatin1Char('/')))
         root += QLatin1Char('/');
     lock.relock();
-    keptRoot = webRoot;
-    keptPath = root;
-    keptUntil.setRemainingTime(keptFor);
+    kept->root = webRoot;
+    kept->path = root;
+    kept->until.setRemainingTime(keptFor);
     return root;
 }
 

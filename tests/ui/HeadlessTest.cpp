@@ -153,7 +153,9 @@ void TestHeadless::servesUntilToldToEnd() {
     for (const QString &thread :
          QDir(process + "task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile name(process + "task/" + thread + "/comm");
-        QVERIFY(name.open(QIODevice::ReadOnly));
+        // A short-lived thread (the self-test's connection) may end after the listing.
+        if (!name.open(QIODevice::ReadOnly))
+            continue;
         QVERIFY2(!name.readAll().startsWith("QLibProxy"), qPrintable(thread));
     }
 

@@ -60,8 +60,8 @@ QString finalPath(const std::string &path) {
 
 // Where the web root really lies, ending in "/"; empty when it is no folder. Asked of the system
 // again at most once a second: asking at every request cost a look-up of each folder on its way,
-// about a tenth of serving a small file. A root moved elsewhere meanwhile only refuses files for
-// that second, as they lie outside the root it had.
+// three of the twenty-odd system calls of serving a small file. A root moved elsewhere meanwhile
+// only refuses files for that second, as they lie outside the root it had.
 QString rootFinalPath(const QString &webRoot) {
     constexpr int keptFor = 1000;
     // Never destroyed: a connection thread may still ask while the process exits.

@@ -22,101 +22,79 @@
 namespace {
 
 constexpr std::size_t stackSize = 256 * 1024;
+std::atomic<bool> release{true};
 
-// What a thread saw of itself: where its stack lies, and whether all of it could be used.
-struct Seen {
-    uintptr_t stackAt = 0;
-    std::atomic<bool> *release = nullptr;
-};
-
-void touchStack(void *argument) {
-    auto *seen = static_cast<Seen *>(argument);
-    // Most of the stack asked for, written: a stack smaller than asked would fault here.
+// Writes most of its stack (a stack smaller than asked faults here), notes where it lies and
+// waits for release.
+void touchStack(void *stackAt) {
     volatile char used[stackSize * 3 / 4];
     std::memset(const_cast<char *>(used), 1, sizeof used);
-    seen->stackAt = reinterpret_cast<uintptr_t>(&used[0]);
-    while (seen->release && !seen->release->load())
+    *static_cast<uintptr_t *>(stackAt) = reinterpret_cast<uintptr_t>(&used[0]);
+    while (!release)
         ;
 }
 
+void run(void (*function)(void *), void *argument, std::size_t size = stackSize) {
+    platform::joinThread(platform::startThread(function, argument, size));
+}
+
 TEST_CASE("threads at once have stacks of their own, each as large as asked") {
-    std::atomic<bool> release{false};
-    Seen first{0, &release}, second{0, &release};
-    platform::SystemThread *a = platform::startThread(touchStack, &first, stackSize);
-    platform::SystemThread *b = platform::startThread(touchStack, &second, stackSize);
-    CHECK(a && b);
+    uintptr_t a = 0, b = 0;
+    release = false;
+    platform::SystemThread *first = platform::startThread(touchStack, &a, stackSize);
+    platform::SystemThread *second = platform::startThread(touchStack, &b, stackSize);
     release = true;
-    if (a)
-        platform::joinThread(a);
-    if (b)
-        platform::joinThread(b);
-    const uintptr_t apart = first.stackAt > second.stackAt ? first.stackAt - second.stackAt
-                                                           : second.stackAt - first.stackAt;
-    CHECK_MSG(apart >= stackSize, "stacks " + std::to_string(apart) + " bytes apart");
+    CHECK(first && second);
+    platform::joinThread(first);
+    platform::joinThread(second);
+    CHECK_MSG((a > b ? a - b : b - a) >= stackSize, "stacks too close");
 }
 
 #ifndef _WIN32
 TEST_CASE("a joined thread's stack is kept, its pages in memory, for the next of its size") {
-    Seen first, second, other;
-    platform::joinThread(platform::startThread(touchStack, &first, stackSize));
-    // The pages the thread wrote are still there: the next thread does not fault them in again.
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (first.stackAt + page - 1) / page * page;
+    uintptr_t first = 0, second = 0, other = 0;
+    run(touchStack, &first);
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE)),
+                    from = (first + page - 1) & ~(page - 1);
+    unsigned char resident[stackSize / 2 / 4096] = {};
     const std::size_t pages = stackSize / 2 / page;
-    std::string resident(pages, '\0');
-    CHECK_EQ(mincore(reinterpret_cast<void *>(from), pages * page,
-                     reinterpret_cast<unsigned char *>(&resident[0])),
-             0);
+    CHECK_EQ(mincore(reinterpret_cast<void *>(from), pages * page, resident), 0);
     std::size_t inMemory = 0;
-    for (const char flags : resident)
-        inMemory += flags & 1;
+    for (std::size_t i = 0; i < pages; ++i)
+        inMemory += resident[i] & 1;
     CHECK_EQ(inMemory, pages);
-    platform::joinThread(platform::startThread(touchStack, &second, stackSize));
-    CHECK_EQ(second.stackAt, first.stackAt);
-    // A thread of another size never takes it.
-    platform::joinThread(platform::startThread(touchStack, &other, stackSize * 2));
-    CHECK(other.stackAt != first.stackAt);
+    run(touchStack, &second);
+    CHECK_EQ(second, first);
+    run(touchStack, &other, stackSize * 2); // another size never takes it
+    CHECK(other != first);
 }
 
-// A value of the calling thread's scheduling, as the system shows it; -1 when it shows none.
-long long scheduling(const char *name) {
+// The calling thread's slice as the system shows it (-1: none) and its nice value.
+void readTurns(void *turns) {
     std::ifstream file("/proc/thread-self/sched");
     std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, std::strlen(name), name) == 0)
-            return std::stoll(line.substr(line.find(':') + 1));
-    }
-    return -1;
+    while (std::getline(file, line))
+        if (line.compare(0, 8, "se.slice") == 0)
+            static_cast<long long *>(turns)[0] = std::stoll(line.substr(line.find(':') + 1));
+    static_cast<long long *>(turns)[1] = getpriority(PRIO_PROCESS, 0);
 }
 
-struct Turns {
-    long long slice = -1;
-    int nice = 0;
-};
-
-void readTurns(void *argument) {
-    auto *turns = static_cast<Turns *>(argument);
-    turns->slice = scheduling("se.slice");
-    turns->nice = getpriority(PRIO_PROCESS, 0);
-}
-
-void askShortTurns(void *argument) {
-    // This thread's own nice value, which asking must keep.
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 5);
+void askShortTurns(void *turns) {
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 5); // kept by the asking
     platform::preferShortTurns(100);
-    platform::joinThread(platform::startThread(readTurns, argument, stackSize));
+    run(readTurns, turns);
 }
 
 TEST_CASE("short turns are asked for the threads started after, keeping the nice value") {
-    Turns after;
-    platform::joinThread(platform::startThread(askShortTurns, &after, stackSize));
-    CHECK_EQ(after.nice, 5);
+    long long turns[2] = {-1, 0};
+    run(askShortTurns, turns);
+    CHECK_EQ(turns[1], 5LL);
     utsname system;
     int major = 0, minor = 0;
     if (uname(&system) != 0 || std::sscanf(system.release, "%d.%d", &major, &minor) != 2 ||
-        major * 100 + minor < 612 || after.slice < 0)
+        major * 100 + minor < 612 || turns[0] < 0)
         SKIP("this kernel gives threads no turns of their own length");
-    CHECK_EQ(after.slice, 100000LL);
+    CHECK_EQ(turns[0], 100000LL);
 }
 #endif
 

@@ -34,10 +34,6 @@ void touchStack(void *stackAt) {
         ;
 }
 
-void run(void (*function)(void *), void *argument, std::size_t size = stackSize) {
-    platform::joinThread(platform::startThread(function, argument, size));
-}
-
 TEST_CASE("threads at once have stacks of their own, each as large as asked") {
     uintptr_t a = 0, b = 0;
     release = false;
@@ -51,6 +47,10 @@ TEST_CASE("threads at once have stacks of their own, each as large as asked") {
 }
 
 #ifndef _WIN32
+void run(void (*function)(void *), void *argument, std::size_t size = stackSize) {
+    platform::joinThread(platform::startThread(function, argument, size));
+}
+
 TEST_CASE("a joined thread's stack is kept, its pages in memory, for the next of its size") {
     uintptr_t first = 0, second = 0, other = 0;
     run(touchStack, &first);

@@ -8,10 +8,10 @@
 #include "Storage.h"
 #include "platform/Platform.h"
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QDateTime>
 #include <QHash>
+#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -439,23 +439,21 @@ template <typename T> bool readArray(QDataStream &in, std::vector<T> &values) {
     const int bytes = int(values.size() * sizeof(T));
     return in.readRawData(reinterpret_cast<char *>(values.data()), bytes) == bytes;
 }
+
+// Counts the bytes written to it and keeps none: the state's length goes before the state.
+class ByteCount : public QIODevice {
+public:
+    ByteCount() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    qint64 bytes = 0;
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override { return bytes += size, size; }
+};
 } // namespace
 
-QByteArray History::state() const {
-    QByteArray bytes;
-    QMutexLocker lock(&mutex);
+void History::writeRings(QDataStream &out) const {
     const int kept = std::min(int(tracks.size()), maxTracks);
-    // Room for all of it at once: grown piece by piece, the state was copied again and again
-    // into memory the system had to map anew, a third of what a save cost.
-    qsizetype size = 64 + qsizetype((seconds.times.size() + minutes.times.size()) * sizeof(qint64));
-    for (int k = 0; k < kept; ++k) {
-        const Track &t = tracks[size_t(k)];
-        size += 32 + t.key.size() * 2 + maxWidth * (sizeof(double) + sizeof(qint32)) +
-                qsizetype((t.second.size() + t.minute.size()) * sizeof(float));
-    }
-    bytes.reserve(size);
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_0);
     out << qint32(secondRows) << qint32(seconds.next) << qint32(seconds.count) << qint32(minuteRows)
         << qint32(minutes.next) << qint32(minutes.count) << openMinute << qint32(kept);
     writeArray(out, seconds.times);
@@ -468,6 +466,30 @@ QByteArray History::state() const {
         writeArray(out, t.second);
         writeArray(out, t.minute);
     }
+}
+
+void History::writeState(QDataStream &out) const {
+    QMutexLocker lock(&mutex);
+    ByteCount counted;
+    QDataStream count(&counted);
+    count.setVersion(out.version());
+    writeRings(count);
+    // A QByteArray's length, as the stream writes one (the largest state is far below 4 GiB).
+    out << quint32(counted.bytes);
+    writeRings(out);
+}
+
+QByteArray History::state() const {
+    QByteArray framed;
+    {
+        QDataStream out(&framed, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_6_0);
+        writeState(out);
+    }
+    QDataStream in(framed);
+    in.setVersion(QDataStream::Qt_6_0);
+    QByteArray bytes;
+    in >> bytes;
     return bytes;
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <vector>
 
+class QDataStream;
 class Sample;
 
 class History {
@@ -78,8 +79,11 @@ public:
     // number too large for 64 bits reads as the far future (nothing).
     static qint64 sinceOf(const QString &requestPath);
 
-    // Every row and series as bytes, copied under the mutex; their size is bounded by the rings'
-    // and maxTracks.
+    // Every row and series as bytes, written under the mutex to `out` as a QByteArray of them
+    // would be, its length first, without making one: a save streams them straight to its file.
+    // Their size is bounded by the rings' and maxTracks.
+    void writeState(QDataStream &out) const;
+    // The same bytes, in memory.
     QByteArray state() const;
     // Takes the rows and series of a state() in place of what it holds. False, and nothing
     // changed, when the bytes are not one whole state, or hold rows out of order or newer than
@@ -110,6 +114,7 @@ private:
     };
 
     void adoptSet(const std::vector<Entry> &sample);
+    void writeRings(QDataStream &out) const; // the mutex held
     void closeMinute();
     void forget();
     // The rows a document shows, copied out under the mutex and formatted after it is released,

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "TarnivoVersion.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
@@ -25,6 +26,42 @@ constexpr qint64 largestFile = 64 * 1024 * 1024;
 QByteArray machine() {
     const QByteArray id = QSysInfo::machineUniqueId();
     return id.isEmpty() ? QSysInfo::machineHostName().toUtf8() : id;
+}
+
+// Passes what is written to it on to a file, and into the checksum of what was written.
+class Checksummed : public QIODevice {
+public:
+    explicit Checksummed(QIODevice &file) : file(file), hash(QCryptographicHash::Md5) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    QByteArray result() const { return hash.result(); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override {
+        const qint64 written = file.write(data, size);
+        if (written > 0)
+            hash.addData(QByteArrayView(data, written));
+        return written;
+    }
+
+private:
+    QIODevice &file;
+    QCryptographicHash hash;
+};
+
+// Writes the file's bytes: the mark, the format, the version, the machine it was written on, the
+// state as a QByteArray, then the checksum of all that. The state goes straight from its rings to
+// the file, so a save makes no copy of it in memory.
+bool write(QIODevice &file, const QByteArray &writtenOn,
+           const std::function<void(QDataStream &)> &writeState) {
+    Checksummed checksummed(file);
+    QDataStream out(&checksummed);
+    out.setVersion(QDataStream::Qt_6_0);
+    out.writeRawData(magic, magicSize);
+    out << HistoryFile::formatVersion << QByteArray(TARNIVO_VERSION) << writtenOn;
+    writeState(out);
+    return out.status() == QDataStream::Ok && file.write(checksummed.result()) == hashSize;
 }
 } // namespace
 
@@ -58,19 +95,11 @@ void HistoryFile::setClock(Clock newClock) {
 }
 
 QByteArray HistoryFile::encode(const QByteArray &state, const QByteArray &writtenOn) {
-    const QByteArray version(TARNIVO_VERSION);
-    const QByteArray writer = writtenOn.isEmpty() ? machine() : writtenOn;
-    // One buffer as large as the file, its checksum included: the state is copied once.
     QByteArray bytes;
-    bytes.reserve(magicSize + 4 * qsizetype(sizeof(quint32)) + version.size() + writer.size() +
-                  state.size() + hashSize);
-    bytes.append(magic, magicSize);
-    {
-        QDataStream out(&bytes, QIODevice::WriteOnly | QIODevice::Append);
-        out.setVersion(QDataStream::Qt_6_0);
-        out << formatVersion << version << writer << state;
-    }
-    bytes.append(QCryptographicHash::hash(bytes, QCryptographicHash::Md5));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    write(buffer, writtenOn.isEmpty() ? machine() : writtenOn,
+          [&state](QDataStream &out) { out << state; });
     return bytes;
 }
 
@@ -148,7 +177,8 @@ QString HistoryFile::save() {
             .arg(QDir::toNativeSeparators(folder));
     // Written to a new file beside the old one, which it replaces only once it is whole on disk.
     QSaveFile file(folder + QStringLiteral("/history.dat"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(encode(history.state())) < 0 ||
+    if (!file.open(QIODevice::WriteOnly) ||
+        !write(file, machine(), [this](QDataStream &out) { history.writeState(out); }) ||
         !file.commit())
         return QStringLiteral("cannot write %1: %2")
             .arg(QDir::toNativeSeparators(file.fileName()), file.errorString());

@@ -41,6 +41,7 @@ std::vector<Alerts::Reading> AlertThread::gather(qint64 now) {
     std::vector<History::Entry> row;
     const qint64 at = History::instance().newest(row);
     const bool fresh = at >= 0 && now - at <= freshMs;
+    readings.reserve(row.size()); // the rows hold a series for every processor and link too
     for (const History::Entry &e : row) {
         const double value = fresh ? double(e.values[0]) : unknown;
         if (e.key.startsWith(QLatin1String("Processor:")))

@@ -292,6 +292,7 @@ qint64 History::newest(std::vector<Entry> &row) const {
     if (seconds.count == 0)
         return -1;
     const int slot = seconds.slot(seconds.count - 1);
+    row.reserve(tracks.size());
     for (const Track &t : tracks) {
         const size_t at = size_t(slot * t.width);
         row.push_back(Entry(t.key, t.second[at], t.width > 1 ? t.second[at + 1] : 0, t.width,

@@ -121,12 +121,16 @@ std::vector<Alerts::Alert> Alerts::judge(const std::vector<Reading> &given, qint
         for (const Reading &r : readings) {
             if (r.kind != rule.kind)
                 continue;
-            id = rule.prefix;
-            id += r.device;
             const bool known = std::isfinite(r.value);
             const bool meets = known && (rule.above ? r.value >= rule.limit : r.value < rule.limit);
             const bool clear = known && (rule.above ? r.value < rule.limit - rule.band
                                                     : r.value >= rule.limit + rule.band);
+            // Nothing is kept for a figure within its limit; with nothing pending or firing,
+            // the usual round, there is no state to look up either.
+            if (!meets && states.isEmpty())
+                continue;
+            id = rule.prefix;
+            id += r.device;
             auto state = states.find(id);
             if (state == states.end()) {
                 // Nothing is kept for a figure within its limit.

@@ -5,6 +5,8 @@
 #endif
 
 #include "DeviceScan.h"
+#include "Perfdata.h"
+#include "PerfdataThread.h"
 #include "SharedState.h"
 #include "StatusDocument.h"
 #include "Webserver.h"
@@ -240,6 +242,7 @@ class TestWebserver : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
     void theRedirectAndTheDocumentArriveByteExact();
@@ -302,6 +305,15 @@ void TestWebserver::initTestCase() {
     writeFile("x", "outside the root");
     QVERIFY(QDir().mkpath(root + "/assets/sub"));
     QVERIFY(QFile::link(temp.path() + "/x", root + "/assets/link.txt"));
+}
+
+// The status documents asked for started the sampling thread. It stops before the program ends,
+// as it does in the program: Wine, ending the threads still running at exit, hung there now and
+// then (one thread left, waiting for ever).
+void TestWebserver::cleanupTestCase() {
+    PerfdataThread *sampler = perfdata()->thread;
+    sampler->requestStop();
+    QVERIFY(sampler->wait(5000));
 }
 
 void TestWebserver::init() {

@@ -8,7 +8,6 @@
 #include <QHostInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <QSet>
 
 const QString RequestOrigin::allowedHostsKey = QStringLiteral("web/allowedHosts");
@@ -184,7 +183,11 @@ QString RequestOrigin::withoutRescan(const QString &path) {
     QStringList words = path.mid(valueStart, valueEnd - valueStart).split(QLatin1Char(':'));
     if (!words.contains(QLatin1String("requestInit")))
         return path;
-    words.replaceInStrings(QRegularExpression(QStringLiteral("^requestInit$")),
-                           QStringLiteral("requestRead"));
+    // Compared word for word: a regular expression here gave every connection thread that met
+    // one the expression engine's per-thread stack, torn down through the C++ runtime's
+    // thread-exit list (under Wine the program's end then hung now and then).
+    for (QString &word : words)
+        if (word == QLatin1String("requestInit"))
+            word = QStringLiteral("requestRead");
     return path.left(valueStart) + words.join(QLatin1Char(':')) + path.mid(valueEnd);
 }

@@ -308,8 +308,7 @@ void TestWebserver::initTestCase() {
 }
 
 // The status documents asked for started the sampling thread. It stops before the program ends,
-// as it does in the program: Wine, ending the threads still running at exit, hung there now and
-// then (one thread left, waiting for ever).
+// as it does in the program, so that the end never cuts a pass short.
 void TestWebserver::cleanupTestCase() {
     PerfdataThread *sampler = perfdata()->thread;
     sampler->requestStop();
